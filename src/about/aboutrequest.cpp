@@ -1,0 +1,5 @@
+#include "app/varnet.h"
+
+void Varnet::About_Click()
+{
+}

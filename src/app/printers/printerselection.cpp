@@ -1,0 +1,37 @@
+#include "printerselection.h"
+
+#include "printercollection.h"
+
+PrinterSelection::PrinterSelection(PrinterCollection &collection)
+    : m_collection(collection),
+      m_current(QString::fromStdString(collection.defaultPrinterName()))
+{
+}
+
+QStringList PrinterSelection::deviceNames() const
+{
+    QStringList names;
+    for (const std::string &name : m_collection.deviceNames())
+        names.append(QString::fromStdString(name));
+    return names;
+}
+
+bool PrinterSelection::selectPrinter(const QString &name)
+{
+    // Asks the system afresh, as the old collection did: a queue deleted
+    // since start-up is no longer found.
+    const QStringList names = deviceNames();
+    if (indexOfExact(names, name) < 0)
+        return false;
+    m_current = name;
+    return true;
+}
+
+int indexOfExact(const QStringList &items, const QString &name)
+{
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (items.at(i).compare(name, Qt::CaseSensitive) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class PrinterCollection;
+
+// The application's current printer: starts as the system default and is
+// changed only by selectPrinter(), which the Print command calls and undoes.
+class PrinterSelection
+{
+public:
+    explicit PrinterSelection(PrinterCollection &collection);
+
+    QStringList deviceNames() const;
+    QString currentPrinter() const { return m_current; }
+
+    // SelectPrinter: exact, case-sensitive match in collection order.
+    bool selectPrinter(const QString &name);
+
+private:
+    PrinterCollection &m_collection;
+    QString m_current;
+};
+
+// Index of the first item equal to name (exact, case-sensitive), or -1.
+int indexOfExact(const QStringList &items, const QString &name);

@@ -1,0 +1,263 @@
+#include "varnet.h"
+
+#include "app/files/filechooser.h"
+#include "app/messageseam.h"
+#include "app/settingscodec.h"
+#include "app/startupsettings.h"
+#include "app/twips.h"
+#include "platform/platform.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+// The pictures live in a static library, whose resources are not registered
+// by themselves.
+static void initResources()
+{
+    Q_INIT_RESOURCE(varnet);
+}
+
+namespace {
+
+QColor classicColor(platform::SystemColor index)
+{
+    return QColor::fromRgb(static_cast<QRgb>(platform::systemColor(index)));
+}
+
+void paintBackground(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    palette.setColor(QPalette::Base, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+template <typename T>
+T *place(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *control = new T(parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+QStringList itemsOf(const QComboBox *list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->itemText(i));
+    return items;
+}
+
+} // namespace
+
+Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
+    : QMainWindow(parent), m_printers(printers)
+{
+    initResources();
+    setObjectName(QStringLiteral("Varnet"));
+    setWindowTitle(QStringLiteral("Varnet - Socket closed"));
+    setWindowIcon(QIcon(QStringLiteral(":/varnet/icon.png")));
+    buildControls();
+    buildMenus();
+    resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
+}
+
+Varnet::~Varnet() = default;
+
+void Varnet::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Form"));
+    setCentralWidget(client);
+    paintBackground(client, classicColor(platform::ColorActiveBorder));
+
+    QFont labelFont(QStringLiteral("MS Sans Serif"));
+    labelFont.setPointSizeF(8.25);
+    labelFont.setItalic(true);
+
+    Command1 = place<QPushButton>(client, "Command1", twipsRect(5520, 1920, 1215, 375));
+    Command1->setText(QStringLiteral("File select"));
+    Combo1 = place<QComboBox>(client, "Combo1", twipsRect(1320, 120, 5400, 315));
+    Combo1->setEditable(false);
+    Text1 = place<QLineEdit>(client, "Text1", twipsRect(2400, 1560, 2895, 285));
+    Text1->setText(QStringLiteral("0 bytes"));
+    Text1->setReadOnly(true);
+    paintBackground(Text1, classicColor(platform::ColorActiveBorder));
+    Label1 = place<QLabel>(client, "Label1", twipsRect(1320, 1560, 975, 255));
+    Label1->setText(QStringLiteral("Size:"));
+    Command2 = place<QPushButton>(client, "Command2", twipsRect(5520, 2400, 1215, 375));
+    Command2->setText(QStringLiteral("Print"));
+    Text2 = place<QLineEdit>(client, "Text2", twipsRect(1320, 840, 5415, 525));
+    Label2 = place<QLabel>(client, "Label2", twipsRect(120, 120, 735, 255));
+    Label2->setText(QStringLiteral("Printer:"));
+    Label3 = place<QLabel>(client, "Label3", twipsRect(240, 840, 615, 255));
+    Label3->setText(QStringLiteral("File:"));
+    Command3 = place<QPushButton>(client, "Command3", twipsRect(5520, 1440, 1215, 375));
+    Command3->setText(QStringLiteral("Default printer"));
+    IP = place<QLineEdit>(client, "IP", twipsRect(1320, 480, 4095, 285));
+    Label4 = place<QLabel>(client, "Label4", twipsRect(120, 480, 735, 255));
+    Label4->setText(QStringLiteral("IP, Port:"));
+    Option1 = place<QRadioButton>(client, "Option1", twipsRect(960, 120, 255, 315));
+    Option1->setText(QStringLiteral("Option1"));
+    Option2 = place<QRadioButton>(client, "Option2", twipsRect(960, 480, 255, 255));
+    Option2->setText(QStringLiteral("Option2"));
+    Port = place<QLineEdit>(client, "Port", twipsRect(5520, 480, 1215, 285));
+    Port->setText(QStringLiteral("9100"));
+    Image1 = place<QLabel>(client, "Image1", twipsRect(1320, 1920, 3990, 735));
+    Image1->setPixmap(QPixmap(QStringLiteral(":/varnet/banner.png")));
+    Image1->installEventFilter(this);
+
+    for (QLabel *label : {Label1, Label2, Label3, Label4})
+        label->setFont(labelFont);
+    for (QWidget *widget : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
+                            static_cast<QWidget *>(Label3)})
+        paintBackground(widget, classicColor(platform::ColorActiveBorder));
+    for (QWidget *widget : {static_cast<QWidget *>(Label4), static_cast<QWidget *>(Option1),
+                            static_cast<QWidget *>(Option2)})
+        paintBackground(widget, classicColor(platform::ColorScrollBar));
+
+    Option1->setChecked(true);
+
+    // Labels and the picture take no focus, so the chain holds the rest in
+    // their classic order.
+    QWidget::setTabOrder(Command1, Combo1);
+    QWidget::setTabOrder(Combo1, Text1);
+    QWidget::setTabOrder(Text1, Command2);
+    QWidget::setTabOrder(Command2, Text2);
+    QWidget::setTabOrder(Text2, Command3);
+    QWidget::setTabOrder(Command3, IP);
+    QWidget::setTabOrder(IP, Option1);
+    QWidget::setTabOrder(Option1, Option2);
+    QWidget::setTabOrder(Option2, Port);
+    Command1->setFocus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(5000);
+
+    connect(Command1, &QPushButton::clicked, this, &Varnet::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Varnet::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Varnet::Command3_Click);
+    connect(Option1, &QRadioButton::clicked, this, &Varnet::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Varnet::Option2_Click);
+}
+
+void Varnet::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help"));
+
+    const auto addEntry = [this](QMenu *menu, const QString &name, void (Varnet::*handler)()) {
+        QAction *action = menu->addAction(name);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    addEntry(file, QStringLiteral("Open"), &Varnet::Open_Click);
+    addEntry(file, QStringLiteral("Print"), &Varnet::Command2_Click);
+    addEntry(file, QStringLiteral("Exit"), &Varnet::Exit_Click);
+    addEntry(help, QStringLiteral("About"), &Varnet::About_Click);
+}
+
+bool Varnet::Form_Load(const QString &commandLine)
+{
+    GetPrinters(Combo1);
+    Text2->setText(commandLine);
+
+    // A saved printer that is no longer installed leaves the default selected.
+    const int saved = indexOfExact(itemsOf(Combo1),
+                                   StartupSettings::read(StartupSettings::KeyPrinter));
+    if (saved >= 0)
+        Combo1->setCurrentIndex(saved);
+
+    IP->setText(StartupSettings::read(StartupSettings::KeyIp));
+
+    if (const std::optional<bool> printerQueue =
+            optFromText(StartupSettings::read(StartupSettings::KeyOpt)))
+        (*printerQueue ? Option1 : Option2)->setChecked(true);
+    (Option1->isChecked() ? Option1 : Option2)->setChecked(true);
+
+    return !Text2->text().isEmpty();
+}
+
+void Varnet::Form_Unload()
+{
+    // A failed write leaves the later keys unwritten rather than half-saved.
+    StartupSettings::write(StartupSettings::KeyPrinter, Combo1->currentText()) &&
+        StartupSettings::write(StartupSettings::KeyIp, IP->text()) &&
+        StartupSettings::write(StartupSettings::KeyOpt, optToText(Option1->isChecked()));
+}
+
+void Varnet::closeEvent(QCloseEvent *event)
+{
+    if (!m_endWithoutSaving)
+        Form_Unload();
+    event->accept();
+}
+
+bool Varnet::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Image1 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        Image1_Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Varnet::GetPrinters(QComboBox *list)
+{
+    list->addItems(m_printers.deviceNames());
+    list->setCurrentIndex(indexOfExact(itemsOf(list), m_printers.currentPrinter()));
+}
+
+void Varnet::Command3_Click()
+{
+    // With no current printer, or one installed after start-up, there is no
+    // item to pick and the selection stays as the user left it.
+    const int index = indexOfExact(itemsOf(Combo1), m_printers.currentPrinter());
+    if (index >= 0)
+        Combo1->setCurrentIndex(index);
+}
+
+void Varnet::Option1_Click()
+{
+    // Both buttons sit in one auto-exclusive group; this only makes sure the
+    // printer queue wins should both ever be set.
+    if (Option1->isChecked())
+        Option2->setChecked(false);
+    else if (Option2->isChecked())
+        Option1->setChecked(false);
+}
+
+void Varnet::Option2_Click()
+{
+    Option1_Click();
+}
+
+void Varnet::Exit_Click()
+{
+    m_endWithoutSaving = true;
+    QCoreApplication::exit(0);
+}
+
+void Varnet::Image1_Click()
+{
+    About_Click();
+}
+
+void Varnet::setFileChooser(FileChooser *chooser)
+{
+    m_fileChooser = chooser;
+}

@@ -1,0 +1,96 @@
+#include "cupssandbox.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <cups/cups.h>
+
+CupsSandbox::CupsSandbox()
+    : m_previousServer(qgetenv("CUPS_SERVER"))
+{
+}
+
+CupsSandbox::~CupsSandbox()
+{
+    stop();
+}
+
+QString CupsSandbox::scriptPath()
+{
+    return QStringLiteral(VARNET_SOURCE_DIR "/tests/support/cups-sandbox.sh");
+}
+
+QString CupsSandbox::socketPath() const
+{
+    return m_dir.filePath(QStringLiteral("cups.sock"));
+}
+
+bool CupsSandbox::start(quint16 ippPort)
+{
+    QStringList arguments{QStringLiteral("start"), m_dir.path()};
+    if (ippPort != 0)
+        arguments << QString::number(ippPort);
+    if (!m_dir.isValid() || !runScript(arguments))
+        return false;
+    m_running = true;
+    qputenv("CUPS_SERVER", socketPath().toLocal8Bit());
+    // libcups remembers the server it first used; make it read the variable again.
+    cupsSetServer(nullptr);
+    return true;
+}
+
+void CupsSandbox::stop()
+{
+    if (!m_running)
+        return;
+    runScript({QStringLiteral("stop"), m_dir.path()});
+    m_running = false;
+    if (m_previousServer.isEmpty())
+        qunsetenv("CUPS_SERVER");
+    else
+        qputenv("CUPS_SERVER", m_previousServer);
+    cupsSetServer(nullptr);
+}
+
+bool CupsSandbox::addRawQueue(const QString &name, const QString &deviceUri)
+{
+    return runScript({QStringLiteral("add-queue"), m_dir.path(), name, deviceUri});
+}
+
+bool CupsSandbox::addSocketQueue(const QString &name, quint16 sinkPort)
+{
+    return addRawQueue(name, QStringLiteral("socket://127.0.0.1:%1").arg(sinkPort));
+}
+
+bool CupsSandbox::setDefault(const QString &name)
+{
+    return runScript({QStringLiteral("default"), m_dir.path(), name});
+}
+
+bool CupsSandbox::deleteQueue(const QString &name)
+{
+    return runClient(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
+}
+
+bool CupsSandbox::rejectJobs(const QString &name)
+{
+    return runClient(QStringLiteral("cupsreject"), {name});
+}
+
+bool CupsSandbox::runClient(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CUPS_SERVER"), socketPath());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(30000);
+    m_lastOutput = QString::fromLocal8Bit(process.readAll());
+    return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool CupsSandbox::runScript(const QStringList &arguments)
+{
+    return runClient(QStringLiteral("bash"), QStringList{scriptPath()} + arguments);
+}

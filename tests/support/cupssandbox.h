@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A private cupsd for one test program, driven through cups-sandbox.sh.
+// Starting it points this process's CUPS clients (libcups, lpstat, lpadmin)
+// at it through CUPS_SERVER; stopping it ends only the cupsd it started.
+class CupsSandbox
+{
+public:
+    CupsSandbox();
+    ~CupsSandbox();
+    CupsSandbox(const CupsSandbox &) = delete;
+    CupsSandbox &operator=(const CupsSandbox &) = delete;
+
+    // ippPort: also listen on 127.0.0.1:ippPort (0: Unix socket only).
+    bool start(quint16 ippPort = 0);
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    bool addRawQueue(const QString &name, const QString &deviceUri);
+    bool addSocketQueue(const QString &name, quint16 sinkPort);
+    bool setDefault(const QString &name);
+    bool deleteQueue(const QString &name);
+    bool rejectJobs(const QString &name);
+
+    QString socketPath() const;
+    QString directory() const { return m_dir.path(); }
+    QString lastOutput() const { return m_lastOutput; }
+
+    // Runs a CUPS client program against the sandbox; true on exit status 0.
+    bool runClient(const QString &program, const QStringList &arguments);
+
+    // Path of the sandbox script in the source tree.
+    static QString scriptPath();
+
+private:
+    bool runScript(const QStringList &arguments);
+
+    QTemporaryDir m_dir;
+    bool m_running = false;
+    QString m_lastOutput;
+    QByteArray m_previousServer;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// A printer's raw port on loopback: records every connection's bytes.
+// Behaviours cover the printers a sender meets: a fast reader, a slow one,
+// one that resets the connection after some bytes, one that never accepts.
+class TcpSink : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Mode { Normal, Slow, ResetAfter, NeverAccept };
+
+    explicit TcpSink(QObject *parent = nullptr);
+    ~TcpSink() override;
+
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 port() const;
+
+    void setMode(Mode mode, qint64 parameter = 0); // Slow: bytes/s; ResetAfter: bytes
+
+    // One entry per accepted connection, in order of arrival.
+    QList<QByteArray> connections() const { return m_received; }
+    QByteArray received(int connection = 0) const { return m_received.value(connection); }
+    int connectionCount() const { return static_cast<int>(m_received.size()); }
+    int closedCount() const { return m_closed; }
+    qint64 totalBytes() const;
+
+signals:
+    void dataArrived();
+    void peerClosed();
+
+private:
+    void onNewConnection();
+    void readFrom(int index);
+
+    QTcpServer m_server;
+    Mode m_mode = Mode::Normal;
+    qint64 m_parameter = 0;
+    QList<QByteArray> m_received;
+    QList<QPointer<QTcpSocket>> m_sockets;
+    int m_closed = 0;
+};
