@@ -101,7 +101,7 @@ private:
     Outcome m_outcome = Outcome::None;
     int m_stateAtFailure = 0;
     qint64 m_count = 0;
-    qint64 m_reportedCount = -1;
+    qint64 m_reportedCount = 0;
     qint64 m_fileSize = 0;
     bool m_fillScheduled = false;
     std::chrono::milliseconds m_connectTimeout = ConnectTimeout;

@@ -15,9 +15,26 @@ TcpSink::~TcpSink() = default;
 
 bool TcpSink::listen(const QHostAddress &address, quint16 port)
 {
-    if (m_mode == Mode::NeverAccept)
-        m_server.setMaxPendingConnections(1);
-    return m_server.listen(address, port);
+    if (m_mode != Mode::NeverAccept)
+        return m_server.listen(address, port);
+
+    // The kernel completes handshakes for a listener that does not accept
+    // until its backlog is full; with the backlog filled by connections of
+    // our own, a further connect hangs as with a printer that never answers.
+    m_server.setListenBacklogSize(0);
+    if (!m_server.listen(address, port))
+        return false;
+    m_server.pauseAccepting();
+    for (int i = 0; i < 4; ++i) {
+        auto *filler = new QTcpSocket(this);
+        filler->connectToHost(address, m_server.serverPort());
+        if (!filler->waitForConnected(500)) {
+            filler->abort();
+            delete filler;
+            return true;
+        }
+    }
+    return false;
 }
 
 quint16 TcpSink::port() const
@@ -29,8 +46,6 @@ void TcpSink::setMode(Mode mode, qint64 parameter)
 {
     m_mode = mode;
     m_parameter = parameter;
-    if (mode == Mode::NeverAccept)
-        m_server.pauseAccepting();
 }
 
 qint64 TcpSink::totalBytes() const
@@ -51,7 +66,7 @@ void TcpSink::onNewConnection()
         if (m_mode == Mode::Slow) {
             // Reading little and often keeps the kernel buffers full, so the
             // sender sees a printer that drains slowly.
-            socket->setReadBufferSize(4096);
+            socket->setReadBufferSize(qMax<qint64>(4096, m_parameter / 100));
             auto *timer = new QTimer(socket);
             timer->setInterval(10);
             connect(timer, &QTimer::timeout, this, [this, index] { readFrom(index); });
@@ -60,7 +75,7 @@ void TcpSink::onNewConnection()
             connect(socket, &QTcpSocket::readyRead, this, [this, index] { readFrom(index); });
         }
         connect(socket, &QTcpSocket::disconnected, this, [this, index] {
-            readFrom(index);
+            readFrom(index, true);
             ++m_closed;
             emit peerClosed();
         });
@@ -68,13 +83,13 @@ void TcpSink::onNewConnection()
     }
 }
 
-void TcpSink::readFrom(int index)
+void TcpSink::readFrom(int index, bool all)
 {
     QTcpSocket *socket = m_sockets.value(index);
     if (!socket)
         return;
     qint64 budget = socket->bytesAvailable();
-    if (m_mode == Mode::Slow)
+    if (m_mode == Mode::Slow && !all)
         budget = qMin(budget, qMax<qint64>(1, m_parameter / 100));
     if (m_mode == Mode::ResetAfter)
         budget = qMin(budget, m_parameter - m_received[index].size());

@@ -40,7 +40,7 @@ signals:
 
 private:
     void onNewConnection();
-    void readFrom(int index);
+    void readFrom(int index, bool all = false);
 
     QTcpServer m_server;
     Mode m_mode = Mode::Normal;
