@@ -1,5 +1,6 @@
 #include "varnet.h"
 
+#include "app/files/dropintake.h"
 #include "app/files/filechooser.h"
 #include "app/messageseam.h"
 #include "app/settingscodec.h"
@@ -69,6 +70,11 @@ Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/varnet/icon.png")));
     buildControls();
     buildMenus();
+
+    auto *drops = new DropIntake(Text2, [this] { OpenFi(); }, this);
+    drops->addTargets({centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1,
+                       Label2, Label3});
+    drops->addRefusers({Command3, Label4, IP, Port, Option1, Option2});
     resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
 }
 
