@@ -81,6 +81,7 @@ private:
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;
     std::unique_ptr<FileChooser> m_ownFileChooser;
+    QString m_startFolder; // where the next Open dialog starts; empty: the current directory
     bool m_endWithoutSaving = false;
     std::chrono::milliseconds m_tcpConnectTimeout;
     std::chrono::milliseconds m_tcpTimeSlice;
