@@ -18,10 +18,13 @@ frmsocket::frmsocket(QWidget *parent)
     Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twipsRect(720, 240, 4095, 495));
+    // Where the classic font is not installed the nearest sans serif stands in.
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(9.75);
     font.setWeight(QFont::Normal);
     Label1->setFont(font);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setText(QStringLiteral("Sending..."));
 
     winsock = new TcpBlockSender(this);
