@@ -54,6 +54,12 @@ frmAbout::frmAbout(QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twipsToPixels(5655), twipsToPixels(3390));
 
+    // The boxes were sized for the small classic dialog font; a larger
+    // desktop font would cut the description and the warning short.
+    QFont dialogFont(QStringLiteral("MS Sans Serif"));
+    dialogFont.setPointSizeF(8.25);
+    setFont(dialogFont);
+
     cmdOK = place<QPushButton>(this, "cmdOK", twipsRect(4245, 2880, 1260, 390));
     cmdOK->setText(QStringLiteral("OK"));
     cmdOK->setDefault(true);
@@ -84,9 +90,7 @@ frmAbout::frmAbout(QWidget *parent)
 
     Command1 = place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375));
     Command1->setText(HomePage::address());
-    Command1->setAutoDefault(false);
-    QFont linkFont(QStringLiteral("MS Sans Serif"));
-    linkFont.setPointSizeF(8.25);
+    QFont linkFont = dialogFont;
     linkFont.setUnderline(true);
     Command1->setFont(linkFont);
 
