@@ -145,12 +145,7 @@ private slots:
         auto *link = control<QPushButton>(&box, "Command1");
         QVERIFY(link->font().underline());
         QCOMPARE(link->font().pointSizeF(), 8.25);
-    }
 
-    void tabOrder()
-    {
-        frmAbout box;
-        box.show();
         QVERIFY(QTest::qWaitForWindowActive(&box));
         auto *ok = control<QWidget>(&box, "cmdOK");
         QCOMPARE(QApplication::focusWidget(), ok);
