@@ -10,6 +10,8 @@
 #include <QSocketNotifier>
 #include <QTemporaryFile>
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -137,8 +139,13 @@ int main(int argc, char **argv)
 
     const QList<DestinationResult> results = session.results();
     const int code = exitCodeFor(results, session.interrupted());
-    if (options.json)
-        std::fputs(jsonSummary(options.input, session.inputSize(), results, code).constData(), stdout);
+    if (options.json) {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::fputs(jsonSummary(options.input, session.inputSize(), results, code, usage.ru_maxrss)
+                       .constData(),
+                   stdout);
+    }
     else
         std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
     return code;

@@ -1,5 +1,8 @@
 #include "tcpblocksender.h"
 
+#include "platform/platform.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QTcpSocket>
@@ -61,6 +64,12 @@ TcpBlockSender::TcpBlockSender(QObject *parent)
              QStringLiteral("The printer took nothing for %1 while the connection was closing.")
                  .arg(durationText(CloseStallTimeout)));
     });
+    m_peerCloseTimer.setSingleShot(true);
+    connect(&m_peerCloseTimer, &QTimer::timeout, this, &TcpBlockSender::onPeerCloseTimeout);
+    connect(m_socket, &QTcpSocket::readyRead, this, [this] {
+        // Whatever a printer says back (status, echoes) is not ours to keep.
+        m_socket->readAll();
+    });
     connect(m_socket, &QTcpSocket::connected, this, &TcpBlockSender::onConnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpBlockSender::onError);
     connect(m_socket, &QTcpSocket::disconnected, this, &TcpBlockSender::onDisconnected);
@@ -69,6 +78,8 @@ TcpBlockSender::TcpBlockSender(QObject *parent)
             fill();
         else if (m_phase == Phase::Closing)
             m_closeTimer.start(CloseStallTimeout);
+        if (m_phase == Phase::Closing && m_peerCloseWait.count() > 0 && m_socket->bytesToWrite() == 0)
+            closeSendingSide();
     });
 }
 
@@ -76,40 +87,67 @@ TcpBlockSender::~TcpBlockSender() = default;
 
 void TcpBlockSender::start(const QString &path, const QString &host, const QString &portText)
 {
+    auto file = std::make_unique<QFile>(path);
+    QString problem;
+    if (QFileInfo(path).isDir())
+        problem = QStringLiteral("It is a folder.");
+    else if (!file->open(QIODevice::ReadOnly))
+        problem = file->errorString();
+    if (problem.isEmpty()) {
+        const qint64 size = file->size();
+        start(std::move(file), path, size, host, portText);
+        return;
+    }
     if (m_phase != Phase::Idle)
         return;
     m_phase = Phase::Connecting;
     m_host = bareHost(host);
-    m_portText = portText;
-
+    m_sourceName = path;
     // Failures found here are reported from the event loop like all others,
     // so callers may connect to the signals after start() returns.
-    const auto failLater = [this](Outcome outcome, const QString &reason) {
-        QMetaObject::invokeMethod(
-            this, [this, outcome, reason] { fail(outcome, reason); }, Qt::QueuedConnection);
-    };
+    quint16 port = 0;
+    if (!connectPort(host, portText, &port))
+        return;
+    QMetaObject::invokeMethod(
+        this, [this, problem] { fail(Outcome::FileUnreadable, problem); }, Qt::QueuedConnection);
+}
 
+bool TcpBlockSender::connectPort(const QString &host, const QString &portText, quint16 *port)
+{
+    m_host = bareHost(host);
+    m_portText = portText;
     bool isNumber = false;
-    const uint port = portText.toUInt(&isNumber, 10);
-    if (!isNumber || port < 1 || port > 65535) {
-        failLater(Outcome::BadPort,
-                  QStringLiteral("The port \"%1\" is not a number from 1 to 65535.").arg(portText));
-        return;
+    const uint number = portText.toUInt(&isNumber, 10);
+    if (!isNumber || number < 1 || number > 65535) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, portText] {
+                fail(Outcome::BadPort,
+                     QStringLiteral("The port \"%1\" is not a number from 1 to 65535.").arg(portText));
+            },
+            Qt::QueuedConnection);
+        return false;
     }
+    *port = static_cast<quint16>(number);
+    return true;
+}
 
-    m_file.setFileName(path);
-    if (QFileInfo(path).isDir()) {
-        failLater(Outcome::FileUnreadable, QStringLiteral("It is a folder."));
+void TcpBlockSender::start(std::unique_ptr<QIODevice> source, const QString &sourceName,
+                           qint64 expectedSize, const QString &host, const QString &portText)
+{
+    if (m_phase != Phase::Idle)
         return;
-    }
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        failLater(Outcome::FileUnreadable, m_file.errorString());
+    m_phase = Phase::Connecting;
+    m_sourceName = sourceName;
+    quint16 port = 0;
+    if (!connectPort(host, portText, &port))
         return;
-    }
-    m_fileSize = m_file.size();
+    m_source = std::move(source);
+    m_fileSize = expectedSize;
+    connect(m_source.get(), &QIODevice::readyRead, this, &TcpBlockSender::scheduleFill);
 
     m_connectTimer.start(m_connectTimeout);
-    m_socket->connectToHost(m_host, static_cast<quint16>(port));
+    m_socket->connectToHost(m_host, port);
 }
 
 void TcpBlockSender::close()
@@ -121,6 +159,7 @@ void TcpBlockSender::close()
         cancel();
         return;
     case Phase::Closing:
+    case Phase::AwaitingPeerClose:
     case Phase::Done:
         return;
     case Phase::Queued:
@@ -128,6 +167,12 @@ void TcpBlockSender::close()
     }
     m_phase = Phase::Closing;
     m_closeTimer.start(CloseStallTimeout);
+    if (m_peerCloseWait.count() > 0) {
+        // The queue drains first; bytesWritten brings us back when it has.
+        if (m_socket->bytesToWrite() == 0)
+            closeSendingSide();
+        return;
+    }
     // The socket writes out its queue before it closes, and the kernel sends
     // the end of the stream only after the last byte.
     m_socket->disconnectFromHost();
@@ -143,7 +188,8 @@ void TcpBlockSender::cancel()
     m_outcome = Outcome::Cancelled;
     m_connectTimer.stop();
     m_closeTimer.stop();
-    m_file.close();
+    m_peerCloseTimer.stop();
+    m_source.reset();
     m_socket->abort();
     emit finished(false);
 }
@@ -176,12 +222,14 @@ QString TcpBlockSender::failureText() const
         return connection + QLatin1Char('\n') + m_reason;
     case Outcome::SendFailed:
         return connection + QLatin1Char('\n') + m_reason +
-               QStringLiteral("\n%1 of %2 bytes had been handed to the connection.")
-                   .arg(m_count)
-                   .arg(m_fileSize);
+               (m_fileSize >= 0 ? QStringLiteral("\n%1 of %2 bytes had been handed to the connection.")
+                                      .arg(m_count)
+                                      .arg(m_fileSize)
+                                : QStringLiteral("\n%1 bytes had been handed to the connection.")
+                                      .arg(m_count));
     case Outcome::FileUnreadable:
         return QStringLiteral("Cannot send \"%1\" to %2: %3")
-            .arg(m_file.fileName(), remoteAddress(), m_reason);
+            .arg(m_sourceName, remoteAddress(), m_reason);
     case Outcome::None:
     case Outcome::Closed:
     case Outcome::Cancelled:
@@ -203,9 +251,13 @@ void TcpBlockSender::onConnected()
 
 void TcpBlockSender::onError(QAbstractSocket::SocketError error)
 {
-    Q_UNUSED(error);
     if (m_phase == Phase::Idle || m_phase == Phase::Done)
         return;
+    if (m_phase == Phase::AwaitingPeerClose && error == QAbstractSocket::RemoteHostClosedError) {
+        m_peerClosed = true;
+        finish(true);
+        return;
+    }
     if (!m_socket->peerAddress().isNull())
         m_address = m_socket->peerAddress().toString();
     fail(m_phase == Phase::Connecting ? Outcome::ConnectFailed : Outcome::SendFailed,
@@ -224,6 +276,11 @@ void TcpBlockSender::onConnectTimeout()
 
 void TcpBlockSender::onDisconnected()
 {
+    if (m_phase == Phase::AwaitingPeerClose) {
+        m_peerClosed = true;
+        finish(true);
+        return;
+    }
     if (m_phase == Phase::Closing)
         finish(true);
     else if (m_phase == Phase::Sending || m_phase == Phase::Queued)
@@ -262,16 +319,17 @@ void TcpBlockSender::fill()
         m_buffer.resize(wanted);
         qint64 got = 0;
         while (got < wanted) {
-            const qint64 read = m_file.read(m_buffer.data() + got, wanted - got);
+            const qint64 read = m_source->read(m_buffer.data() + got, wanted - got);
             if (read < 0) {
                 fail(Outcome::SendFailed,
-                     QStringLiteral("Reading the file failed: %1.").arg(m_file.errorString()));
+                     QStringLiteral("Reading the file failed: %1.").arg(m_source->errorString()));
                 return;
             }
             if (read == 0)
                 break;
             got += read;
         }
+        const bool sourceEnded = got < wanted && (!m_source->isSequential() || m_source->atEnd());
         if (got > 0) {
             if (m_socket->write(m_buffer.constData(), got) != got) {
                 fail(Outcome::SendFailed, m_socket->errorString() + QLatin1Char('.'));
@@ -279,8 +337,13 @@ void TcpBlockSender::fill()
             }
             m_count += got;
         }
-        if (got < wanted) {
-            m_file.close();
+        if (got < wanted && !sourceEnded) {
+            // A stream with nothing more for now: readyRead resumes us.
+            reportProgress(false);
+            return;
+        }
+        if (sourceEnded) {
+            m_source.reset();
             m_buffer = QByteArray();
             m_phase = Phase::Queued;
             reportProgress(true);
@@ -316,7 +379,8 @@ void TcpBlockSender::fail(Outcome outcome, const QString &reason, int state)
     m_stateAtFailure = state;
     m_connectTimer.stop();
     m_closeTimer.stop();
-    m_file.close();
+    m_peerCloseTimer.stop();
+    m_source.reset();
     m_socket->abort();
     const QPointer<TcpBlockSender> self(this);
     emit failed();
@@ -324,10 +388,37 @@ void TcpBlockSender::fail(Outcome outcome, const QString &reason, int state)
         emit finished(false);
 }
 
+void TcpBlockSender::closeSendingSide()
+{
+    if (m_phase != Phase::Closing)
+        return;
+    m_phase = Phase::AwaitingPeerClose;
+    m_closeTimer.stop();
+    platform::shutdownSending(m_socket->socketDescriptor());
+    m_peerCloseTimer.start(m_peerCloseWait);
+}
+
+void TcpBlockSender::onPeerCloseTimeout()
+{
+    if (m_phase != Phase::AwaitingPeerClose)
+        return;
+    // The printer kept its side open. If the kernel holds no unacknowledged
+    // bytes, it has received everything all the same.
+    if (platform::unacknowledgedBytes(m_socket->socketDescriptor()) == 0) {
+        m_socket->abort();
+        finish(true);
+        return;
+    }
+    fail(Outcome::SendFailed,
+         QStringLiteral("The printer did not take the last bytes within %1.")
+             .arg(durationText(m_peerCloseWait)));
+}
+
 void TcpBlockSender::finish(bool ok)
 {
     m_phase = Phase::Done;
     m_closeTimer.stop();
+    m_peerCloseTimer.stop();
     if (ok)
         m_outcome = Outcome::Closed;
     emit finished(ok);

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 class QTcpSocket;
 
@@ -36,7 +37,7 @@ public:
     static constexpr std::chrono::milliseconds CloseStallTimeout{60000};
     static constexpr std::chrono::milliseconds TimeSlice{10};
 
-    enum class Phase { Idle, Connecting, Sending, Queued, Closing, Done };
+    enum class Phase { Idle, Connecting, Sending, Queued, Closing, AwaitingPeerClose, Done };
     enum class Outcome { None, Closed, BadPort, FileUnreadable, ConnectFailed, SendFailed, Cancelled };
 
     explicit TcpBlockSender(QObject *parent = nullptr);
@@ -46,9 +47,19 @@ public:
     // Zero gives every block its own event pass and progress report.
     void setTimeSlice(std::chrono::milliseconds slice) { m_slice = slice; }
 
+    // After the last byte, close only our sending side and give the printer
+    // this long to close its own: then it has surely read everything. Zero
+    // (the default) closes the whole connection once the queue has drained.
+    void setPeerCloseWait(std::chrono::milliseconds wait) { m_peerCloseWait = wait; }
+
     // Opens the file at once, so a file chosen later cannot change what goes
     // out, then connects. Every outcome is reported later, by signal.
     void start(const QString &path, const QString &host, const QString &portText);
+    // Sends what an open device gives until its end. A sequential device may
+    // have nothing for a while; readyRead brings the sender back.
+    // sourceName names it in messages; expectedSize is -1 when unknown.
+    void start(std::unique_ptr<QIODevice> source, const QString &sourceName, qint64 expectedSize,
+               const QString &host, const QString &portText);
 
     // Ends the connection once everything queued has gone to the peer. Before
     // the whole file is queued this stops the send early, as cancel() does.
@@ -68,6 +79,10 @@ public:
     QString remoteAddress() const;
     // A message for the user naming host and error; empty unless failed.
     QString failureText() const;
+    // Just the reason of a failure, without the classic first line.
+    QString failureReason() const { return m_reason; }
+    // With a peer-close wait: whether the printer closed its side in time.
+    bool peerClosed() const { return m_peerClosed; }
 
 signals:
     void progress(qint64 count);
@@ -89,9 +104,13 @@ private:
     void fail(Outcome outcome, const QString &reason, int state = 9);
     void finish(bool ok);
     void reportProgress(bool force);
+    bool connectPort(const QString &host, const QString &portText, quint16 *port);
+    void closeSendingSide();
+    void onPeerCloseTimeout();
 
     QTcpSocket *m_socket = nullptr;
-    QFile m_file;
+    std::unique_ptr<QIODevice> m_source;
+    QString m_sourceName;
     QByteArray m_buffer;
     QString m_host;
     QString m_portText;
@@ -106,6 +125,9 @@ private:
     bool m_fillScheduled = false;
     std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
     std::chrono::milliseconds m_slice = TimeSlice;
+    std::chrono::milliseconds m_peerCloseWait{0};
+    bool m_peerClosed = false;
+    QTimer m_peerCloseTimer;
     QTimer m_connectTimer;
     QTimer m_closeTimer;
     QElapsedTimer m_sinceReport;

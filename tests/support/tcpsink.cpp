@@ -1,7 +1,10 @@
 #include "tcpsink.h"
 
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <sys/socket.h>
 
@@ -11,7 +14,11 @@ TcpSink::TcpSink(QObject *parent)
     connect(&m_server, &QTcpServer::newConnection, this, &TcpSink::onNewConnection);
 }
 
-TcpSink::~TcpSink() = default;
+TcpSink::~TcpSink()
+{
+    for (const int fd : m_heldDescriptors)
+        ::close(fd);
+}
 
 bool TcpSink::listen(const QHostAddress &address, quint16 port)
 {
@@ -63,6 +70,10 @@ void TcpSink::onNewConnection()
         m_received.append(QByteArray());
         m_sockets.append(socket);
         socket->setParent(this);
+        if (m_mode == Mode::HoldOpen) {
+            holdOpen(socket, index);
+            continue;
+        }
         if (m_mode == Mode::Slow) {
             // Reading little and often keeps the kernel buffers full, so the
             // sender sees a printer that drains slowly.
@@ -108,4 +119,33 @@ void TcpSink::readFrom(int index, bool all)
         ++m_closed;
         emit peerClosed();
     }
+}
+
+void TcpSink::holdOpen(QTcpSocket *socket, int index)
+{
+    // Qt closes a socket as soon as the peer's end of stream arrives; a
+    // printer that lingers is modelled on a descriptor of our own instead.
+    const int fd = ::dup(static_cast<int>(socket->socketDescriptor()));
+    socket->abort();
+    m_heldDescriptors.append(fd);
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier, fd, index] {
+        char buffer[65536];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            m_received[index].append(buffer, static_cast<qsizetype>(got));
+            emit dataArrived();
+            return;
+        }
+        notifier->setEnabled(false);
+        if (m_parameter > 0) {
+            QTimer::singleShot(m_parameter, this, [this, fd] {
+                if (m_heldDescriptors.removeOne(fd)) {
+                    ::close(fd);
+                    ++m_closed;
+                    emit peerClosed();
+                }
+            });
+        }
+    });
 }
