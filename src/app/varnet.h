@@ -16,6 +16,7 @@ class QRadioButton;
 class QTimer;
 class FileChooser;
 class PrinterCollection;
+class Spooler;
 
 // The main window: every input of a send lives in its controls, and its
 // handlers are the program's actions. Controls carry their classic names as
@@ -52,6 +53,8 @@ public:
 
     // Seams for tests; the window owns nothing passed here.
     void setFileChooser(FileChooser *chooser);
+    // The spooler Print uses; null gives a fresh system spooler per run.
+    void setSpooler(Spooler *spooler);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -61,10 +64,13 @@ private:
     void buildControls();
     void buildMenus();
     void Form_Unload();
+    void sendToCurrentPrinter();
+    void sendTcp();
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;
     std::unique_ptr<FileChooser> m_ownFileChooser;
+    Spooler *m_spooler = nullptr;
     bool m_endWithoutSaving = false;
 
     QPushButton *Command1 = nullptr;
