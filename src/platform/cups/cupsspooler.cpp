@@ -61,12 +61,7 @@ public:
             rememberLibraryError("the scheduler refused the job");
             return false;
         }
-        const http_status_t status = cupsStartDocument(m_http, m_name.c_str(), m_job,
-                                                       documentName.c_str(), CUPS_FORMAT_RAW, 1);
-        if (status != HTTP_STATUS_CONTINUE) {
-            rememberHttpError(status);
-            return false;
-        }
+        m_documentName = documentName;
         return true;
     }
 
@@ -76,6 +71,17 @@ public:
 
     std::size_t write(const char *data, std::size_t size) override
     {
+        // The scheduler refuses a document without bytes, so the document
+        // is only opened once there is something to put in it.
+        if (size > 0 && !m_streaming) {
+            const http_status_t status = cupsStartDocument(
+                m_http, m_name.c_str(), m_job, m_documentName.c_str(), CUPS_FORMAT_RAW, 1);
+            if (status != HTTP_STATUS_CONTINUE) {
+                rememberHttpError(status);
+                return 0;
+            }
+            m_streaming = true;
+        }
         std::size_t written = 0;
         while (written < size) {
             const std::size_t piece = std::min(WriteChunk, size - written);
@@ -91,7 +97,9 @@ public:
 
     bool endDocument() override
     {
-        const ipp_status_t status = cupsFinishDocument(m_http, m_name.c_str());
+        const ipp_status_t status =
+            m_streaming ? cupsFinishDocument(m_http, m_name.c_str()) : closeEmptyJob();
+        m_streaming = false;
         if (!ippSucceeded(status)) {
             rememberLibraryError("the scheduler did not accept the document");
             return false;
@@ -109,6 +117,7 @@ public:
         close();
         cupsCancelJob2(CUPS_HTTP_DEFAULT, m_name.c_str(), m_job, 0);
         m_job = 0;
+        m_streaming = false;
     }
 
     bool close() override
@@ -123,6 +132,23 @@ public:
     std::string errorText() const override { return m_error; }
 
 private:
+    // An empty file makes a job without documents: closing it tells the
+    // scheduler nothing more is coming, and it ends the job without
+    // bothering the printer.
+    ipp_status_t closeEmptyJob()
+    {
+        char uri[HTTP_MAX_URI];
+        httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
+                         ippPort(), "/printers/%s", m_name.c_str());
+        ipp_t *request = ippNewRequest(IPP_OP_CLOSE_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", m_job);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippDelete(cupsDoRequest(m_http, request, "/jobs/"));
+        return cupsLastError();
+    }
+
     void rememberLibraryError(const char *fallback)
     {
         const char *text = cupsLastErrorString();
@@ -143,6 +169,8 @@ private:
     std::string m_name;
     http_t *m_http = nullptr;
     int m_job = 0;
+    std::string m_documentName;
+    bool m_streaming = false;
     std::string m_error;
 };
 
