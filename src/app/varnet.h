@@ -18,6 +18,7 @@ class QTimer;
 class FileChooser;
 class PrinterCollection;
 class frmsocket;
+class Spooler;
 
 // The main window: every input of a send lives in its controls, and its
 // handlers are the program's actions. Controls carry their classic names as
@@ -62,6 +63,8 @@ public:
     // Seams for tests; the window owns nothing passed here.
     void setFileChooser(FileChooser *chooser);
     void setTcpTuning(std::chrono::milliseconds connectTimeout, std::chrono::milliseconds timeSlice);
+    // The spooler Print uses; null gives a fresh system spooler per run.
+    void setSpooler(Spooler *spooler);
 
 signals:
     // Once per TCP send: its connection is gone and any failure message has
@@ -77,11 +80,13 @@ private:
     void buildControls();
     void buildMenus();
     void Form_Unload();
+    void sendToCurrentPrinter();
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;
     std::unique_ptr<FileChooser> m_ownFileChooser;
     QString m_startFolder; // where the next Open dialog starts; empty: the current directory
+    Spooler *m_spooler = nullptr;
     bool m_endWithoutSaving = false;
     std::chrono::milliseconds m_tcpConnectTimeout;
     std::chrono::milliseconds m_tcpTimeSlice;

@@ -10,8 +10,6 @@
 #include <QSocketNotifier>
 #include <QTemporaryFile>
 
-#include <sys/resource.h>
-
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -47,6 +45,20 @@ std::optional<Destination> savedDestination()
         return std::nullopt;
     // The window connects to the address as typed, on port 9100 (its port is never saved).
     return Destination{Destination::Kind::Tcp, ip, 9100};
+}
+
+// This process's own peak memory. getrusage() would also count what a
+// parent held before exec, so the kernel's high-water mark is read instead.
+qint64 peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 // Standard input can be streamed to destinations that run together; ones
@@ -140,9 +152,7 @@ int main(int argc, char **argv)
     const QList<DestinationResult> results = session.results();
     const int code = exitCodeFor(results, session.interrupted());
     if (options.json) {
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        std::fputs(jsonSummary(options.input, session.inputSize(), results, code, usage.ru_maxrss)
+        std::fputs(jsonSummary(options.input, session.inputSize(), results, code, peakRssKiB())
                        .constData(),
                    stdout);
     }

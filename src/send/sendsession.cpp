@@ -7,8 +7,8 @@
 #include <cstdio>
 
 SendSession::SendSession(const SendOptions &options, std::unique_ptr<ByteSource> source,
-                         bool drawProgress, QObject *parent)
-    : QObject(parent), m_options(options), m_source(std::move(source)), m_drawProgress(drawProgress)
+                         bool showProgress, QObject *parent)
+    : QObject(parent), m_options(options), m_source(std::move(source)), m_drawProgress(showProgress)
 {
     for (const Destination &destination : m_options.destinations) {
         Transfer *transfer = nullptr;

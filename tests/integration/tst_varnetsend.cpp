@@ -254,7 +254,7 @@ private slots:
         const QByteArray data = randomBytes(8 << 20, 4);
         const QString path = writeFile(QStringLiteral("slow.bin"), data);
         TcpSink slow;
-        slow.setMode(TcpSink::Mode::Slow, 256 * 1024);
+        slow.setMode(TcpSink::Mode::Slow, 2 << 20);
         QVERIFY(slow.listen());
 
         QProcess process;
@@ -272,7 +272,8 @@ private slots:
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), QStringLiteral("cancelled"));
         QVERIFY(entry.value("bytes").toInteger() < data.size());
-        QTRY_COMPARE(slow.closedCount(), 1);
+        // What the kernels still hold drains first, at the sink's pace.
+        QTRY_COMPARE_WITH_TIMEOUT(slow.closedCount(), 1, 30000);
     }
 };
 

@@ -5,10 +5,7 @@
 
 #include <cups/cups.h>
 
-CupsSandbox::CupsSandbox()
-    : m_previousServer(qgetenv("CUPS_SERVER"))
-{
-}
+CupsSandbox::CupsSandbox() : m_previousServer(qgetenv("CUPS_SERVER")) {}
 
 CupsSandbox::~CupsSandbox()
 {
@@ -50,6 +47,12 @@ void CupsSandbox::stop()
     else
         qputenv("CUPS_SERVER", m_previousServer);
     cupsSetServer(nullptr);
+}
+
+void CupsSandbox::stopScheduler()
+{
+    if (m_running)
+        runScript({QStringLiteral("stop"), m_dir.path()});
 }
 
 bool CupsSandbox::addRawQueue(const QString &name, const QString &deviceUri)

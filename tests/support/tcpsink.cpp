@@ -12,6 +12,7 @@ TcpSink::TcpSink(QObject *parent)
     : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpSink::onNewConnection);
+    connect(&m_server, &SinkServer::rawConnection, this, &TcpSink::holdOpen);
 }
 
 TcpSink::~TcpSink()
@@ -53,6 +54,7 @@ void TcpSink::setMode(Mode mode, qint64 parameter)
 {
     m_mode = mode;
     m_parameter = parameter;
+    m_server.rawDescriptors = mode == Mode::HoldOpen;
 }
 
 qint64 TcpSink::totalBytes() const
@@ -70,10 +72,6 @@ void TcpSink::onNewConnection()
         m_received.append(QByteArray());
         m_sockets.append(socket);
         socket->setParent(this);
-        if (m_mode == Mode::HoldOpen) {
-            holdOpen(socket, index);
-            continue;
-        }
         if (m_mode == Mode::Slow) {
             // Reading little and often keeps the kernel buffers full, so the
             // sender sees a printer that drains slowly.
@@ -121,12 +119,21 @@ void TcpSink::readFrom(int index, bool all)
     }
 }
 
-void TcpSink::holdOpen(QTcpSocket *socket, int index)
+void SinkServer::incomingConnection(qintptr descriptor)
+{
+    if (rawDescriptors)
+        emit rawConnection(descriptor);
+    else
+        QTcpServer::incomingConnection(descriptor);
+}
+
+void TcpSink::holdOpen(qintptr descriptor)
 {
     // Qt closes a socket as soon as the peer's end of stream arrives; a
-    // printer that lingers is modelled on a descriptor of our own instead.
-    const int fd = ::dup(static_cast<int>(socket->socketDescriptor()));
-    socket->abort();
+    // printer that lingers is modelled on the bare descriptor instead.
+    const int fd = static_cast<int>(descriptor);
+    const int index = static_cast<int>(m_received.size());
+    m_received.append(QByteArray());
     m_heldDescriptors.append(fd);
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this, notifier, fd, index] {

@@ -9,6 +9,23 @@
 
 class QTcpSocket;
 
+// Hands over raw descriptors when asked to, so a connection can outlive
+// Qt's wish to close it once the peer has finished.
+class SinkServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    using QTcpServer::QTcpServer;
+    bool rawDescriptors = false;
+
+signals:
+    void rawConnection(qintptr descriptor);
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+};
+
 // A printer's raw port on loopback: records every connection's bytes.
 // Behaviours cover the printers a sender meets: a fast reader, a slow one,
 // one that resets the connection after some bytes, one that never accepts,
@@ -44,9 +61,9 @@ signals:
 private:
     void onNewConnection();
     void readFrom(int index, bool all = false);
-    void holdOpen(QTcpSocket *socket, int index);
+    void holdOpen(qintptr descriptor);
 
-    QTcpServer m_server;
+    SinkServer m_server;
     Mode m_mode = Mode::Normal;
     qint64 m_parameter = 0;
     QList<QByteArray> m_received;
