@@ -3,11 +3,11 @@
 // Prints the two phases' durations in nanoseconds: "LOAD SEND".
 //   varnet_rawjob_bench QUEUE FILE
 
+#include "app/files/fileloader.h"
 #include "transmission/rawjob.h"
 #include "transmission/spooler.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <chrono>
@@ -21,15 +21,14 @@ int main(int argc, char **argv)
     }
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
-    QFile file(QString::fromLocal8Bit(argv[2]));
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot open %s\n", argv[2]);
+    const FileLoader::Result loaded = FileLoader::load(QString::fromLocal8Bit(argv[2]));
+    if (loaded.outcome != FileLoader::Outcome::Loaded) {
+        std::fprintf(stderr, "cannot load %s\n", argv[2]);
         return 2;
     }
-    const QByteArray content = file.readAll();
-    file.close();
+    const QByteArray &content = loaded.content;
 
-    const Clock::time_point loaded = Clock::now();
+    const Clock::time_point inMemory = Clock::now();
     const auto spooler = createSystemSpooler();
     const RawJobOutcome outcome = sendRawJob(*spooler, QString::fromLocal8Bit(argv[1]), content);
     if (outcome.result != RawJobOutcome::Result::Sent) {
@@ -41,6 +40,6 @@ int main(int argc, char **argv)
         return static_cast<long long>(
             std::chrono::duration_cast<std::chrono::nanoseconds>(span).count());
     };
-    std::printf("%lld %lld\n", nanoseconds(loaded - start), nanoseconds(sent - loaded));
+    std::printf("%lld %lld\n", nanoseconds(inMemory - start), nanoseconds(sent - inMemory));
     return 0;
 }

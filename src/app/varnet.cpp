@@ -1,11 +1,14 @@
 #include "varnet.h"
 
+#include "app/files/dropintake.h"
 #include "app/files/filechooser.h"
 #include "app/messageseam.h"
 #include "app/settingscodec.h"
 #include "app/startupsettings.h"
 #include "app/twips.h"
 #include "platform/platform.h"
+#include "transmission/frmsocket.h"
+#include "transmission/tcpblocksender.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -32,11 +35,11 @@ QColor classicColor(platform::SystemColor index)
     return QColor::fromRgb(static_cast<QRgb>(platform::systemColor(index)));
 }
 
-void paintBackground(QWidget *widget, const QColor &color)
+void paintBackground(QWidget *widget, const QColor &color,
+                     QPalette::ColorRole role = QPalette::Window)
 {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
-    palette.setColor(QPalette::Base, color);
+    palette.setColor(role, color);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
@@ -61,7 +64,9 @@ QStringList itemsOf(const QComboBox *list)
 } // namespace
 
 Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
-    : QMainWindow(parent), m_printers(printers)
+    : QMainWindow(parent), m_printers(printers),
+      m_tcpConnectTimeout(TcpBlockSender::ConnectTimeout),
+      m_tcpTimeSlice(TcpBlockSender::TimeSlice)
 {
     initResources();
     setObjectName(QStringLiteral("Varnet"));
@@ -69,10 +74,20 @@ Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/varnet/icon.png")));
     buildControls();
     buildMenus();
+
+    auto *drops = new DropIntake(Text2, [this] { OpenFi(); }, this);
+    drops->addTargets({centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1,
+                       Label2, Label3});
+    drops->addRefusers({Command3, Label4, IP, Port, Option1, Option2});
     resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
 }
 
-Varnet::~Varnet() = default;
+Varnet::~Varnet()
+{
+    // The progress window has no owner; it must not outlive the window whose
+    // controls its captions read.
+    delete SocketForm.data();
+}
 
 void Varnet::buildControls()
 {
@@ -81,8 +96,13 @@ void Varnet::buildControls()
     setCentralWidget(client);
     paintBackground(client, classicColor(platform::ColorActiveBorder));
 
-    QFont labelFont(QStringLiteral("MS Sans Serif"));
-    labelFont.setPointSizeF(8.25);
+    // The classic dialog font; where it is not installed the nearest sans
+    // serif of that size stands in, so captions fit their buttons.
+    QFont dialogFont(QStringLiteral("MS Sans Serif"));
+    dialogFont.setStyleHint(QFont::SansSerif);
+    dialogFont.setPointSizeF(8.25);
+    client->setFont(dialogFont);
+    QFont labelFont = dialogFont;
     labelFont.setItalic(true);
 
     Command1 = place<QPushButton>(client, "Command1", twipsRect(5520, 1920, 1215, 375));
@@ -92,7 +112,8 @@ void Varnet::buildControls()
     Text1 = place<QLineEdit>(client, "Text1", twipsRect(2400, 1560, 2895, 285));
     Text1->setText(QStringLiteral("0 bytes"));
     Text1->setReadOnly(true);
-    paintBackground(Text1, classicColor(platform::ColorActiveBorder));
+    // Read as plain text: the box takes the window's colour.
+    paintBackground(Text1, classicColor(platform::ColorActiveBorder), QPalette::Base);
     Label1 = place<QLabel>(client, "Label1", twipsRect(1320, 1560, 975, 255));
     Label1->setText(QStringLiteral("Size:"));
     Command2 = place<QPushButton>(client, "Command2", twipsRect(5520, 2400, 1215, 375));
@@ -144,6 +165,7 @@ void Varnet::buildControls()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(5000);
+    connect(Timer1, &QTimer::timeout, this, &Varnet::Timer1_Timer);
 
     connect(Command1, &QPushButton::clicked, this, &Varnet::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Varnet::Command2_Click);

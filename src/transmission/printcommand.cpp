@@ -54,7 +54,3 @@ void Varnet::setSpooler(Spooler *spooler)
 {
     m_spooler = spooler;
 }
-
-// Placeholder for the TCP send, which lives in its own change; it sends
-// nothing yet.
-void Varnet::sendTcp() {}

@@ -11,13 +11,14 @@ class QTcpSocket;
 
 // A printer's raw port on loopback: records every connection's bytes.
 // Behaviours cover the printers a sender meets: a fast reader, a slow one,
-// one that resets the connection after some bytes, one that never accepts.
+// one that resets the connection after some bytes, one that never accepts,
+// one that keeps its side open after the sender has finished.
 class TcpSink : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Mode { Normal, Slow, ResetAfter, NeverAccept };
+    enum class Mode { Normal, Slow, ResetAfter, NeverAccept, HoldOpen };
 
     explicit TcpSink(QObject *parent = nullptr);
     ~TcpSink() override;
@@ -25,7 +26,9 @@ public:
     bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     quint16 port() const;
 
-    void setMode(Mode mode, qint64 parameter = 0); // Slow: bytes/s; ResetAfter: bytes
+    // Slow: bytes/s; ResetAfter: bytes; HoldOpen: ms to keep our side open
+    // after the sender's end of stream (0: until the sink goes).
+    void setMode(Mode mode, qint64 parameter = 0);
 
     // One entry per accepted connection, in order of arrival.
     QList<QByteArray> connections() const { return m_received; }
@@ -40,7 +43,8 @@ signals:
 
 private:
     void onNewConnection();
-    void readFrom(int index);
+    void readFrom(int index, bool all = false);
+    void holdOpen(QTcpSocket *socket, int index);
 
     QTcpServer m_server;
     Mode m_mode = Mode::Normal;
@@ -48,4 +52,5 @@ private:
     QList<QByteArray> m_received;
     QList<QPointer<QTcpSocket>> m_sockets;
     int m_closed = 0;
+    QList<int> m_heldDescriptors;
 };
