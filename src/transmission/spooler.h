@@ -23,6 +23,10 @@ public:
     virtual void cancelJob() = 0;
     virtual bool close() = 0;
 
+    // The spooler's number for the job once the document was started (still
+    // valid after it ended, for following the job), 0 when there is none.
+    virtual int jobId() const = 0;
+
     // The spooler's own words for the last failure, UTF-8; may be empty.
     virtual std::string errorText() const = 0;
 

@@ -6,7 +6,10 @@
 #include "tcpsink.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cups/cups.h>
@@ -91,7 +94,15 @@ private slots:
         Varnet window(*printers);
         window.Form_Load(QString());
         choose(window, queue);
-        window.Druckertext = binaryContent();
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("job.bin"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(binaryContent()), binaryContent().size());
+        file.close();
+        window.findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(path);
+        window.OpenFi();
+        QCOMPARE(window.Druckertext.size(), binaryContent().size());
 
         click(window);
         click(window);
@@ -100,8 +111,8 @@ private slots:
         QCOMPARE(recorder.messages.first().title, QStringLiteral("Message"));
         QTRY_COMPARE_WITH_TIMEOUT(sink.closedCount(), 2, DeliveryTimeout);
         QCOMPARE(sink.connectionCount(), 2);
-        QVERIFY(sink.received(0) == window.Druckertext);
-        QVERIFY(sink.received(1) == window.Druckertext);
+        QVERIFY(sink.received(0) == binaryContent());
+        QVERIFY(sink.received(1) == binaryContent());
 
         const QList<JobInfo> jobs = jobsOf(queue);
         QCOMPARE(jobs.size(), 2);

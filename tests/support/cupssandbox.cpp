@@ -5,7 +5,10 @@
 
 #include <cups/cups.h>
 
-CupsSandbox::CupsSandbox() : m_previousServer(qgetenv("CUPS_SERVER")) {}
+CupsSandbox::CupsSandbox()
+    : m_previousServer(qgetenv("CUPS_SERVER"))
+{
+}
 
 CupsSandbox::~CupsSandbox()
 {

@@ -19,8 +19,11 @@ bool FakeSpooler::open(const std::string &printerName)
 
 bool FakeSpooler::startDocument(const std::string &documentName)
 {
-    return step(QStringLiteral("startDocument:") + QString::fromStdString(documentName),
-                QStringLiteral("startDocument"));
+    if (!step(QStringLiteral("startDocument:") + QString::fromStdString(documentName),
+              QStringLiteral("startDocument")))
+        return false;
+    ++job;
+    return true;
 }
 
 bool FakeSpooler::startPage()

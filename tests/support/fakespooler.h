@@ -21,6 +21,7 @@ public:
     bool endDocument() override;
     void cancelJob() override;
     bool close() override;
+    int jobId() const override { return job; }
     std::string errorText() const override { return error; }
 
     // The step (as named in calls) that fails; for "write" the spooler takes
@@ -30,6 +31,7 @@ public:
     // What the spooler says about the failure; empty means it says nothing.
     std::string failureText = "simulated failure";
 
+    int job = 0; // numbered from 1 as documents start
     QStringList calls;
     QByteArray written;
     const char *lastWriteData = nullptr;

@@ -55,13 +55,13 @@ public:
 
     bool startDocument(const std::string &documentName) override
     {
+        m_finished = false;
         m_job = cupsCreateJob(m_http, m_name.c_str(), documentName.c_str(), 0, nullptr);
         if (m_job <= 0) {
             m_job = 0;
             rememberLibraryError("the scheduler refused the job");
             return false;
         }
-        m_lastJob = m_job;
         m_documentName = documentName;
         return true;
     }
@@ -105,13 +105,13 @@ public:
             rememberLibraryError("the scheduler did not accept the document");
             return false;
         }
-        m_job = 0;
+        m_finished = true;
         return true;
     }
 
     void cancelJob() override
     {
-        if (m_job == 0)
+        if (m_job == 0 || m_finished)
             return;
         // Dropping the connection ends a request still being streamed; the
         // cancel then goes over a fresh one.
@@ -130,8 +130,9 @@ public:
         return true;
     }
 
+    int jobId() const override { return m_job; }
+
     std::string errorText() const override { return m_error; }
-    int jobId() const override { return m_lastJob; }
 
 private:
     // An empty file makes a job without documents: closing it tells the
@@ -170,8 +171,8 @@ private:
 
     std::string m_name;
     http_t *m_http = nullptr;
-    int m_job = 0;     // a started job not yet handed over whole
-    int m_lastJob = 0; // kept after the hand-over, for following the job
+    int m_job = 0;
+    bool m_finished = false; // the scheduler has the whole job; no cancelling it now
     std::string m_documentName;
     bool m_streaming = false;
     std::string m_error;

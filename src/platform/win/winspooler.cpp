@@ -41,10 +41,12 @@ public:
         // No output file and no data type: not redirected, and the queue's
         // own default data type applies.
         DOC_INFO_1W info{name.data(), nullptr, nullptr};
-        if (StartDocPrinterW(m_handle, 1, reinterpret_cast<LPBYTE>(&info)) == 0) {
+        const DWORD job = StartDocPrinterW(m_handle, 1, reinterpret_cast<LPBYTE>(&info));
+        if (job == 0) {
             rememberLastError();
             return false;
         }
+        m_job = static_cast<int>(job);
         m_documentStarted = true;
         return true;
     }
@@ -99,6 +101,8 @@ public:
         return closed;
     }
 
+    int jobId() const override { return m_job; }
+
     std::string errorText() const override { return m_error; }
 
 private:
@@ -113,6 +117,7 @@ private:
 
     HANDLE m_handle = nullptr;
     bool m_documentStarted = false;
+    int m_job = 0;
     std::string m_error;
 };
 
