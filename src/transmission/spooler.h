@@ -29,9 +29,6 @@ public:
 
     // The spooler's own words for the last failure, UTF-8; may be empty.
     virtual std::string errorText() const = 0;
-
-    // The number the spooler gave the last job started, or 0 when it gives none.
-    virtual int jobId() const { return 0; }
 };
 
 // Implemented once per platform backend (chosen by CMake).

@@ -405,6 +405,9 @@ void TcpBlockSender::onPeerCloseTimeout()
     // The printer kept its side open. If the kernel holds no unacknowledged
     // bytes, it has received everything all the same.
     if (platform::unacknowledgedBytes(m_socket->socketDescriptor()) == 0) {
+        // Leave the waiting phase first: the abort reports a disconnect,
+        // which must not count as the printer closing.
+        m_phase = Phase::Done;
         m_socket->abort();
         finish(true);
         return;
