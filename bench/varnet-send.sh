@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# varnet-send against `nc -N` over loopback, in one run:
+#  1. one file to one sink, varnet-send then nc: throughput ratio and
+#     varnet-send's peak memory;
+#  2. the same file to 8 sinks at once with varnet-send: wall time against
+#     the single send. 8 copies of nc at once are timed too, as the machine's
+#     own cost of 8 streams, so a miss can be told apart from the sender.
+#   bench/varnet-send.sh [MiB]      (default 256)
+# Targets: ratio >= 0.8; 8 sinks at most 1.5 times a single send.
+# Both senders wait for the sink to close after the last byte (varnet-send's
+# default --wait-eof 30, nc -N's shutdown and read to the end).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+mib="${1:-256}"
+build="${VARNET_BENCH_BUILD:-$root/build/bench}"
+fanout=8
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNET_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target varnet-send >/dev/null
+sender="$build/src/send/varnet-send"
+
+work="$(mktemp -d)"
+sink_pids=()
+cleanup() {
+    for pid in "${sink_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Sinks discard everything with large reads, so the senders set the pace.
+# Each forks per connection, so one sink serves every run. Appends to
+# sink_ports and sink_pids; run in this shell, not in $(...), whose output
+# pipe the sink would keep open.
+sink_ports=()
+start_sink() {
+    local port pid log="$work/sink.log"
+    for _ in $(seq 1 20); do
+        port=$((20000 + RANDOM % 40000))
+        : >"$log"
+        socat -d -d -u -b 262144 "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork" OPEN:/dev/null \
+            </dev/null >/dev/null 2>"$log" &
+        pid=$!
+        for _ in $(seq 1 50); do
+            if grep -q "listening on" "$log"; then
+                sink_ports+=("$port")
+                sink_pids+=("$pid")
+                return 0
+            fi
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$pid" 2>/dev/null || true
+    done
+    echo "no free port for a sink" >&2
+    return 1
+}
+
+for _ in $(seq 1 "$fanout"); do
+    start_sink
+done
+
+bytes=$((mib * 1024 * 1024))
+head -c "$bytes" /dev/urandom >"$work/file"
+cat "$work/file" >/dev/null # every sender reads it from the page cache
+
+now() { date +%s.%N; }
+load="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Checks a JSON summary: exit code 0 and every destination got every byte.
+check_summary() {
+    local summary="$1" expected="$2"
+    grep -q '"exitCode": 0' "$summary" &&
+        [ "$(grep -c "\"bytes\": $bytes," "$summary")" = "$expected" ] || {
+        echo "varnet-send did not deliver everything:" >&2
+        cat "$summary" >&2
+        exit 1
+    }
+}
+
+# 1. One sink.
+v0=$(now)
+"$sender" --json -H "127.0.0.1:${sink_ports[0]}" "$work/file" >"$work/single.json"
+v1=$(now)
+nc -N 127.0.0.1 "${sink_ports[0]}" <"$work/file"
+n1=$(now)
+check_summary "$work/single.json" 1
+rss=$(sed -n 's/.*"maxRssKiB": \([0-9]*\).*/\1/p' "$work/single.json")
+
+# CPU time, in clock ticks, of the sinks' finished connections (each is a
+# child the sink has reaped).
+sinks_cpu() {
+    local total=0 pid
+    for pid in "${sink_pids[@]}"; do
+        for _ in $(seq 1 50); do
+            pgrep -P "$pid" >/dev/null || break
+            sleep 0.1
+        done
+        total=$((total + $(awk '{print $16 + $17}' "/proc/$pid/stat")))
+    done
+    echo "$total"
+}
+
+# 2. Every sink at once.
+hosts=()
+for port in "${sink_ports[@]}"; do
+    hosts+=(-H "127.0.0.1:$port")
+done
+sinks_before=$(sinks_cpu)
+f0=$(now)
+/usr/bin/time -f "%U %S" -o "$work/fanout.cpu" \
+    "$sender" --json "${hosts[@]}" "$work/file" >"$work/fanout.json"
+f1=$(now)
+sinks_ticks=$(($(sinks_cpu) - sinks_before))
+read -r sender_user sender_sys <"$work/fanout.cpu"
+check_summary "$work/fanout.json" "$fanout"
+fanout_rss=$(sed -n 's/.*"maxRssKiB": \([0-9]*\).*/\1/p' "$work/fanout.json")
+
+nc_pids=()
+for port in "${sink_ports[@]}"; do
+    nc -N 127.0.0.1 "$port" <"$work/file" &
+    nc_pids+=($!)
+done
+wait "${nc_pids[@]}"
+g1=$(now)
+cores=$(nproc)
+
+awk -v mib="$mib" -v n="$fanout" -v load="$load" -v rss="$rss" -v frss="$fanout_rss" \
+    -v v0="$v0" -v v1="$v1" -v n1="$n1" -v f0="$f0" -v f1="$f1" -v g1="$g1" \
+    -v su="$sender_user" -v ss="$sender_sys" -v sinks="$sinks_ticks" -v tck="$(getconf CLK_TCK)" \
+    -v cores="$cores" 'BEGIN {
+    v = v1 - v0; c = n1 - v1; f = f1 - f0; g = g1 - f1
+    sender = su + ss; sk = sinks / tck
+    printf "file:                     %d MiB over loopback, load average %s\n", mib, load
+    printf "close:                    both wait for the sink to close (--wait-eof default 30, nc -N)\n"
+    printf "varnet-send, 1 sink:      %.2f s  %.0f MiB/s\n", v, mib / v
+    printf "nc -N, 1 sink:            %.2f s  %.0f MiB/s\n", c, mib / c
+    printf "ratio varnet-send/nc:     %.2f (target >= 0.8)\n", c / v
+    printf "varnet-send peak RSS:     %.1f MiB (%.1f MiB with %d sinks)\n", rss / 1024, frss / 1024, n
+    printf "varnet-send, %d sinks:    %.2f s  %.0f MiB/s in all\n", n, f, n * mib / f
+    printf "ratio %d sinks/1 sink:    %.2f (target <= 1.5)\n", n, f / v
+    printf "  CPU of that run:        sender %.2f s, sinks %.2f s; on %d cores no less than %.2f s,\n",
+        sender, sk, cores, (sender + sk) / cores
+    printf "                          %.2f times the single send\n", (sender + sk) / cores / v
+    printf "%d x nc -N at once:        %.2f s, %.2f times one nc\n", n, g, g / c
+}'
