@@ -132,7 +132,8 @@ QString humanBytes(double bytes)
                      : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
-QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond)
+QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
+                     bool running)
 {
     QString line = QStringLiteral("%1  %2").arg(label, humanBytes(static_cast<double>(done)));
     if (total > 0)
@@ -140,7 +141,7 @@ QString progressLine(const QString &label, qint64 done, qint64 total, double byt
                     .arg(humanBytes(static_cast<double>(total)))
                     .arg(static_cast<int>(100 * done / total), 3);
     line += QStringLiteral("  %1/s").arg(humanBytes(bytesPerSecond));
-    if (total > 0 && bytesPerSecond > 0 && done < total) {
+    if (running && total > 0 && bytesPerSecond > 0 && done < total) {
         const auto eta = static_cast<qint64>(std::ceil(static_cast<double>(total - done) / bytesPerSecond));
         line += QStringLiteral("  ETA %1:%2")
                     .arg(eta / 60)

@@ -49,5 +49,7 @@ QByteArray jsonSummary(const QString &input, qint64 inputBytes,
 
 // "12.3 MiB" style sizes for people.
 QString humanBytes(double bytes);
-// One progress line: label, bytes, percent (when the total is known), rate, ETA.
-QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond);
+// One progress line: label, bytes, percent (when the total is known), rate,
+// and while running an ETA.
+QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
+                     bool running = true);

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 SendSession::SendSession(const SendOptions &options, std::unique_ptr<ByteSource> source,
                          bool showProgress, QObject *parent)
     : QObject(parent), m_options(options), m_source(std::move(source)), m_drawProgress(showProgress)
@@ -54,9 +57,10 @@ void SendSession::interrupt()
     if (m_interrupted)
         return;
     m_interrupted = true;
-    for (Transfer *transfer : m_transfers) {
-        if (!transfer->isDone())
-            transfer->cancel();
+    // Those not yet started stay so, and are reported as never reached.
+    for (qsizetype i = 0; i < m_next; ++i) {
+        if (!m_transfers.at(i)->isDone())
+            m_transfers.at(i)->cancel();
     }
     if (m_running == 0)
         emit finished();
@@ -83,7 +87,7 @@ QList<DestinationResult> SendSession::results() const
         DestinationResult result = transfer->result();
         if (!transfer->isDone()) {
             result.outcome = DestinationResult::Outcome::NotStarted;
-            result.error = QStringLiteral("not started");
+            result.error = QStringLiteral("interrupted before its turn");
         }
         results.append(result);
     }
@@ -95,24 +99,92 @@ qint64 SendSession::inputSize() const
     return m_source->size();
 }
 
+double SendSession::recentRate(qsizetype index, qint64 nowMs)
+{
+    constexpr qint64 WindowMs = 3000;
+    const Transfer *transfer = m_transfers.at(index);
+    if (transfer->isDone()) {
+        // Its own average, fixed once it has ended.
+        const DestinationResult result = transfer->result();
+        return result.elapsedMs > 0
+                   ? static_cast<double>(result.bytes) * 1000.0 / static_cast<double>(result.elapsedMs)
+                   : 0.0;
+    }
+    std::deque<std::pair<qint64, qint64>> &samples = m_samples[index];
+    samples.emplace_back(nowMs, transfer->bytesSent());
+    while (samples.size() > 2 && samples.front().first < nowMs - WindowMs)
+        samples.pop_front();
+    const auto [firstMs, firstBytes] = samples.front();
+    if (nowMs <= firstMs)
+        return 0.0;
+    return static_cast<double>(samples.back().second - firstBytes) * 1000.0 /
+           static_cast<double>(nowMs - firstMs);
+}
+
 void SendSession::drawProgress(bool final)
 {
+    // Lines longer than the terminal would wrap, and one taller than it
+    // would scroll, and either would break drawing in place.
+    int columns = 0;
+    int rows = 0;
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) {
+        columns = size.ws_col;
+        rows = size.ws_row;
+    }
+    const qint64 now = m_clock.elapsed();
+    m_samples.resize(m_transfers.size());
+
+    QStringList lines;
+    QStringList running;
+    int delivered = 0;
+    int failed = 0;
+    int waiting = 0;
+    for (qsizetype i = 0; i < m_transfers.size(); ++i) {
+        const Transfer *transfer = m_transfers.at(i);
+        const bool started = i < m_next;
+        const qint64 done = transfer->bytesSent();
+        const qint64 total = m_source->size();
+        QString line = progressLine(transfer->destination().label(), done, total,
+                                    started ? recentRate(i, now) : 0.0,
+                                    started && !transfer->isDone());
+        if (transfer->isDone()) {
+            const DestinationResult::Outcome outcome = transfer->result().outcome;
+            line += QStringLiteral("  ") + outcomeName(outcome);
+            ++(outcome == DestinationResult::Outcome::Delivered ? delivered : failed);
+        } else if (!started) {
+            line += QStringLiteral("  waiting");
+            ++waiting;
+        } else {
+            if (total > 0 && done == total)
+                line += QStringLiteral("  finishing");
+            running << line;
+        }
+        lines << line;
+    }
+    if (!final && rows > 1 && lines.size() > rows - 1) {
+        // Only what is still moving gets a line of its own.
+        lines = running.mid(0, rows - 2);
+        const qsizetype hiddenRunning = running.size() - lines.size();
+        lines << QStringLiteral("%1 more: %2 running, %3 waiting, %4 delivered, %5 failed")
+                     .arg(m_transfers.size() - lines.size())
+                     .arg(hiddenRunning)
+                     .arg(waiting)
+                     .arg(delivered)
+                     .arg(failed);
+    }
+
     QString text;
     // Back over the previous lines, then draw them anew.
     if (m_linesDrawn > 0)
         text += QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
-    const double seconds = std::max(0.001, static_cast<double>(m_clock.elapsed()) / 1000.0);
-    for (const Transfer *transfer : m_transfers) {
-        const qint64 done = transfer->bytesSent();
-        QString line = progressLine(transfer->destination().label(), done, m_source->size(),
-                                    static_cast<double>(done) / seconds);
-        if (transfer->isDone())
-            line += QStringLiteral("  ") + outcomeName(transfer->result().outcome);
-        text += QStringLiteral("\r\x1b[2K") + line + QLatin1Char('\n');
+    text += QStringLiteral("\r\x1b[J");
+    for (QString &line : lines) {
+        if (columns > 1 && line.size() >= columns)
+            line.truncate(columns - 1);
+        text += line + QLatin1Char('\n');
     }
-    m_linesDrawn = static_cast<int>(m_transfers.size());
-    if (final)
-        m_linesDrawn = 0;
+    m_linesDrawn = final ? 0 : static_cast<int>(lines.size());
     std::fputs(text.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
 }

@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
+#include <utility>
 
 class ByteSource;
 class Transfer;
@@ -39,6 +41,7 @@ private:
     void startNext();
     void onTransferFinished();
     void drawProgress(bool final);
+    double recentRate(qsizetype index, qint64 nowMs);
 
     SendOptions m_options;
     std::unique_ptr<ByteSource> m_source;
@@ -48,6 +51,9 @@ private:
     bool m_interrupted = false;
     bool m_drawProgress;
     int m_linesDrawn = 0;
+    // Per transfer, (time, bytes) over the last few seconds: the rate shown
+    // follows the printer's current pace, not the average since the start.
+    QList<std::deque<std::pair<qint64, qint64>>> m_samples;
     QTimer m_progressTimer;
     QElapsedTimer m_clock;
 };

@@ -50,7 +50,7 @@ void TcpTransfer::onFinished(bool ok)
         finish(Result::ConnectionFailed, m_sender->failureReason());
         return;
     case TcpBlockSender::Outcome::Cancelled:
-        finish(Result::Cancelled, QStringLiteral("cancelled"));
+        finish(Result::Cancelled, QStringLiteral("interrupted, the connection was closed"));
         return;
     case TcpBlockSender::Outcome::FileUnreadable:
     case TcpBlockSender::Outcome::SendFailed:

@@ -266,12 +266,18 @@ private slots:
                 ::kill(static_cast<pid_t>(process.processId()), SIGINT);
             }
         });
-        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()), path},
+        // The second destination waits for the first and so is never reached.
+        const QString unreached = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        const Run result = run({"--json", "--parallel", "1", "-H",
+                                QStringLiteral("127.0.0.1:%1").arg(slow.port()), "-H", unreached, path},
                                QString(), &process);
         QCOMPARE(result.exitCode, 130);
-        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        const QJsonArray entries = result.summary.value("destinations").toArray();
+        const QJsonObject entry = entries.at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), QStringLiteral("cancelled"));
         QVERIFY(entry.value("bytes").toInteger() < data.size());
+        QCOMPARE(destinationNamed(result.summary, unreached).value("outcome").toString(),
+                 QStringLiteral("not-started"));
         // What the kernels still hold drains first, at the sink's pace.
         QTRY_COMPARE_WITH_TIMEOUT(slow.closedCount(), 1, 30000);
     }

@@ -166,12 +166,17 @@ private slots:
         QTest::addColumn<qint64>("done");
         QTest::addColumn<qint64>("total");
         QTest::addColumn<double>("rate");
+        QTest::addColumn<bool>("running");
         QTest::addColumn<QString>("expected");
 
         QTest::newRow("half at 1 MiB/s") << qint64(2 << 20) << qint64(4 << 20) << double(1 << 20)
-                                         << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s  ETA 0:02";
-        QTest::newRow("unknown total") << qint64(1536) << qint64(-1) << 512.0 << "p  1.5 KiB  512 B/s";
-        QTest::newRow("done has no ETA") << qint64(10) << qint64(10) << 10.0 << "p  10 B / 10 B  100%  10 B/s";
+                                         << true << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s  ETA 0:02";
+        QTest::newRow("unknown total") << qint64(1536) << qint64(-1) << 512.0 << true << "p  1.5 KiB  512 B/s";
+        QTest::newRow("done has no ETA") << qint64(10) << qint64(10) << 10.0 << true
+                                         << "p  10 B / 10 B  100%  10 B/s";
+        QTest::newRow("stopped half way has no ETA")
+            << qint64(2 << 20) << qint64(4 << 20) << double(1 << 20) << false
+            << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s";
     }
 
     void progress()
@@ -179,8 +184,9 @@ private slots:
         QFETCH(qint64, done);
         QFETCH(qint64, total);
         QFETCH(double, rate);
+        QFETCH(bool, running);
         QFETCH(QString, expected);
-        QCOMPARE(progressLine(QStringLiteral("p"), done, total, rate), expected);
+        QCOMPARE(progressLine(QStringLiteral("p"), done, total, rate, running), expected);
     }
 };
 
