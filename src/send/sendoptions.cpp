@@ -228,9 +228,19 @@ QString sendUsage()
         "      --title TEXT          job name (default \"Command Print\")\n"
         "  -q, --quiet               no progress\n"
         "      --json                no progress; a JSON summary on standard output\n"
+        "  -h, --help                this text\n"
+        "      --version             the version\n"
         "\n"
-        "Without a destination the one saved by the Varnet window is used.\n"
-        "Exit status: 0 all delivered, 2 usage error, 3 unreadable input,\n"
-        "4 connection failure, 5 transfer failure, 6 spooler refusal,\n"
-        "7 partly delivered, 130 interrupted.\n");
+        "A FILE of - reads standard input.\n"
+        "Without a destination the one saved by the Varnet window is used (TCP: port 9100).\n"
+        "\n"
+        "Exit status:\n"
+        "  0    all delivered\n"
+        "  2    usage error\n"
+        "  3    unreadable input\n"
+        "  4    connection failure (also an unknown queue)\n"
+        "  5    transfer failure\n"
+        "  6    spooler refusal (with --wait also a job aborted or canceled)\n"
+        "  7    partly delivered\n"
+        "  130  interrupted\n");
 }

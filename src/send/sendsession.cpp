@@ -153,7 +153,7 @@ void SendSession::drawProgress(bool final)
             line += QStringLiteral("  ") + outcomeName(outcome);
             ++(outcome == DestinationResult::Outcome::Delivered ? delivered : failed);
         } else if (!started) {
-            line += QStringLiteral("  waiting");
+            line += m_interrupted ? QStringLiteral("  not started") : QStringLiteral("  waiting");
             ++waiting;
         } else {
             if (total > 0 && done == total)
