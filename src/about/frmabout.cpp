@@ -16,15 +16,6 @@ static void initResources()
 
 namespace {
 
-template <typename T>
-T *place(QWidget *parent, const char *name, const QRect &geometry)
-{
-    auto *control = new T(parent);
-    control->setObjectName(QLatin1String(name));
-    control->setGeometry(geometry);
-    return control;
-}
-
 QLabel *placeLabel(QWidget *parent, const char *name, const QRect &geometry, const QString &text)
 {
     auto *label = place<QLabel>(parent, name, geometry);

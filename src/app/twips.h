@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRect>
+#include <QString>
 
 // Layouts were drawn in twips; at 96 dpi a pixel is 15 twips.
 constexpr int twipsToPixels(int twips)
@@ -12,4 +13,14 @@ constexpr QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
                  twipsToPixels(height));
+}
+
+// Creates a control at a fixed place, named as tests and tools look it up.
+template <typename T, typename Parent>
+T *place(Parent *parent, const char *name, const QRect &geometry)
+{
+    auto *control = new T(parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
 }

@@ -44,15 +44,6 @@ void paintBackground(QWidget *widget, const QColor &color,
     widget->setAutoFillBackground(true);
 }
 
-template <typename T>
-T *place(QWidget *parent, const char *name, const QRect &geometry)
-{
-    auto *control = new T(parent);
-    control->setObjectName(QLatin1String(name));
-    control->setGeometry(geometry);
-    return control;
-}
-
 QStringList itemsOf(const QComboBox *list)
 {
     QStringList items;

@@ -15,20 +15,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "testdata.h"
 #include <QTimer>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray randomBytes(qint64 size, quint32 seed = 1)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(generator.bounded(256));
-    return bytes;
-}
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {

@@ -11,17 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testdata.h"
+
 #include <csignal>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    generator.fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
-    return data;
-}
 
 struct Run
 {

@@ -4,21 +4,14 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include "testdata.h"
+
 #include <future>
 #include <thread>
 
 #include <unistd.h>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(42);
-    for (qsizetype i = 0; i < size; ++i)
-        data[i] = static_cast<char>(generator.bounded(256));
-    return data;
-}
 
 QByteArray drain(SourceReader &reader, qint64 chunk)
 {

@@ -6,18 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testdata.h"
+
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray randomBytes(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(static_cast<quint32>(size));
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(generator.bounded(256));
-    return bytes;
-}
 
 QString writeFile(const QTemporaryDir &dir, const QByteArray &bytes)
 {

@@ -1,0 +1,18 @@
+#include "testdata.h"
+
+#include <QRandomGenerator>
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        const quint32 word = generator.generate();
+        for (int b = 0; b < 4; ++b)
+            data[i + b] = static_cast<char>((word >> (8 * b)) & 0xff);
+    }
+    for (; i < size; ++i)
+        data[i] = static_cast<char>(generator.bounded(256));
+    return data;
+}
