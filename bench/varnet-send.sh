@@ -4,7 +4,9 @@
 #     varnet-send's peak memory;
 #  2. the same file to 8 sinks at once with varnet-send: wall time against
 #     the single send. 8 copies of nc at once are timed too, as the machine's
-#     own cost of 8 streams, so a miss can be told apart from the sender.
+#     own cost of 8 streams, so a miss can be told apart from the sender;
+#  3. the same as 2 with 32 MiB and sinks that take 10 MB/s each, as a
+#     printer would, so the sender is not starved of CPU by its own sinks.
 #   bench/varnet-send.sh [MiB]      (default 256)
 # Targets: ratio >= 0.8; 8 sinks at most 1.5 times a single send.
 # Both senders wait for the sink to close after the last byte (varnet-send's
@@ -57,8 +59,52 @@ start_sink() {
     return 1
 }
 
+# A sink that reads at most 10 MB/s. Appends to paced_ports and sink_pids.
+paced_ports=()
+paced_sink='
+import socket, sys, time
+s = socket.socket()
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen(8)
+print("listening", flush=True)
+while True:
+    c, _ = s.accept()
+    start, total = time.monotonic(), 0
+    while True:
+        d = c.recv(262144)
+        if not d:
+            break
+        total += len(d)
+        ahead = total / 10e6 - (time.monotonic() - start)
+        if ahead > 0:
+            time.sleep(ahead)
+    c.close()
+'
+start_paced_sink() {
+    local port pid log="$work/paced.log"
+    for _ in $(seq 1 20); do
+        port=$((20000 + RANDOM % 40000))
+        : >"$log"
+        python3 -c "$paced_sink" "$port" </dev/null >"$log" 2>/dev/null &
+        pid=$!
+        for _ in $(seq 1 100); do
+            if grep -q "listening" "$log"; then
+                paced_ports+=("$port")
+                sink_pids+=("$pid")
+                return 0
+            fi
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$pid" 2>/dev/null || true
+    done
+    echo "no free port for a paced sink" >&2
+    return 1
+}
+
 for _ in $(seq 1 "$fanout"); do
     start_sink
+    start_paced_sink
 done
 
 bytes=$((mib * 1024 * 1024))
@@ -126,10 +172,23 @@ wait "${nc_pids[@]}"
 g1=$(now)
 cores=$(nproc)
 
+# 3. Printer-paced sinks.
+paced_mib=32
+head -c "$((paced_mib * 1024 * 1024))" "$work/file" >"$work/paced"
+p0=$(now)
+"$sender" -q -H "127.0.0.1:${paced_ports[0]}" "$work/paced" >/dev/null
+p1=$(now)
+paced_hosts=()
+for port in "${paced_ports[@]}"; do
+    paced_hosts+=(-H "127.0.0.1:$port")
+done
+"$sender" -q "${paced_hosts[@]}" "$work/paced" >/dev/null
+p2=$(now)
+
 awk -v mib="$mib" -v n="$fanout" -v load="$load" -v rss="$rss" -v frss="$fanout_rss" \
     -v v0="$v0" -v v1="$v1" -v n1="$n1" -v f0="$f0" -v f1="$f1" -v g1="$g1" \
     -v su="$sender_user" -v ss="$sender_sys" -v sinks="$sinks_ticks" -v tck="$(getconf CLK_TCK)" \
-    -v cores="$cores" 'BEGIN {
+    -v cores="$cores" -v p0="$p0" -v p1="$p1" -v p2="$p2" -v pmib="$paced_mib" 'BEGIN {
     v = v1 - v0; c = n1 - v1; f = f1 - f0; g = g1 - f1
     sender = su + ss; sk = sinks / tck
     printf "file:                     %d MiB over loopback, load average %s\n", mib, load
@@ -144,4 +203,6 @@ awk -v mib="$mib" -v n="$fanout" -v load="$load" -v rss="$rss" -v frss="$fanout_
         sender, sk, cores, (sender + sk) / cores
     printf "                          %.2f times the single send\n", (sender + sk) / cores / v
     printf "%d x nc -N at once:        %.2f s, %.2f times one nc\n", n, g, g / c
+    printf "sinks paced at 10 MB/s:   %d MiB to 1 sink %.2f s, to %d sinks %.2f s, ratio %.2f\n",
+        pmib, p1 - p0, n, p2 - p1, (p2 - p1) / (p1 - p0)
 }'
