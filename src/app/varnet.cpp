@@ -1,5 +1,6 @@
 #include "varnet.h"
 
+#include "app/files/dropintake.h"
 #include "app/files/filechooser.h"
 #include "app/messageseam.h"
 #include "app/settingscodec.h"
@@ -32,11 +33,11 @@ QColor classicColor(platform::SystemColor index)
     return QColor::fromRgb(static_cast<QRgb>(platform::systemColor(index)));
 }
 
-void paintBackground(QWidget *widget, const QColor &color)
+void paintBackground(QWidget *widget, const QColor &color,
+                     QPalette::ColorRole role = QPalette::Window)
 {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
-    palette.setColor(QPalette::Base, color);
+    palette.setColor(role, color);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
@@ -69,6 +70,11 @@ Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/varnet/icon.png")));
     buildControls();
     buildMenus();
+
+    auto *drops = new DropIntake(Text2, [this] { OpenFi(); }, this);
+    drops->addTargets({centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1,
+                       Label2, Label3});
+    drops->addRefusers({Command3, Label4, IP, Port, Option1, Option2});
     resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
 }
 
@@ -81,8 +87,13 @@ void Varnet::buildControls()
     setCentralWidget(client);
     paintBackground(client, classicColor(platform::ColorActiveBorder));
 
-    QFont labelFont(QStringLiteral("MS Sans Serif"));
-    labelFont.setPointSizeF(8.25);
+    // The classic dialog font; where it is not installed the nearest sans
+    // serif of that size stands in, so captions fit their buttons.
+    QFont dialogFont(QStringLiteral("MS Sans Serif"));
+    dialogFont.setStyleHint(QFont::SansSerif);
+    dialogFont.setPointSizeF(8.25);
+    client->setFont(dialogFont);
+    QFont labelFont = dialogFont;
     labelFont.setItalic(true);
 
     Command1 = place<QPushButton>(client, "Command1", twipsRect(5520, 1920, 1215, 375));
@@ -92,7 +103,8 @@ void Varnet::buildControls()
     Text1 = place<QLineEdit>(client, "Text1", twipsRect(2400, 1560, 2895, 285));
     Text1->setText(QStringLiteral("0 bytes"));
     Text1->setReadOnly(true);
-    paintBackground(Text1, classicColor(platform::ColorActiveBorder));
+    // Read as plain text: the box takes the window's colour.
+    paintBackground(Text1, classicColor(platform::ColorActiveBorder), QPalette::Base);
     Label1 = place<QLabel>(client, "Label1", twipsRect(1320, 1560, 975, 255));
     Label1->setText(QStringLiteral("Size:"));
     Command2 = place<QPushButton>(client, "Command2", twipsRect(5520, 2400, 1215, 375));

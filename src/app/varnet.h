@@ -65,6 +65,7 @@ private:
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;
     std::unique_ptr<FileChooser> m_ownFileChooser;
+    QString m_startFolder; // where the next Open dialog starts; empty: the current directory
     bool m_endWithoutSaving = false;
 
     QPushButton *Command1 = nullptr;

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// One place a file goes to.
+struct Destination
+{
+    enum class Kind { Printer, Tcp, Ipp };
+
+    Kind kind = Kind::Tcp;
+    QString name; // queue name, host, or IPP URI
+    quint16 port = 0;
+
+    QString label() const;
+    QString kindName() const;
+};
+
+struct SendOptions
+{
+    QString input; // a path, or "-" for standard input
+    QList<Destination> destinations;
+    int parallel = 0; // 0: all at once
+    int connectTimeoutMs = 10000;
+    int waitEofMs = 30000;
+    bool waitForJob = false;
+    QString title = QStringLiteral("Command Print");
+    bool quiet = false;
+    bool json = false;
+};
+
+struct ParsedArguments
+{
+    std::optional<SendOptions> options;
+    QString error; // set when the arguments are not usable
+    bool showHelp = false;
+    bool showVersion = false;
+};
+
+// arguments without the program name.
+ParsedArguments parseSendArguments(const QStringList &arguments);
+
+// HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 literal has no port.
+std::optional<Destination> parseHostPort(const QString &text, QString *error);
+
+QString sendUsage();

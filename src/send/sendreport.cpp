@@ -1,0 +1,144 @@
+#include "sendreport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+using Outcome = DestinationResult::Outcome;
+
+int exitCodeFor(const QList<DestinationResult> &results, bool interrupted)
+{
+    if (interrupted)
+        return SendExit::Interrupted;
+    qsizetype delivered = 0;
+    const DestinationResult *firstFailure = nullptr;
+    for (const DestinationResult &result : results) {
+        if (result.outcome == Outcome::Delivered)
+            ++delivered;
+        else if (!firstFailure)
+            firstFailure = &result;
+    }
+    if (!firstFailure)
+        return SendExit::Delivered;
+    if (delivered > 0)
+        return SendExit::Partial;
+    switch (firstFailure->outcome) {
+    case Outcome::ConnectionFailed:
+        return SendExit::ConnectionFailed;
+    case Outcome::SpoolerRefused:
+        return SendExit::SpoolerRefused;
+    case Outcome::Cancelled:
+    case Outcome::NotStarted:
+        return SendExit::Interrupted;
+    case Outcome::TransferFailed:
+    case Outcome::Delivered:
+        break;
+    }
+    return SendExit::TransferFailed;
+}
+
+QString outcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Delivered:
+        return QStringLiteral("delivered");
+    case Outcome::ConnectionFailed:
+        return QStringLiteral("connection-failed");
+    case Outcome::TransferFailed:
+        return QStringLiteral("transfer-failed");
+    case Outcome::SpoolerRefused:
+        return QStringLiteral("spooler-refused");
+    case Outcome::Cancelled:
+        return QStringLiteral("cancelled");
+    case Outcome::NotStarted:
+        return QStringLiteral("not-started");
+    }
+    return QString();
+}
+
+QString textSummary(const QList<DestinationResult> &results)
+{
+    qsizetype width = 0;
+    for (const DestinationResult &result : results)
+        width = std::max(width, result.destination.label().size());
+
+    QString text;
+    for (const DestinationResult &result : results) {
+        QString line = QStringLiteral("%1 %2 %3 %4 bytes")
+                           .arg(result.outcome == Outcome::Delivered ? QStringLiteral("ok  ")
+                                                                     : QStringLiteral("FAIL"))
+                           .arg(result.destination.kindName(), -7)
+                           .arg(result.destination.label(), -static_cast<int>(width))
+                           .arg(result.bytes);
+        if (result.jobId > 0)
+            line += QStringLiteral(", job %1").arg(result.jobId);
+        if (!result.jobState.isEmpty())
+            line += QStringLiteral(" %1").arg(result.jobState);
+        if (result.outcome != Outcome::Delivered) {
+            line += QStringLiteral(": %1").arg(outcomeName(result.outcome));
+            if (!result.error.isEmpty())
+                line += QStringLiteral(" (%1)").arg(result.error);
+        }
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QByteArray jsonSummary(const QString &input, qint64 inputBytes,
+                       const QList<DestinationResult> &results, int exitCode)
+{
+    QJsonArray destinations;
+    for (const DestinationResult &result : results) {
+        QJsonObject entry{
+            {"destination", result.destination.label()},
+            {"kind", result.destination.kindName()},
+            {"delivered", result.outcome == Outcome::Delivered},
+            {"outcome", outcomeName(result.outcome)},
+            {"bytes", result.bytes},
+            {"seconds", static_cast<double>(result.elapsedMs) / 1000.0},
+        };
+        if (!result.error.isEmpty())
+            entry.insert(QStringLiteral("error"), result.error);
+        if (result.jobId > 0)
+            entry.insert(QStringLiteral("job"), result.jobId);
+        if (!result.jobState.isEmpty())
+            entry.insert(QStringLiteral("jobState"), result.jobState);
+        destinations.append(entry);
+    }
+    const QJsonObject summary{{"input", input},
+                              {"inputBytes", inputBytes},
+                              {"exitCode", exitCode},
+                              {"destinations", destinations}};
+    return QJsonDocument(summary).toJson(QJsonDocument::Indented);
+}
+
+QString humanBytes(double bytes)
+{
+    static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 4) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    return unit == 0 ? QStringLiteral("%1 B").arg(static_cast<qint64>(bytes))
+                     : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
+}
+
+QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond)
+{
+    QString line = QStringLiteral("%1  %2").arg(label, humanBytes(static_cast<double>(done)));
+    if (total > 0)
+        line += QStringLiteral(" / %1  %2%")
+                    .arg(humanBytes(static_cast<double>(total)))
+                    .arg(static_cast<int>(100 * done / total), 3);
+    line += QStringLiteral("  %1/s").arg(humanBytes(bytesPerSecond));
+    if (total > 0 && bytesPerSecond > 0 && done < total) {
+        const auto eta = static_cast<qint64>(std::ceil(static_cast<double>(total - done) / bytesPerSecond));
+        line += QStringLiteral("  ETA %1:%2")
+                    .arg(eta / 60)
+                    .arg(eta % 60, 2, 10, QLatin1Char('0'));
+    }
+    return line;
+}

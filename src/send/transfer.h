@@ -1,0 +1,47 @@
+#pragma once
+
+#include "sendreport.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+
+class SourceReader;
+
+// Sending the input to one destination. Progress is read by polling
+// bytesSent(), which any thread may update.
+class Transfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Transfer(const Destination &destination, QObject *parent = nullptr);
+    ~Transfer() override;
+
+    virtual void start(std::unique_ptr<SourceReader> reader) = 0;
+    // Stops as soon as it can; finished() still follows.
+    virtual void cancel() = 0;
+
+    qint64 bytesSent() const { return m_bytes.load(); }
+    bool isDone() const { return m_done; }
+    DestinationResult result() const { return m_result; }
+    const Destination &destination() const { return m_result.destination; }
+
+signals:
+    void finished();
+
+protected:
+    void addSent(qint64 bytes) { m_bytes += bytes; }
+    void markStarted() { m_clock.start(); }
+    // Records the outcome once; later calls are ignored.
+    void finish(DestinationResult::Outcome outcome, const QString &error = QString());
+    void setJob(int jobId, const QString &state);
+
+private:
+    DestinationResult m_result;
+    std::atomic<qint64> m_bytes{0};
+    QElapsedTimer m_clock;
+    bool m_done = false;
+};

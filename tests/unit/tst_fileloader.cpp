@@ -1,0 +1,140 @@
+#include "app/files/fileloader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+Q_DECLARE_METATYPE(FileLoader::Outcome)
+
+namespace {
+
+QByteArray everyByteTwice()
+{
+    QByteArray bytes;
+    for (int round = 0; round < 2; ++round)
+        for (int value = 0; value < 256; ++value)
+            bytes.append(static_cast<char>(value));
+    return bytes;
+}
+
+} // namespace
+
+class TestFileLoader : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString write(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+    }
+
+    void load_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<FileLoader::Outcome>("outcome");
+        QTest::addColumn<QByteArray>("content");
+
+        const QByteArray binary = everyByteTwice() + QByteArray("\0\0\xff", 3);
+        QTest::newRow("binary") << write("binary.prn", binary) << FileLoader::Outcome::Loaded
+                                << binary;
+        QTest::newRow("empty") << write("empty.prn", QByteArray()) << FileLoader::Outcome::Loaded
+                               << QByteArray();
+        QTest::newRow("no extension") << write("JOB", "ab") << FileLoader::Outcome::Loaded
+                                      << QByteArray("ab");
+        QTest::newRow("missing") << m_dir.filePath("missing.prn")
+                                 << FileLoader::Outcome::Unreadable << QByteArray();
+        QTest::newRow("folder") << m_dir.path() << FileLoader::Outcome::Unreadable << QByteArray();
+        QTest::newRow("empty path") << QString() << FileLoader::Outcome::Unreadable
+                                    << QByteArray();
+#ifdef Q_OS_UNIX
+        // Opening a pipe for reading would wait for a writer forever.
+        const QString fifo = m_dir.filePath("pipe");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QTest::newRow("pipe") << fifo << FileLoader::Outcome::Unreadable << QByteArray();
+#endif
+    }
+
+    void load()
+    {
+        QFETCH(QString, path);
+        QFETCH(FileLoader::Outcome, outcome);
+        QFETCH(QByteArray, content);
+
+        const FileLoader::Result result = FileLoader::load(path);
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(result.content, content);
+        if (outcome == FileLoader::Outcome::Loaded)
+            QCOMPARE(result.size, content.size());
+        QVERIFY(FileLoader::refusal(path, result).isEmpty());
+    }
+
+    void fileStillOpenForWriting()
+    {
+        const QString path = m_dir.filePath("growing.prn");
+        QFile writer(path);
+        QVERIFY(writer.open(QIODevice::WriteOnly));
+        QCOMPARE(writer.write("first part"), 10);
+        QVERIFY(writer.flush());
+
+        const FileLoader::Result result = FileLoader::load(path);
+        QCOMPARE(result.outcome, FileLoader::Outcome::Loaded);
+        QCOMPARE(result.content, QByteArray("first part"));
+        // The writer must be able to go on afterwards.
+        QCOMPARE(writer.write(" more"), 5);
+        QVERIFY(writer.flush());
+        QCOMPARE(FileLoader::load(path).content, QByteArray("first part more"));
+    }
+
+    void sizeLimit_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<FileLoader::Outcome>("outcome");
+
+        QTest::newRow("2 GiB") << Q_INT64_C(2147483648) << FileLoader::Outcome::TooLarge;
+        QTest::newRow("5 GiB") << Q_INT64_C(5368709120) << FileLoader::Outcome::TooLarge;
+    }
+
+    void sizeLimit()
+    {
+        QFETCH(qint64, size);
+        QFETCH(FileLoader::Outcome, outcome);
+
+        // Sparse: the length is real, the disk space is not used.
+        const QString path = m_dir.filePath(QStringLiteral("huge %1.bin").arg(size));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size));
+        file.close();
+
+        const FileLoader::Result result = FileLoader::load(path);
+        QCOMPARE(result.outcome, outcome);
+        QVERIFY(result.content.isEmpty());
+        QCOMPARE(result.size, size);
+        const QString refusal = FileLoader::refusal(path, result);
+        QVERIFY2(refusal.contains(QDir::toNativeSeparators(path)), qPrintable(refusal));
+        QVERIFY2(refusal.contains(QString::number(size)), qPrintable(refusal));
+        QVERIFY2(refusal.contains(QStringLiteral("2 GiB")), qPrintable(refusal));
+        QFile::remove(path);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileLoader)
+#include "tst_fileloader.moc"

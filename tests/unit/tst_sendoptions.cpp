@@ -1,0 +1,188 @@
+#include "send/sendoptions.h"
+#include "send/sendreport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using Outcome = DestinationResult::Outcome;
+Q_DECLARE_METATYPE(QList<Outcome>)
+
+class TestSendOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("destinations"); // kind:label, joined by blanks; empty on error
+        QTest::addColumn<QString>("error");        // part of the message, empty when valid
+
+        QTest::newRow("host default port") << QStringList{"-H", "10.1.1.1", "f"} << "tcp:10.1.1.1:9100" << "";
+        QTest::newRow("host with port") << QStringList{"--host", "printer.lan:9101", "f"}
+                                        << "tcp:printer.lan:9101" << "";
+        QTest::newRow("host= form") << QStringList{"--host=127.0.0.1:1", "f"} << "tcp:127.0.0.1:1" << "";
+        QTest::newRow("bare IPv6") << QStringList{"-H", "::1", "f"} << "tcp:[::1]:9100" << "";
+        QTest::newRow("bracketed IPv6 and port") << QStringList{"-H", "[fe80::1]:515", "f"}
+                                                 << "tcp:[fe80::1]:515" << "";
+        QTest::newRow("several in order")
+            << QStringList{"-H", "a", "-p", "Queue One", "--ipp", "ipp://127.0.0.1:631/printers/x", "-H", "b:2", "-"}
+            << "tcp:a:9100 printer:Queue One ipp:ipp://127.0.0.1:631/printers/x tcp:b:2" << "";
+        QTest::newRow("no destination uses the saved one") << QStringList{"f"} << "" << "";
+        QTest::newRow("options after the file") << QStringList{"f", "-H", "a"} << "tcp:a:9100" << "";
+        QTest::newRow("file named like an option after --") << QStringList{"-H", "a", "--", "-q"}
+                                                            << "tcp:a:9100" << "";
+
+        QTest::newRow("port zero") << QStringList{"-H", "a:0", "f"} << "" << "port \"0\"";
+        QTest::newRow("port too big") << QStringList{"-H", "a:65536", "f"} << "" << "port \"65536\"";
+        QTest::newRow("port not a number") << QStringList{"-H", "a:lpt", "f"} << "" << "port \"lpt\"";
+        QTest::newRow("empty port") << QStringList{"-H", "a:", "f"} << "" << "port \"\"";
+        QTest::newRow("unclosed bracket") << QStringList{"-H", "[::1", "f"} << "" << "missing ]";
+        QTest::newRow("garbage after bracket") << QStringList{"-H", "[::1]x", "f"} << "" << "after ]";
+        QTest::newRow("not IPv6") << QStringList{"-H", "a:b:c", "f"} << "" << "not an IPv6";
+        QTest::newRow("no host") << QStringList{"-H", ":9100", "f"} << "" << "no host";
+        QTest::newRow("missing value") << QStringList{"f", "-H"} << "" << "needs a value";
+        QTest::newRow("unknown option") << QStringList{"--colour", "f"} << "" << "unknown option";
+        QTest::newRow("no file") << QStringList{"-H", "a"} << "" << "no file";
+        QTest::newRow("two files") << QStringList{"-H", "a", "f", "g"} << "" << "one file";
+        QTest::newRow("parallel zero") << QStringList{"--parallel", "0", "f"} << "" << "--parallel";
+        QTest::newRow("negative timeout") << QStringList{"--connect-timeout", "-1", "f"} << ""
+                                          << "--connect-timeout";
+        QTest::newRow("zero connect timeout") << QStringList{"--connect-timeout", "0", "f"} << ""
+                                              << "more than 0";
+        QTest::newRow("ipp needs ipp scheme") << QStringList{"--ipp", "http://x/", "f"} << "" << "ipp://";
+        QTest::newRow("flag with value") << QStringList{"--wait=yes", "f"} << "" << "takes no value";
+        QTest::newRow("empty printer") << QStringList{"-p", "", "f"} << "" << "queue name";
+    }
+
+    void parse()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, destinations);
+        QFETCH(QString, error);
+
+        const ParsedArguments parsed = parseSendArguments(arguments);
+        if (!error.isEmpty()) {
+            QVERIFY(!parsed.options);
+            QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+            return;
+        }
+        QVERIFY2(parsed.options, qPrintable(parsed.error));
+        QStringList seen;
+        for (const Destination &destination : parsed.options->destinations)
+            seen << destination.kindName() + QLatin1Char(':') + destination.label();
+        QCOMPARE(seen.join(QLatin1Char(' ')), destinations);
+    }
+
+    void parseValues()
+    {
+        const ParsedArguments parsed = parseSendArguments(
+            {"--parallel", "3", "--connect-timeout", "2.5", "--wait-eof", "0", "--wait", "--json",
+             "-q", "--title", "Firmware", "-"});
+        QVERIFY2(parsed.options, qPrintable(parsed.error));
+        const SendOptions &options = *parsed.options;
+        QCOMPARE(options.input, QStringLiteral("-"));
+        QCOMPARE(options.parallel, 3);
+        QCOMPARE(options.connectTimeoutMs, 2500);
+        QCOMPARE(options.waitEofMs, 0);
+        QVERIFY(options.waitForJob && options.json && options.quiet);
+        QCOMPARE(options.title, QStringLiteral("Firmware"));
+
+        const SendOptions defaults = *parseSendArguments({"f"}).options;
+        QCOMPARE(defaults.connectTimeoutMs, 10000);
+        QCOMPARE(defaults.waitEofMs, 30000);
+        QCOMPARE(defaults.title, QStringLiteral("Command Print"));
+        QCOMPARE(defaults.parallel, 0);
+    }
+
+    void exitCode_data()
+    {
+        QTest::addColumn<QList<Outcome>>("outcomes");
+        QTest::addColumn<bool>("interrupted");
+        QTest::addColumn<int>("code");
+
+        QTest::newRow("all delivered") << QList<Outcome>{Outcome::Delivered, Outcome::Delivered} << false << 0;
+        QTest::newRow("one of two failed") << QList<Outcome>{Outcome::Delivered, Outcome::TransferFailed}
+                                           << false << SendExit::Partial;
+        QTest::newRow("connection") << QList<Outcome>{Outcome::ConnectionFailed} << false
+                                    << SendExit::ConnectionFailed;
+        QTest::newRow("transfer") << QList<Outcome>{Outcome::TransferFailed} << false
+                                  << SendExit::TransferFailed;
+        QTest::newRow("spooler") << QList<Outcome>{Outcome::SpoolerRefused} << false
+                                 << SendExit::SpoolerRefused;
+        QTest::newRow("mixed failures take the first")
+            << QList<Outcome>{Outcome::SpoolerRefused, Outcome::ConnectionFailed} << false
+            << SendExit::SpoolerRefused;
+        QTest::newRow("interrupted wins") << QList<Outcome>{Outcome::Delivered, Outcome::Cancelled} << true
+                                          << SendExit::Interrupted;
+    }
+
+    void exitCode()
+    {
+        QFETCH(QList<Outcome>, outcomes);
+        QFETCH(bool, interrupted);
+        QFETCH(int, code);
+        QList<DestinationResult> results;
+        for (const Outcome outcome : outcomes) {
+            DestinationResult result;
+            result.outcome = outcome;
+            results.append(result);
+        }
+        QCOMPARE(exitCodeFor(results, interrupted), code);
+    }
+
+    void summaries()
+    {
+        DestinationResult good;
+        good.destination = {Destination::Kind::Tcp, QStringLiteral("127.0.0.1"), 9100};
+        good.outcome = Outcome::Delivered;
+        good.bytes = 45;
+        DestinationResult bad;
+        bad.destination = {Destination::Kind::Printer, QStringLiteral("Laser"), 0};
+        bad.outcome = Outcome::SpoolerRefused;
+        bad.error = QStringLiteral("not accepting jobs");
+        bad.jobId = 12;
+
+        const QString text = textSummary({good, bad});
+        const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].startsWith(QLatin1String("ok")) && lines[0].contains(QLatin1String("127.0.0.1:9100")));
+        QVERIFY(lines[1].startsWith(QLatin1String("FAIL")) && lines[1].contains(QLatin1String("not accepting jobs")));
+
+        const QJsonObject json = QJsonDocument::fromJson(jsonSummary("f", 45, {good, bad}, 7)).object();
+        QCOMPARE(json.value("exitCode").toInt(), 7);
+        QCOMPARE(json.value("inputBytes").toInteger(), 45);
+        const QJsonArray entries = json.value("destinations").toArray();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0].toObject().value("delivered").toBool(), true);
+        QCOMPARE(entries[1].toObject().value("outcome").toString(), QStringLiteral("spooler-refused"));
+        QCOMPARE(entries[1].toObject().value("job").toInt(), 12);
+    }
+
+    void progress_data()
+    {
+        QTest::addColumn<qint64>("done");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("half at 1 MiB/s") << qint64(2 << 20) << qint64(4 << 20) << double(1 << 20)
+                                         << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s  ETA 0:02";
+        QTest::newRow("unknown total") << qint64(1536) << qint64(-1) << 512.0 << "p  1.5 KiB  512 B/s";
+        QTest::newRow("done has no ETA") << qint64(10) << qint64(10) << 10.0 << "p  10 B / 10 B  100%  10 B/s";
+    }
+
+    void progress()
+    {
+        QFETCH(qint64, done);
+        QFETCH(qint64, total);
+        QFETCH(double, rate);
+        QFETCH(QString, expected);
+        QCOMPARE(progressLine(QStringLiteral("p"), done, total, rate), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendOptions)
+#include "tst_sendoptions.moc"
