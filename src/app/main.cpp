@@ -22,5 +22,7 @@ int main(int argc, char **argv)
     }
     centerOnScreen(&window);
     window.show();
+    // The frame's size is known only once the window manager has it.
+    centerOnScreen(&window);
     return app.exec();
 }

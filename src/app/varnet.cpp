@@ -7,6 +7,8 @@
 #include "app/startupsettings.h"
 #include "app/twips.h"
 #include "platform/platform.h"
+#include "transmission/frmsocket.h"
+#include "transmission/tcpblocksender.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -62,7 +64,9 @@ QStringList itemsOf(const QComboBox *list)
 } // namespace
 
 Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
-    : QMainWindow(parent), m_printers(printers)
+    : QMainWindow(parent), m_printers(printers),
+      m_tcpConnectTimeout(TcpBlockSender::ConnectTimeout),
+      m_tcpTimeSlice(TcpBlockSender::TimeSlice)
 {
     initResources();
     setObjectName(QStringLiteral("Varnet"));
@@ -78,7 +82,12 @@ Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
 }
 
-Varnet::~Varnet() = default;
+Varnet::~Varnet()
+{
+    // The progress window has no owner; it must not outlive the window whose
+    // controls its captions read.
+    delete SocketForm.data();
+}
 
 void Varnet::buildControls()
 {
@@ -156,6 +165,7 @@ void Varnet::buildControls()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(5000);
+    connect(Timer1, &QTimer::timeout, this, &Varnet::Timer1_Timer);
 
     connect(Command1, &QPushButton::clicked, this, &Varnet::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Varnet::Command2_Click);

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <chrono>
 #include <memory>
 
 #include "app/printers/printerselection.h"
@@ -16,6 +17,8 @@ class QRadioButton;
 class QTimer;
 class FileChooser;
 class PrinterCollection;
+class frmsocket;
+class Spooler;
 
 // The main window: every input of a send lives in its controls, and its
 // handlers are the program's actions. Controls carry their classic names as
@@ -48,10 +51,26 @@ public:
     void About_Click();
     void Image1_Click();
 
+    // The TCP destination: sendTcp() is the Print command's TCP branch; the
+    // progress window of the latest send stays in SocketForm until Timer1
+    // lets it go.
+    void sendTcp();
+    void Timer1_Timer();
+    QPointer<frmsocket> SocketForm;
+
     PrinterSelection &printers() { return m_printers; }
 
     // Seams for tests; the window owns nothing passed here.
     void setFileChooser(FileChooser *chooser);
+    void setTcpTuning(std::chrono::milliseconds connectTimeout, std::chrono::milliseconds timeSlice);
+    // The spooler Print uses; null gives a fresh system spooler per run.
+    void setSpooler(Spooler *spooler);
+
+signals:
+    // Once per TCP send: its connection is gone and any failure message has
+    // been answered. ok: the whole file went out and the connection closed
+    // gracefully.
+    void tcpSendFinished(bool ok);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -61,12 +80,16 @@ private:
     void buildControls();
     void buildMenus();
     void Form_Unload();
+    void sendToCurrentPrinter();
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;
     std::unique_ptr<FileChooser> m_ownFileChooser;
     QString m_startFolder; // where the next Open dialog starts; empty: the current directory
+    Spooler *m_spooler = nullptr;
     bool m_endWithoutSaving = false;
+    std::chrono::milliseconds m_tcpConnectTimeout;
+    std::chrono::milliseconds m_tcpTimeSlice;
 
     QPushButton *Command1 = nullptr;
     QComboBox *Combo1 = nullptr;

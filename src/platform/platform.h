@@ -16,4 +16,11 @@ std::string commandLineText(int argc, char **argv);
 enum SystemColor : int { ColorScrollBar = 0, ColorActiveBorder = 10 };
 std::uint32_t systemColor(SystemColor index);
 
+// Ends our sending direction of a connected TCP socket: the peer reads the
+// end of the stream after the last byte, and may still answer.
+void shutdownSending(std::intptr_t socket);
+// Bytes sent on a TCP socket that the peer has not yet acknowledged, or -1
+// where the system cannot tell.
+long long unacknowledgedBytes(std::intptr_t socket);
+
 } // namespace platform

@@ -47,6 +47,20 @@ std::optional<Destination> savedDestination()
     return Destination{Destination::Kind::Tcp, ip, 9100};
 }
 
+// This process's own peak memory. getrusage() would also count what a
+// parent held before exec, so the kernel's high-water mark is read instead.
+qint64 peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
 // Standard input can be streamed to destinations that run together; ones
 // that must wait their turn need it from the start, so it is kept on disk.
 std::unique_ptr<ByteSource> spoolStandardInput(QTemporaryFile &spool, QString *error)
@@ -137,8 +151,11 @@ int main(int argc, char **argv)
 
     const QList<DestinationResult> results = session.results();
     const int code = exitCodeFor(results, session.interrupted());
-    if (options.json)
-        std::fputs(jsonSummary(options.input, session.inputSize(), results, code).constData(), stdout);
+    if (options.json) {
+        std::fputs(jsonSummary(options.input, session.inputSize(), results, code, peakRssKiB())
+                       .constData(),
+                   stdout);
+    }
     else
         std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
     return code;

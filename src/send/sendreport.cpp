@@ -76,6 +76,8 @@ QString textSummary(const QList<DestinationResult> &results)
             line += QStringLiteral(", job %1").arg(result.jobId);
         if (!result.jobState.isEmpty())
             line += QStringLiteral(" %1").arg(result.jobState);
+        if (!result.note.isEmpty())
+            line += QStringLiteral(" (%1)").arg(result.note);
         if (result.outcome != Outcome::Delivered) {
             line += QStringLiteral(": %1").arg(outcomeName(result.outcome));
             if (!result.error.isEmpty())
@@ -87,7 +89,7 @@ QString textSummary(const QList<DestinationResult> &results)
 }
 
 QByteArray jsonSummary(const QString &input, qint64 inputBytes,
-                       const QList<DestinationResult> &results, int exitCode)
+                       const QList<DestinationResult> &results, int exitCode, qint64 peakRssKiB)
 {
     QJsonArray destinations;
     for (const DestinationResult &result : results) {
@@ -105,12 +107,16 @@ QByteArray jsonSummary(const QString &input, qint64 inputBytes,
             entry.insert(QStringLiteral("job"), result.jobId);
         if (!result.jobState.isEmpty())
             entry.insert(QStringLiteral("jobState"), result.jobState);
+        if (!result.note.isEmpty())
+            entry.insert(QStringLiteral("note"), result.note);
         destinations.append(entry);
     }
-    const QJsonObject summary{{"input", input},
-                              {"inputBytes", inputBytes},
-                              {"exitCode", exitCode},
-                              {"destinations", destinations}};
+    QJsonObject summary{{"input", input},
+                        {"inputBytes", inputBytes},
+                        {"exitCode", exitCode},
+                        {"destinations", destinations}};
+    if (peakRssKiB >= 0)
+        summary.insert(QStringLiteral("maxRssKiB"), peakRssKiB);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
 }
 

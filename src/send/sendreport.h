@@ -24,6 +24,7 @@ struct DestinationResult
     QString error;
     int jobId = 0;
     QString jobState; // "completed", "aborted", "canceled", ... when the job was followed
+    QString note;     // something worth knowing about a delivery
     qint64 elapsedMs = 0;
 };
 
@@ -41,8 +42,10 @@ inline constexpr int Interrupted = 130;
 int exitCodeFor(const QList<DestinationResult> &results, bool interrupted);
 QString outcomeName(DestinationResult::Outcome outcome);
 QString textSummary(const QList<DestinationResult> &results);
+// peakRssKiB: the sender's own peak memory, or -1 to leave it out.
 QByteArray jsonSummary(const QString &input, qint64 inputBytes,
-                       const QList<DestinationResult> &results, int exitCode);
+                       const QList<DestinationResult> &results, int exitCode,
+                       qint64 peakRssKiB = -1);
 
 // "12.3 MiB" style sizes for people.
 QString humanBytes(double bytes);

@@ -7,8 +7,8 @@
 #include <cstdio>
 
 SendSession::SendSession(const SendOptions &options, std::unique_ptr<ByteSource> source,
-                         bool drawProgress, QObject *parent)
-    : QObject(parent), m_options(options), m_source(std::move(source)), m_drawProgress(drawProgress)
+                         bool showProgress, QObject *parent)
+    : QObject(parent), m_options(options), m_source(std::move(source)), m_drawProgress(showProgress)
 {
     for (const Destination &destination : m_options.destinations) {
         Transfer *transfer = nullptr;
@@ -23,7 +23,7 @@ SendSession::SendSession(const SendOptions &options, std::unique_ptr<ByteSource>
     }
     // Redrawn at most ten times a second, so a fast transfer is not slowed by its own display.
     m_progressTimer.setInterval(100);
-    connect(&m_progressTimer, &QTimer::timeout, this, [this] { drawProgress(false); });
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { this->drawProgress(false); });
 }
 
 SendSession::~SendSession() = default;

@@ -21,7 +21,7 @@ class SendSession : public QObject
 
 public:
     SendSession(const SendOptions &options, std::unique_ptr<ByteSource> source,
-                bool drawProgress, QObject *parent = nullptr);
+                bool showProgress, QObject *parent = nullptr);
     ~SendSession() override;
 
     void start();

@@ -38,6 +38,7 @@ protected:
     // Records the outcome once; later calls are ignored.
     void finish(DestinationResult::Outcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);
+    void setNote(const QString &note) { m_result.note = note; }
 
 private:
     DestinationResult m_result;

@@ -52,6 +52,12 @@ void CupsSandbox::stop()
     cupsSetServer(nullptr);
 }
 
+void CupsSandbox::stopScheduler()
+{
+    if (m_running)
+        runScript({QStringLiteral("stop"), m_dir.path()});
+}
+
 bool CupsSandbox::addRawQueue(const QString &name, const QString &deviceUri)
 {
     return runScript({QStringLiteral("add-queue"), m_dir.path(), name, deviceUri});

@@ -18,6 +18,9 @@ public:
     // ippPort: also listen on 127.0.0.1:ippPort (0: Unix socket only).
     bool start(quint16 ippPort = 0);
     void stop();
+    // Ends the scheduler but keeps this process pointed at its socket, so
+    // clients meet an unreachable scheduler rather than the system's.
+    void stopScheduler();
     bool isRunning() const { return m_running; }
 
     bool addRawQueue(const QString &name, const QString &deviceUri);

@@ -1,7 +1,10 @@
 #include "tcpsink.h"
 
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <sys/socket.h>
 
@@ -9,15 +12,37 @@ TcpSink::TcpSink(QObject *parent)
     : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpSink::onNewConnection);
+    connect(&m_server, &SinkServer::rawConnection, this, &TcpSink::holdOpen);
 }
 
-TcpSink::~TcpSink() = default;
+TcpSink::~TcpSink()
+{
+    for (const int fd : m_heldDescriptors)
+        ::close(fd);
+}
 
 bool TcpSink::listen(const QHostAddress &address, quint16 port)
 {
-    if (m_mode == Mode::NeverAccept)
-        m_server.setMaxPendingConnections(1);
-    return m_server.listen(address, port);
+    if (m_mode != Mode::NeverAccept)
+        return m_server.listen(address, port);
+
+    // The kernel completes handshakes for a listener that does not accept
+    // until its backlog is full; with the backlog filled by connections of
+    // our own, a further connect hangs as with a printer that never answers.
+    m_server.setListenBacklogSize(0);
+    if (!m_server.listen(address, port))
+        return false;
+    m_server.pauseAccepting();
+    for (int i = 0; i < 4; ++i) {
+        auto *filler = new QTcpSocket(this);
+        filler->connectToHost(address, m_server.serverPort());
+        if (!filler->waitForConnected(500)) {
+            filler->abort();
+            delete filler;
+            return true;
+        }
+    }
+    return false;
 }
 
 quint16 TcpSink::port() const
@@ -29,8 +54,7 @@ void TcpSink::setMode(Mode mode, qint64 parameter)
 {
     m_mode = mode;
     m_parameter = parameter;
-    if (mode == Mode::NeverAccept)
-        m_server.pauseAccepting();
+    m_server.rawDescriptors = mode == Mode::HoldOpen;
 }
 
 qint64 TcpSink::totalBytes() const
@@ -51,7 +75,7 @@ void TcpSink::onNewConnection()
         if (m_mode == Mode::Slow) {
             // Reading little and often keeps the kernel buffers full, so the
             // sender sees a printer that drains slowly.
-            socket->setReadBufferSize(4096);
+            socket->setReadBufferSize(qMax<qint64>(4096, m_parameter / 100));
             auto *timer = new QTimer(socket);
             timer->setInterval(10);
             connect(timer, &QTimer::timeout, this, [this, index] { readFrom(index); });
@@ -60,7 +84,7 @@ void TcpSink::onNewConnection()
             connect(socket, &QTcpSocket::readyRead, this, [this, index] { readFrom(index); });
         }
         connect(socket, &QTcpSocket::disconnected, this, [this, index] {
-            readFrom(index);
+            readFrom(index, true);
             ++m_closed;
             emit peerClosed();
         });
@@ -68,13 +92,13 @@ void TcpSink::onNewConnection()
     }
 }
 
-void TcpSink::readFrom(int index)
+void TcpSink::readFrom(int index, bool all)
 {
     QTcpSocket *socket = m_sockets.value(index);
     if (!socket)
         return;
     qint64 budget = socket->bytesAvailable();
-    if (m_mode == Mode::Slow)
+    if (m_mode == Mode::Slow && !all)
         budget = qMin(budget, qMax<qint64>(1, m_parameter / 100));
     if (m_mode == Mode::ResetAfter)
         budget = qMin(budget, m_parameter - m_received[index].size());
@@ -93,4 +117,42 @@ void TcpSink::readFrom(int index)
         ++m_closed;
         emit peerClosed();
     }
+}
+
+void SinkServer::incomingConnection(qintptr descriptor)
+{
+    if (rawDescriptors)
+        emit rawConnection(descriptor);
+    else
+        QTcpServer::incomingConnection(descriptor);
+}
+
+void TcpSink::holdOpen(qintptr descriptor)
+{
+    // Qt closes a socket as soon as the peer's end of stream arrives; a
+    // printer that lingers is modelled on the bare descriptor instead.
+    const int fd = static_cast<int>(descriptor);
+    const int index = static_cast<int>(m_received.size());
+    m_received.append(QByteArray());
+    m_heldDescriptors.append(fd);
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier, fd, index] {
+        char buffer[65536];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            m_received[index].append(buffer, static_cast<qsizetype>(got));
+            emit dataArrived();
+            return;
+        }
+        notifier->setEnabled(false);
+        if (m_parameter > 0) {
+            QTimer::singleShot(m_parameter, this, [this, fd] {
+                if (m_heldDescriptors.removeOne(fd)) {
+                    ::close(fd);
+                    ++m_closed;
+                    emit peerClosed();
+                }
+            });
+        }
+    });
 }

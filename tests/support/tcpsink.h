@@ -9,15 +9,33 @@
 
 class QTcpSocket;
 
+// Hands over raw descriptors when asked to, so a connection can outlive
+// Qt's wish to close it once the peer has finished.
+class SinkServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    using QTcpServer::QTcpServer;
+    bool rawDescriptors = false;
+
+signals:
+    void rawConnection(qintptr descriptor);
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+};
+
 // A printer's raw port on loopback: records every connection's bytes.
 // Behaviours cover the printers a sender meets: a fast reader, a slow one,
-// one that resets the connection after some bytes, one that never accepts.
+// one that resets the connection after some bytes, one that never accepts,
+// one that keeps its side open after the sender has finished.
 class TcpSink : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Mode { Normal, Slow, ResetAfter, NeverAccept };
+    enum class Mode { Normal, Slow, ResetAfter, NeverAccept, HoldOpen };
 
     explicit TcpSink(QObject *parent = nullptr);
     ~TcpSink() override;
@@ -25,7 +43,9 @@ public:
     bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     quint16 port() const;
 
-    void setMode(Mode mode, qint64 parameter = 0); // Slow: bytes/s; ResetAfter: bytes
+    // Slow: bytes/s; ResetAfter: bytes; HoldOpen: ms to keep our side open
+    // after the sender's end of stream (0: until the sink goes).
+    void setMode(Mode mode, qint64 parameter = 0);
 
     // One entry per accepted connection, in order of arrival.
     QList<QByteArray> connections() const { return m_received; }
@@ -40,12 +60,14 @@ signals:
 
 private:
     void onNewConnection();
-    void readFrom(int index);
+    void readFrom(int index, bool all = false);
+    void holdOpen(qintptr descriptor);
 
-    QTcpServer m_server;
+    SinkServer m_server;
     Mode m_mode = Mode::Normal;
     qint64 m_parameter = 0;
     QList<QByteArray> m_received;
     QList<QPointer<QTcpSocket>> m_sockets;
     int m_closed = 0;
+    QList<int> m_heldDescriptors;
 };

@@ -18,6 +18,11 @@ public:
     // SelectPrinter: exact, case-sensitive match in collection order.
     bool selectPrinter(const QString &name);
 
+    // Puts back a printer remembered earlier, even one removed since or
+    // none at all, so the Print command leaves the current printer as it
+    // found it on every path.
+    void restore(const QString &remembered) { m_current = remembered; }
+
 private:
     PrinterCollection &m_collection;
     QString m_current;

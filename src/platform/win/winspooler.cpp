@@ -1,0 +1,129 @@
+#include "transmission/spooler.h"
+#include "wintext.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+class WinSpooler final : public Spooler
+{
+public:
+    ~WinSpooler() override
+    {
+        cancelJob();
+        close();
+    }
+
+    bool open(const std::string &printerName) override
+    {
+        close();
+        // A null name would open the local print server, not a queue.
+        if (printerName.empty()) {
+            m_error = "no printer name given";
+            return false;
+        }
+        std::wstring name = toWide(printerName);
+        if (!OpenPrinterW(name.data(), &m_handle, nullptr)) {
+            m_handle = nullptr;
+            rememberLastError();
+            return false;
+        }
+        return true;
+    }
+
+    bool startDocument(const std::string &documentName) override
+    {
+        std::wstring name = toWide(documentName);
+        // No output file and no data type: not redirected, and the queue's
+        // own default data type applies.
+        DOC_INFO_1W info{name.data(), nullptr, nullptr};
+        const DWORD job = StartDocPrinterW(m_handle, 1, reinterpret_cast<LPBYTE>(&info));
+        if (job == 0) {
+            rememberLastError();
+            return false;
+        }
+        m_job = static_cast<int>(job);
+        m_documentStarted = true;
+        return true;
+    }
+
+    bool startPage() override { return check(StartPagePrinter(m_handle)); }
+
+    std::size_t write(const char *data, std::size_t size) override
+    {
+        // One call for everything that fits a DWORD, which is every file in
+        // practice; larger contents go in DWORD-sized pieces. An empty
+        // content is still written once, as a zero-byte page.
+        std::size_t written = 0;
+        do {
+            const auto piece = static_cast<DWORD>(
+                std::min<std::size_t>(size - written, std::numeric_limits<DWORD>::max()));
+            DWORD took = 0;
+            // WritePrinter does not change the buffer despite its parameter type.
+            if (!WritePrinter(m_handle, const_cast<char *>(data + written), piece, &took)) {
+                rememberLastError();
+                break;
+            }
+            written += took;
+            if (took != piece)
+                break;
+        } while (written < size);
+        return written;
+    }
+
+    bool endPage() override { return check(EndPagePrinter(m_handle)); }
+
+    bool endDocument() override
+    {
+        if (!check(EndDocPrinter(m_handle)))
+            return false;
+        m_documentStarted = false;
+        return true;
+    }
+
+    void cancelJob() override
+    {
+        if (m_documentStarted && m_handle != nullptr)
+            AbortPrinter(m_handle);
+        m_documentStarted = false;
+    }
+
+    bool close() override
+    {
+        if (m_handle == nullptr)
+            return true;
+        const bool closed = check(ClosePrinter(m_handle));
+        m_handle = nullptr;
+        return closed;
+    }
+
+    int jobId() const override { return m_job; }
+
+    std::string errorText() const override { return m_error; }
+
+private:
+    bool check(BOOL result)
+    {
+        if (!result)
+            rememberLastError();
+        return result != FALSE;
+    }
+
+    void rememberLastError() { m_error = systemErrorText(GetLastError()); }
+
+    HANDLE m_handle = nullptr;
+    bool m_documentStarted = false;
+    int m_job = 0;
+    std::string m_error;
+};
+
+} // namespace
+
+std::unique_ptr<Spooler> createSystemSpooler()
+{
+    return std::make_unique<WinSpooler>();
+}

@@ -1,0 +1,62 @@
+#include "tcptransfer.h"
+
+#include "bytesource.h"
+#include "readerdevice.h"
+#include "transmission/tcpblocksender.h"
+
+TcpTransfer::TcpTransfer(const Destination &destination, int connectTimeoutMs, int waitEofMs,
+                         QObject *parent)
+    : Transfer(destination, parent), m_sender(new TcpBlockSender(this)), m_waitEofMs(waitEofMs)
+{
+    m_sender->setConnectTimeout(std::chrono::milliseconds(connectTimeoutMs));
+    m_sender->setPeerCloseWait(std::chrono::milliseconds(waitEofMs));
+    connect(m_sender, &TcpBlockSender::progress, this, [this](qint64 count) {
+        addSent(count - m_reported);
+        m_reported = count;
+    });
+    connect(m_sender, &TcpBlockSender::allQueued, this, [this](qint64 count) {
+        addSent(count - m_reported);
+        m_reported = count;
+        m_sender->close();
+    });
+    connect(m_sender, &TcpBlockSender::finished, this, &TcpTransfer::onFinished);
+}
+
+void TcpTransfer::start(std::unique_ptr<SourceReader> reader)
+{
+    markStarted();
+    const Destination &target = destination();
+    m_sender->start(std::make_unique<ReaderDevice>(std::move(reader)), target.label(), -1,
+                    target.name, QString::number(target.port));
+}
+
+void TcpTransfer::cancel()
+{
+    m_sender->cancel();
+}
+
+void TcpTransfer::onFinished(bool ok)
+{
+    using Result = DestinationResult::Outcome;
+    if (ok) {
+        if (m_waitEofMs > 0 && !m_sender->peerClosed())
+            setNote(QStringLiteral("the printer kept its side open; every byte was acknowledged"));
+        finish(Result::Delivered);
+        return;
+    }
+    switch (m_sender->outcome()) {
+    case TcpBlockSender::Outcome::BadPort:
+    case TcpBlockSender::Outcome::ConnectFailed:
+        finish(Result::ConnectionFailed, m_sender->failureReason());
+        return;
+    case TcpBlockSender::Outcome::Cancelled:
+        finish(Result::Cancelled, QStringLiteral("cancelled"));
+        return;
+    case TcpBlockSender::Outcome::FileUnreadable:
+    case TcpBlockSender::Outcome::SendFailed:
+    case TcpBlockSender::Outcome::None:
+    case TcpBlockSender::Outcome::Closed:
+        break;
+    }
+    finish(Result::TransferFailed, m_sender->failureReason());
+}

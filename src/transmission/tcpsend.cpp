@@ -1,0 +1,85 @@
+#include "app/messageseam.h"
+#include "app/varnet.h"
+#include "transmission/frmsocket.h"
+#include "transmission/tcpblocksender.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+void Varnet::sendTcp()
+{
+    const QString message = QStringLiteral("Message");
+    if (SocketForm && SocketForm->winsock->isBusy()) {
+        // One window and one timer serve one send; the running one finishes
+        // undisturbed.
+        MessageSeam::show(this,
+                          QStringLiteral("Still sending to %1. Print again when that send has "
+                                         "ended.")
+                              .arg(SocketForm->winsock->remoteAddress()),
+                          message);
+        return;
+    }
+    // The earlier send has ended and only waits for its timer: it closes now,
+    // as the timer would have closed it.
+    if (SocketForm)
+        Timer1_Timer();
+
+    auto *form = new frmsocket;
+    SocketForm = form;
+    form->show();
+
+    TcpBlockSender *sender = form->winsock;
+    sender->setConnectTimeout(m_tcpConnectTimeout);
+    sender->setTimeSlice(m_tcpTimeSlice);
+
+    // Text1 is read each time: a file loaded meanwhile changes the size shown,
+    // never what is sent.
+    connect(sender, &TcpBlockSender::progress, form, [this, form](qint64 count) {
+        form->Label1->setText(QStringLiteral("Sending ") + QString::number(count) +
+                              QStringLiteral(" bytes / ") + Text1->text());
+    });
+    connect(sender, &TcpBlockSender::allQueued, form, [this, form] {
+        form->Label1->setText(QStringLiteral("Sending ") + Text1->text() + QStringLiteral(" / ") +
+                              Text1->text());
+        if (SocketForm == form)
+            Timer1->start();
+    });
+    connect(sender, &TcpBlockSender::failed, this, [this, sender, form = QPointer<frmsocket>(form)] {
+        const QString text = sender->failureText();
+        // The box runs its own event loop; it must not run inside the
+        // socket's notification.
+        QMetaObject::invokeMethod(
+            this,
+            [this, text, form, message = QStringLiteral("Message")] {
+                MessageSeam::show(this, text, message);
+                if (form && SocketForm == form)
+                    Timer1->start();
+                emit tcpSendFinished(false);
+            },
+            Qt::QueuedConnection);
+    });
+    connect(sender, &TcpBlockSender::finished, this, [this, sender](bool ok) {
+        if (ok || sender->outcome() == TcpBlockSender::Outcome::Cancelled)
+            emit tcpSendFinished(ok);
+    });
+
+    sender->start(Text2->text(), IP->text(), Port->text());
+}
+
+void Varnet::Timer1_Timer()
+{
+    Timer1->stop();
+    frmsocket *form = SocketForm;
+    if (!form || form->winsock->isBusy())
+        return;
+    SocketForm = nullptr;
+    form->unload();
+}
+
+void Varnet::setTcpTuning(std::chrono::milliseconds connectTimeout,
+                          std::chrono::milliseconds timeSlice)
+{
+    m_tcpConnectTimeout = connectTimeout;
+    m_tcpTimeSlice = timeSlice;
+}

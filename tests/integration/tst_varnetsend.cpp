@@ -1,0 +1,281 @@
+#include "cupssandbox.h"
+#include "tcpsink.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    generator.fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QJsonObject summary;
+    QByteArray out;
+    QByteArray err;
+};
+
+QJsonObject destinationNamed(const QJsonObject &summary, const QString &label)
+{
+    for (const QJsonValue &entry : summary.value("destinations").toArray()) {
+        if (entry.toObject().value("destination").toString() == label)
+            return entry.toObject();
+    }
+    return {};
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+// The headless sender as scripts run it: a separate process, real sockets,
+// a real scheduler.
+class TestVarnetSend : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // Runs varnet-send while this thread's event loop serves the sinks.
+    Run run(const QStringList &arguments, const QString &stdinFile = QString(),
+            QProcess *started = nullptr, int timeoutMs = 120000)
+    {
+        QProcess local;
+        QProcess &process = started ? *started : local;
+        if (!stdinFile.isEmpty())
+            process.setStandardInputFile(stdinFile);
+        process.start(QStringLiteral(VARNET_SEND), arguments);
+        Run result;
+        if (!process.waitForStarted(10000))
+            return result;
+        QSignalSpy done(&process, &QProcess::finished);
+        if (!done.wait(timeoutMs))
+            process.kill();
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        result.summary = QJsonDocument::fromJson(result.out).object();
+        return result;
+    }
+
+private slots:
+    void fanOutWithOneResetAndOneDeaf()
+    {
+        const QByteArray data = randomBytes(4 << 20, 1);
+        const QString path = writeFile(QStringLiteral("fanout.bin"), data);
+
+        std::vector<std::unique_ptr<TcpSink>> sinks;
+        QStringList arguments{"--json", "--connect-timeout", "2", "--wait-eof", "10"};
+        for (int i = 0; i < 16; ++i) {
+            auto sink = std::make_unique<TcpSink>();
+            if (i == 5)
+                sink->setMode(TcpSink::Mode::ResetAfter, 100000);
+            if (i == 11)
+                sink->setMode(TcpSink::Mode::NeverAccept);
+            QVERIFY(sink->listen());
+            arguments << "-H" << QStringLiteral("127.0.0.1:%1").arg(sink->port());
+            sinks.push_back(std::move(sink));
+        }
+        arguments << path;
+
+        const Run result = run(arguments);
+        QCOMPARE(result.exitCode, 7);
+        const QJsonArray entries = result.summary.value("destinations").toArray();
+        QCOMPARE(entries.size(), 16);
+        for (int i = 0; i < 16; ++i) {
+            const QJsonObject entry = entries.at(i).toObject();
+            QCOMPARE(entry.value("destination").toString(),
+                     QStringLiteral("127.0.0.1:%1").arg(sinks[static_cast<std::size_t>(i)]->port()));
+            if (i == 5) {
+                QCOMPARE(entry.value("outcome").toString(), QStringLiteral("transfer-failed"));
+            } else if (i == 11) {
+                QCOMPARE(entry.value("outcome").toString(), QStringLiteral("connection-failed"));
+            } else {
+                QCOMPARE(entry.value("outcome").toString(), QStringLiteral("delivered"));
+                QCOMPARE(entry.value("bytes").toInteger(), data.size());
+                QTRY_COMPARE(sinks[static_cast<std::size_t>(i)]->received(), data);
+            }
+        }
+    }
+
+    void standardInputIsStreamedWithBoundedMemory()
+    {
+        // Several times the input window: holding it all would show in the peak.
+        const QByteArray data = randomBytes(96 << 20, 2);
+        const QString path = writeFile(QStringLiteral("stream.bin"), data);
+        TcpSink first;
+        TcpSink second;
+        QVERIFY(first.listen());
+        QVERIFY(second.listen(QHostAddress::LocalHostIPv6));
+
+        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(first.port()),
+                                "-H", QStringLiteral("[::1]:%1").arg(second.port()), "-"},
+                               path);
+        QCOMPARE(result.exitCode, 0);
+        QTRY_COMPARE(first.totalBytes(), data.size());
+        QTRY_COMPARE(second.totalBytes(), data.size());
+        QVERIFY(first.received() == data);
+        QVERIFY(second.received() == data);
+        const qint64 peakKiB = result.summary.value("maxRssKiB").toInteger();
+        QVERIFY2(peakKiB > 0 && peakKiB < 64 * 1024, qPrintable(QString::number(peakKiB)));
+    }
+
+    void waitForPrinterToClose_data()
+    {
+        QTest::addColumn<qint64>("holdMs");   // how long the sink keeps its side open (0: never)
+        QTest::addColumn<QString>("waitEof"); // seconds
+        QTest::addColumn<bool>("noteExpected");
+
+        QTest::newRow("closes late, within the wait") << qint64(800) << "10" << false;
+        QTest::newRow("never closes") << qint64(0) << "1" << true;
+    }
+
+    void waitForPrinterToClose()
+    {
+        QFETCH(qint64, holdMs);
+        QFETCH(QString, waitEof);
+        QFETCH(bool, noteExpected);
+
+        const QByteArray data = randomBytes(256 * 1024, 3);
+        const QString path = writeFile(QStringLiteral("eof.bin"), data);
+        TcpSink sink;
+        sink.setMode(TcpSink::Mode::HoldOpen, holdMs);
+        QVERIFY(sink.listen());
+
+        const Run result = run({"--json", "--wait-eof", waitEof, "-H",
+                                QStringLiteral("127.0.0.1:%1").arg(sink.port()), path});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(sink.received(), data);
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(entry.value("outcome").toString(), QStringLiteral("delivered"));
+        QCOMPARE(entry.contains("note"), noteExpected);
+        if (holdMs > 0)
+            QCOMPARE(sink.closedCount(), 1);
+    }
+
+    void spoolerAndIppJobsAreFollowedToTheirEnd()
+    {
+        TcpSink queueDevice;
+        QVERIFY(queueDevice.listen());
+        const quint16 ippPort = freePort();
+        CupsSandbox sandbox;
+        QVERIFY2(sandbox.start(ippPort), qPrintable(sandbox.lastOutput()));
+        QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
+
+        QByteArray data;
+        for (int round = 0; round < 8192; ++round)
+            for (int value = 0; value < 256; ++value)
+                data.append(static_cast<char>(value));
+        const QString path = writeFile(QStringLiteral("job.bin"), data);
+
+        const Run queued = run({"--json", "--wait", "-p", "sink", path});
+        QVERIFY2(queued.exitCode == 0, queued.out.constData());
+        const QJsonObject job = queued.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(job.value("jobState").toString(), QStringLiteral("completed"));
+        QVERIFY(job.value("job").toInt() > 0);
+        QTRY_COMPARE(queueDevice.totalBytes(), data.size());
+        QCOMPARE(queueDevice.received(0), data);
+
+        const QString uri = QStringLiteral("ipp://127.0.0.1:%1/printers/sink").arg(ippPort);
+        const Run direct = run({"--json", "--wait", "--title", "Firmware", "--ipp", uri, path});
+        QVERIFY2(direct.exitCode == 0, direct.out.constData());
+        QCOMPARE(destinationNamed(direct.summary, uri).value("jobState").toString(),
+                 QStringLiteral("completed"));
+        QTRY_COMPARE(queueDevice.connectionCount(), 2);
+        QTRY_COMPARE(queueDevice.received(1), data);
+        QVERIFY(sandbox.runClient("lpstat", {"-W", "completed", "-l", "-o", "sink"}));
+
+        QVERIFY(sandbox.rejectJobs(QStringLiteral("sink")));
+        const Run refused = run({"--json", "-p", "sink", path});
+        QCOMPARE(refused.exitCode, 6);
+        const Run unknown = run({"--json", "-p", "nosuchqueue", path});
+        QCOMPARE(unknown.exitCode, 4);
+    }
+
+    void failuresAndUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+
+        const QString refused = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        QTest::newRow("unknown option") << QStringList{"--bogus", "f"} << 2;
+        QTest::newRow("bad port") << QStringList{"-H", "127.0.0.1:0", "f"} << 2;
+        QTest::newRow("no file") << QStringList{"-H", "127.0.0.1"} << 2;
+        QTest::newRow("missing input") << QStringList{"-H", refused, "/nonexistent/job.prn"} << 3;
+        QTest::newRow("folder as input") << QStringList{"-H", refused, "/tmp"} << 3;
+        QTest::newRow("connection refused") << QStringList{"-H", refused, "@FILE@"} << 4;
+    }
+
+    void failuresAndUsage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        const QString path = writeFile(QStringLiteral("small.bin"), "abc");
+        arguments.replaceInStrings(QStringLiteral("@FILE@"), path);
+        const Run result = run(arguments);
+        QCOMPARE(result.exitCode, exitCode);
+        if (exitCode == 2)
+            QVERIFY(result.err.contains("Usage"));
+    }
+
+    void interruptCancelsCleanly()
+    {
+        const QByteArray data = randomBytes(8 << 20, 4);
+        const QString path = writeFile(QStringLiteral("slow.bin"), data);
+        TcpSink slow;
+        slow.setMode(TcpSink::Mode::Slow, 2 << 20);
+        QVERIFY(slow.listen());
+
+        QProcess process;
+        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&process] {
+            // Interrupt once bytes are flowing, as a user pressing Ctrl-C would.
+            static bool sent = false;
+            if (!sent && process.processId() > 0) {
+                sent = true;
+                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            }
+        });
+        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()), path},
+                               QString(), &process);
+        QCOMPARE(result.exitCode, 130);
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(entry.value("outcome").toString(), QStringLiteral("cancelled"));
+        QVERIFY(entry.value("bytes").toInteger() < data.size());
+        // What the kernels still hold drains first, at the sink's pace.
+        QTRY_COMPARE_WITH_TIMEOUT(slow.closedCount(), 1, 30000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVarnetSend)
+#include "tst_varnetsend.moc"

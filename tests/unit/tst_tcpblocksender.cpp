@@ -1,0 +1,267 @@
+#include "tcpsink.h"
+#include "transmission/tcpblocksender.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray randomBytes(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(static_cast<quint32>(size));
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(QStringLiteral("job.prn"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write the test file");
+    return path;
+}
+
+quint16 closedPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost))
+        qFatal("no free port");
+    return server.serverPort();
+}
+
+} // namespace
+
+class TestTcpBlockSender : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sendsFileExactly_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("listenOn");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QList<qint64>>("counts");
+
+        const QList<qint64> three{20, 40, 45};
+        QTest::newRow("45 bytes, IPv4") << 45 << "127.0.0.1" << "127.0.0.1" << three;
+        QTest::newRow("45 bytes, IPv6") << 45 << "::1" << "::1" << three;
+        QTest::newRow("45 bytes, IPv6 in brackets") << 45 << "::1" << "[::1]" << three;
+        QTest::newRow("45 bytes, host name") << 45 << "127.0.0.1" << "localhost" << three;
+        QTest::newRow("40 bytes") << 40 << "127.0.0.1" << "127.0.0.1" << QList<qint64>{20, 40};
+        QTest::newRow("40 bytes, IPv6") << 40 << "::1" << "::1" << QList<qint64>{20, 40};
+        QTest::newRow("empty") << 0 << "127.0.0.1" << "127.0.0.1" << QList<qint64>{};
+        QTest::newRow("empty, IPv6") << 0 << "::1" << "::1" << QList<qint64>{};
+    }
+
+    void sendsFileExactly()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, listenOn);
+        QFETCH(QString, host);
+        QFETCH(QList<qint64>, counts);
+
+        QTemporaryDir dir;
+        const QByteArray bytes = randomBytes(size);
+        TcpSink sink;
+        QVERIFY(sink.listen(QHostAddress(listenOn)));
+
+        TcpBlockSender sender;
+        sender.setTimeSlice(0ms); // one event pass per block, as the classic loop had
+        QSignalSpy progress(&sender, &TcpBlockSender::progress);
+        QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
+        QSignalSpy finished(&sender, &TcpBlockSender::finished);
+        QSignalSpy failed(&sender, &TcpBlockSender::failed);
+        sender.start(writeFile(dir, bytes), host, QString::number(sink.port()));
+        QCOMPARE(sender.classicState() == 4 || sender.classicState() == 6, true);
+
+        QVERIFY(queued.wait());
+        QCOMPARE(queued.first().first().toLongLong(), qint64(size));
+        QList<qint64> seen;
+        for (const QList<QVariant> &signal : progress)
+            seen.append(signal.first().toLongLong());
+        QCOMPARE(seen, counts);
+        QCOMPARE(sender.classicState(), 7);
+        QCOMPARE(sink.closedCount(), 0);
+
+        sender.close();
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QTRY_COMPARE(sink.closedCount(), 1);
+        QCOMPARE(sink.connectionCount(), 1);
+        QCOMPARE(sink.received(), bytes);
+        QCOMPARE(sender.classicState(), 0);
+        QVERIFY(failed.isEmpty());
+    }
+
+    void slowPeerGetsEveryByteWithBoundedQueue()
+    {
+        // Larger than the queue bound and the kernel's buffers together, so
+        // the sender has to wait for the peer.
+        const QByteArray bytes = randomBytes(12 << 20);
+        QTemporaryDir dir;
+        TcpSink sink;
+        sink.setMode(TcpSink::Mode::Slow, 16 << 20);
+        QVERIFY(sink.listen());
+
+        TcpBlockSender sender;
+        qint64 peakQueued = 0;
+        qint64 lastCount = 0;
+        bool countsAreBlocks = true;
+        connect(&sender, &TcpBlockSender::progress, this, [&](qint64 count) {
+            peakQueued = qMax(peakQueued, sender.queuedBytes());
+            countsAreBlocks = countsAreBlocks && count > lastCount &&
+                              (count % TcpBlockSender::BlockSize == 0 || count == bytes.size());
+            lastCount = count;
+        });
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, this,
+                [&] { peakQueued = qMax(peakQueued, sender.queuedBytes()); });
+        sampler.start(1);
+
+        QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
+        QSignalSpy finished(&sender, &TcpBlockSender::finished);
+        sender.start(writeFile(dir, bytes), QStringLiteral("127.0.0.1"),
+                     QString::number(sink.port()));
+        QVERIFY(queued.wait(60000));
+        // Closing right away must still deliver what is on its way.
+        QVERIFY(sink.totalBytes() < bytes.size());
+        sender.close();
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(finished.first().first().toBool(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(sink.closedCount(), 1, 60000);
+
+        QCOMPARE(sink.received().size(), bytes.size());
+        QVERIFY(sink.received() == bytes);
+        QVERIFY(countsAreBlocks);
+        QCOMPARE(lastCount, qint64(bytes.size()));
+        QVERIFY2(peakQueued <= TcpBlockSender::QueueLimit, QByteArray::number(peakQueued));
+        QVERIFY(peakQueued > 0);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("portText");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("expected");
+
+        const auto connectFailed = static_cast<int>(TcpBlockSender::Outcome::ConnectFailed);
+        const auto badPort = static_cast<int>(TcpBlockSender::Outcome::BadPort);
+        QTest::newRow("refused") << "refused" << "" << connectFailed
+                                 << "Connection to 127.0.0.1 faild! State: 9\nConnection refused.";
+        QTest::newRow("never accepts")
+            << "never accepts" << "" << connectFailed
+            << "Connection to 127.0.0.1 faild! State: 6\nThe printer did not accept the "
+               "connection within 300 ms.";
+        QTest::newRow("reset mid-transfer") << "reset" << "" << static_cast<int>(TcpBlockSender::Outcome::SendFailed)
+                                            << "Connection to 127.0.0.1 faild! State: 9\n";
+        QTest::newRow("missing file") << "missing" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable)
+                                      << "Cannot send \"";
+        QTest::newRow("folder") << "folder" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable)
+                                << "Cannot send \"";
+        for (const char *port : {"", "0", "65536", "abc", "-1", "91 00", "0x2000"})
+            QTest::addRow("port text '%s'", port)
+                << "port" << port << badPort
+                << QStringLiteral("Connection to 127.0.0.1 faild! State: 9\nThe port \"%1\" is "
+                                  "not a number from 1 to 65535.")
+                       .arg(QLatin1String(port));
+    }
+
+    void failures()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, portText);
+        QFETCH(int, outcome);
+        QFETCH(QString, expected);
+
+        QTemporaryDir dir;
+        const QByteArray bytes = randomBytes(failure == QLatin1String("reset") ? 16 << 20 : 4096);
+        QString path = writeFile(dir, bytes);
+        TcpSink sink;
+        if (failure == QLatin1String("never accepts"))
+            sink.setMode(TcpSink::Mode::NeverAccept);
+        if (failure == QLatin1String("reset"))
+            sink.setMode(TcpSink::Mode::ResetAfter, 65536);
+        QVERIFY(sink.listen());
+        QString port = QString::number(sink.port());
+        if (failure == QLatin1String("refused"))
+            port = QString::number(closedPort());
+        if (failure == QLatin1String("port"))
+            port = portText;
+        if (failure == QLatin1String("missing"))
+            path = dir.filePath(QStringLiteral("gone.prn"));
+        if (failure == QLatin1String("folder"))
+            path = dir.path();
+
+        TcpBlockSender sender;
+        sender.setConnectTimeout(300ms);
+        QSignalSpy failed(&sender, &TcpBlockSender::failed);
+        QSignalSpy finished(&sender, &TcpBlockSender::finished);
+        QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
+        sender.start(path, QStringLiteral("127.0.0.1"), port);
+        QVERIFY(failed.isEmpty()); // reported from the event loop, never inside start()
+
+        QVERIFY(failed.wait(30000));
+        QCOMPARE(static_cast<int>(sender.outcome()), outcome);
+        QVERIFY2(sender.failureText().startsWith(expected), qPrintable(sender.failureText()));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QVERIFY(queued.isEmpty());
+        QVERIFY(!sender.isBusy());
+        QCOMPARE(sender.classicState(), failure == QLatin1String("never accepts") ? 6 : 9);
+        QCOMPARE(sender.queuedBytes(), qint64(0));
+
+        if (failure == QLatin1String("reset")) {
+            QVERIFY(sink.received().size() < bytes.size());
+            QCOMPARE(sink.received(), bytes.left(sink.received().size()));
+            QVERIFY(sender.failureText().contains(
+                QStringLiteral(" of %1 bytes had been handed").arg(bytes.size())));
+        } else {
+            QCOMPARE(sink.totalBytes(), qint64(0));
+        }
+        if (failure == QLatin1String("missing") || failure == QLatin1String("folder"))
+            QCOMPARE(sink.connectionCount(), 0); // the printer never sees a connection
+
+        // Closing or cancelling after the failure changes nothing.
+        sender.close();
+        sender.cancel();
+        QCOMPARE(finished.size(), 1);
+    }
+
+    void cancelStopsTheSend()
+    {
+        const QByteArray bytes = randomBytes(8 << 20);
+        QTemporaryDir dir;
+        TcpSink sink;
+        sink.setMode(TcpSink::Mode::Slow, 1 << 20);
+        QVERIFY(sink.listen());
+
+        TcpBlockSender sender;
+        QSignalSpy progress(&sender, &TcpBlockSender::progress);
+        QSignalSpy finished(&sender, &TcpBlockSender::finished);
+        QSignalSpy failed(&sender, &TcpBlockSender::failed);
+        sender.start(writeFile(dir, bytes), QStringLiteral("127.0.0.1"),
+                     QString::number(sink.port()));
+        QVERIFY(progress.wait());
+        sender.cancel();
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(sender.outcome(), TcpBlockSender::Outcome::Cancelled);
+        QTRY_COMPARE(sink.closedCount(), 1);
+        QVERIFY(sink.received().size() < bytes.size());
+        QCOMPARE(sink.received(), bytes.left(sink.received().size()));
+        QVERIFY(failed.isEmpty());
+        QVERIFY(sender.failureText().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTcpBlockSender)
+#include "tst_tcpblocksender.moc"
