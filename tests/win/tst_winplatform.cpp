@@ -3,15 +3,22 @@
 // Wine's print spooler. Plain C++ without Qt, like the code it tests.
 //
 //   tst_winplatform.exe [--printer NAME]... [--default NAME]
+//                       [--send QUEUE FILE]... [--send-fails QUEUE FILE]...
+//                       [--open-fails NAME]...
 //
 // --default turns on the printer-list case: the names given with --printer
-// (in any order) and the default must be what the system reports. The last
+// (in any order) and the default must be what the system reports. --send
+// prints FILE to QUEUE as a raw job through the Windows spooler backend and
+// expects every step to succeed (the script then checks what the queue's
+// printer received); --send-fails expects the job to fail with a reason,
+// --open-fails expects the name not to open. FILE is a Windows path. The last
 // output line is "N passed, M failed"; the exit code is 0 only without failures.
 
 #include "app/printers/printercollection.h"
 #include "platform/platform.h"
 #include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
+#include "transmission/spooler.h"
 
 #include <windows.h>
 
@@ -220,6 +227,100 @@ void testPrinters(std::vector<std::string> expected, const std::string &expected
     checkEqual(printers->defaultPrinterName(), expectedDefault, "printers: the default queue");
 }
 
+bool readFile(const std::string &path, std::string &content)
+{
+    FILE *in = _wfopen(toWide(path).c_str(), L"rb");
+    if (!in)
+        return false;
+    content.clear();
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        content.append(buffer, got);
+    const bool ok = !std::ferror(in);
+    std::fclose(in);
+    return ok;
+}
+
+struct JobResult
+{
+    std::string failedStep; // empty when the job went through
+    std::string reason;
+    int jobId = 0;
+};
+
+// The raw-job sequence of the program, one spooler step after the other,
+// every result checked and a failed job withdrawn.
+JobResult sendRawJob(Spooler &spooler, const std::string &queue, const std::string &content)
+{
+    if (!spooler.open(queue))
+        return {"open", spooler.errorText()};
+    const auto abandon = [&spooler](const std::string &step) {
+        JobResult result{step, spooler.errorText()};
+        spooler.cancelJob();
+        spooler.close();
+        return result;
+    };
+    if (!spooler.startDocument("Command Print"))
+        return abandon("startDocument");
+    if (!spooler.startPage())
+        return abandon("startPage");
+    const std::size_t written = spooler.write(content.data(), content.size());
+    if (written != content.size())
+        return abandon("write (" + std::to_string(written) + " of " +
+                       std::to_string(content.size()) + " bytes)");
+    if (!spooler.endPage())
+        return abandon("endPage");
+    if (!spooler.endDocument())
+        return abandon("endDocument");
+    if (!spooler.close())
+        return {"close", spooler.errorText(), spooler.jobId()};
+    return {{}, {}, spooler.jobId()};
+}
+
+// A reason the user can act on: present, and not the system's text for "no error".
+bool meaningfulReason(const std::string &reason)
+{
+    return !reason.empty() && reason != systemErrorText(ERROR_SUCCESS);
+}
+
+void testSend(const std::string &queue, const std::string &file, bool shouldFail)
+{
+    const std::string name =
+        std::string(shouldFail ? "spooler: job to refusing queue " : "spooler: job to queue ") +
+        queue + " (" + file + ")";
+    std::string content;
+    if (!readFile(file, content)) {
+        check(false, name, "cannot read the file");
+        return;
+    }
+    const std::unique_ptr<Spooler> spooler = createSystemSpooler();
+    const JobResult result = sendRawJob(*spooler, queue, content);
+    if (!shouldFail) {
+        check(result.failedStep.empty(), name + " goes through",
+              "failed at " + result.failedStep + ": " + result.reason);
+        check(result.jobId > 0, name + " has a job number",
+              "jobId " + std::to_string(result.jobId));
+        return;
+    }
+    check(!result.failedStep.empty(), name + " fails", "every step succeeded");
+    if (!result.failedStep.empty())
+        check(meaningfulReason(result.reason),
+              name + " fails at " + result.failedStep + " with a reason [" + result.reason + "]");
+}
+
+void testOpenFails(const std::string &printerName)
+{
+    const std::unique_ptr<Spooler> spooler = createSystemSpooler();
+    const std::string name = "spooler: \"" + printerName + "\" does not open";
+    const bool opened = spooler->open(printerName);
+    check(!opened, name);
+    if (!opened)
+        check(meaningfulReason(spooler->errorText()),
+              name + ", with a reason [" + spooler->errorText() + "]");
+    spooler->close();
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **wideArgv)
@@ -231,17 +332,30 @@ int wmain(int argc, wchar_t **wideArgv)
     if (const wchar_t *tailFile = _wgetenv(TailFileVariable))
         return writeTail(tailFile);
 
+    struct Job
+    {
+        std::string queue;
+        std::string file;
+        bool shouldFail;
+    };
     std::vector<std::string> expectedPrinters;
     std::string expectedDefault;
     bool printerCase = false;
+    std::vector<Job> jobs;
+    std::vector<std::string> unopenable;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string &option = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (option == "--printer" && hasValue) {
+        const std::size_t values = arguments.size() - i - 1;
+        if (option == "--printer" && values >= 1) {
             expectedPrinters.push_back(arguments[++i]);
-        } else if (option == "--default" && hasValue) {
+        } else if (option == "--default" && values >= 1) {
             expectedDefault = arguments[++i];
             printerCase = true;
+        } else if ((option == "--send" || option == "--send-fails") && values >= 2) {
+            jobs.push_back({arguments[i + 1], arguments[i + 2], option == "--send-fails"});
+            i += 2;
+        } else if (option == "--open-fails" && values >= 1) {
+            unopenable.push_back(arguments[++i]);
         } else {
             std::printf("unknown or incomplete option %s\n", option.c_str());
             return 2;
@@ -253,6 +367,10 @@ int wmain(int argc, wchar_t **wideArgv)
     testSystemColors();
     if (printerCase)
         testPrinters(expectedPrinters, expectedDefault);
+    for (const Job &job : jobs)
+        testSend(job.queue, job.file, job.shouldFail);
+    for (const std::string &name : unopenable)
+        testOpenFails(name);
 
     std::printf("%d passed, %d failed\n", passedCount, failedCount);
     return failedCount == 0 ? 0 : 1;
