@@ -16,10 +16,9 @@ int main(int argc, char **argv)
 
     const std::unique_ptr<PrinterCollection> printers = createSystemPrinterCollection();
     Varnet window(*printers);
-    if (window.Form_Load(commandLine)) {
-        // Command-line sending is not built yet; end without sending anything.
-        return 2;
-    }
+    // With a file named, the window is never shown and nothing is saved.
+    if (window.Form_Load(commandLine))
+        return window.commandLineSend();
     centerOnScreen(&window);
     window.show();
     // The frame's size is known only once the window manager has it.

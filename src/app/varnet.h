@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/files/fileloader.h"
 #include "app/printers/printerselection.h"
 
 class QComboBox;
@@ -39,6 +40,9 @@ public:
     QByteArray Druckertext;
 
     void OpenFi();
+    // The rest of start-up when the command line named a file: send it once
+    // to the restored destination, unattended. Returns the exit status.
+    int commandLineSend();
     void GetPrinters(QComboBox *list);
 
     void Command1_Click();
@@ -81,6 +85,9 @@ private:
     void buildMenus();
     void Form_Unload();
     void sendToCurrentPrinter();
+    // OpenFi's work: loads the file Text2 names, telling the user only of a
+    // file too large to hold.
+    FileLoader::Outcome loadNamedFile();
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;
@@ -88,6 +95,8 @@ private:
     QString m_startFolder; // where the next Open dialog starts; empty: the current directory
     Spooler *m_spooler = nullptr;
     bool m_endWithoutSaving = false;
+    bool m_commandLineMode = false;
+    int m_sendStatus = 0; // how the last Print ended, as an exit status
     std::chrono::milliseconds m_tcpConnectTimeout;
     std::chrono::milliseconds m_tcpTimeSlice;
 

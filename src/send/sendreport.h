@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sendoptions.h"
+#include "transmission/exitstatus.h"
 
 #include <QByteArray>
 #include <QList>
@@ -28,16 +29,6 @@ struct DestinationResult
     qint64 elapsedMs = 0;
 };
 
-namespace SendExit {
-inline constexpr int Delivered = 0;
-inline constexpr int Usage = 2;
-inline constexpr int InputUnreadable = 3;
-inline constexpr int ConnectionFailed = 4;
-inline constexpr int TransferFailed = 5;
-inline constexpr int SpoolerRefused = 6;
-inline constexpr int Partial = 7;
-inline constexpr int Interrupted = 130;
-} // namespace SendExit
 
 int exitCodeFor(const QList<DestinationResult> &results, bool interrupted);
 QString outcomeName(DestinationResult::Outcome outcome);

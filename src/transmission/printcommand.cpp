@@ -1,5 +1,6 @@
 #include "app/messageseam.h"
 #include "app/varnet.h"
+#include "transmission/exitstatus.h"
 #include "transmission/rawjob.h"
 #include "transmission/spooler.h"
 
@@ -9,12 +10,15 @@
 void Varnet::Command2_Click()
 {
     const QString remembered = m_printers.currentPrinter();
+    m_sendStatus = SendExit::Delivered;
 
     if (Option1->isChecked()) {
         // A name that matches no installed printer (an empty one included)
-        // sends nothing and says nothing.
+        // sends nothing and says nothing; only the exit status tells.
         if (m_printers.selectPrinter(Combo1->currentText()))
             sendToCurrentPrinter();
+        else
+            m_sendStatus = SendExit::ConnectionFailed;
         m_printers.restore(remembered);
     }
 
@@ -38,9 +42,12 @@ void Varnet::sendToCurrentPrinter()
         MessageSeam::show(this, QStringLiteral("Executed!"), QStringLiteral("Message"));
         break;
     case RawJobOutcome::Result::OpenFailed:
+        m_sendStatus = SendExit::ConnectionFailed;
         MessageSeam::show(this, QStringLiteral("The Printer Name you typed wasn't recognized."));
         break;
     case RawJobOutcome::Result::Failed:
+        m_sendStatus = outcome.failedStep == RawJobOutcome::Step::Write ? SendExit::TransferFailed
+                                                                       : SendExit::SpoolerRefused;
         // Never "Executed!" for a job the spooler did not take whole: say
         // which queue failed and in the spooler's own words why.
         MessageSeam::show(

@@ -1,11 +1,35 @@
 #include "app/messageseam.h"
 #include "app/varnet.h"
+#include "transmission/exitstatus.h"
 #include "transmission/frmsocket.h"
 #include "transmission/tcpblocksender.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
+
+namespace {
+
+int exitStatusFor(TcpBlockSender::Outcome outcome)
+{
+    switch (outcome) {
+    case TcpBlockSender::Outcome::BadPort:
+    case TcpBlockSender::Outcome::ConnectFailed:
+        return SendExit::ConnectionFailed;
+    case TcpBlockSender::Outcome::FileUnreadable:
+        return SendExit::InputUnreadable;
+    case TcpBlockSender::Outcome::Cancelled:
+        return SendExit::Interrupted;
+    case TcpBlockSender::Outcome::None:
+    case TcpBlockSender::Outcome::Closed:
+        return SendExit::Delivered;
+    case TcpBlockSender::Outcome::SendFailed:
+        break;
+    }
+    return SendExit::TransferFailed;
+}
+
+} // namespace
 
 void Varnet::sendTcp()
 {
@@ -42,11 +66,16 @@ void Varnet::sendTcp()
     connect(sender, &TcpBlockSender::allQueued, form, [this, form] {
         form->Label1->setText(QStringLiteral("Sending ") + Text1->text() + QStringLiteral(" / ") +
                               Text1->text());
-        if (SocketForm == form)
+        // Unattended, nobody watches the window: close as soon as the queue
+        // has gone out, rather than after the timer's pause.
+        if (SocketForm == form && m_commandLineMode)
+            Timer1_Timer();
+        else if (SocketForm == form)
             Timer1->start();
     });
     connect(sender, &TcpBlockSender::failed, this, [this, sender, form = QPointer<frmsocket>(form)] {
         const QString text = sender->failureText();
+        m_sendStatus = exitStatusFor(sender->outcome());
         // The box runs its own event loop; it must not run inside the
         // socket's notification.
         QMetaObject::invokeMethod(
@@ -60,6 +89,8 @@ void Varnet::sendTcp()
             Qt::QueuedConnection);
     });
     connect(sender, &TcpBlockSender::finished, this, [this, sender](bool ok) {
+        if (sender->outcome() == TcpBlockSender::Outcome::Cancelled)
+            m_sendStatus = SendExit::Interrupted;
         if (ok || sender->outcome() == TcpBlockSender::Outcome::Cancelled)
             emit tcpSendFinished(ok);
     });

@@ -45,6 +45,11 @@ void Varnet::Open_Click()
 
 void Varnet::OpenFi()
 {
+    loadNamedFile();
+}
+
+FileLoader::Outcome Varnet::loadNamedFile()
+{
     const QString path = Text2->text();
     const FileLoader::Result result = FileLoader::load(path);
     switch (result.outcome) {
@@ -63,4 +68,5 @@ void Varnet::OpenFi()
         break;
     }
     repaint();
+    return result.outcome;
 }

@@ -1,0 +1,66 @@
+#include "app/commandline.h"
+#include "app/messageseam.h"
+#include "app/varnet.h"
+#include "transmission/exitstatus.h"
+#include "transmission/frmsocket.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace {
+
+QString whyUnreadable(const QString &path)
+{
+    if (path.trimmed().isEmpty())
+        return QStringLiteral("no file was named");
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("it does not exist");
+    if (info.isDir())
+        return QStringLiteral("it is a folder");
+    if (!info.isReadable())
+        return QStringLiteral("it may not be read");
+    return QStringLiteral("it is not an ordinary file");
+}
+
+} // namespace
+
+int Varnet::commandLineSend()
+{
+    m_commandLineMode = true;
+    // Only the send's own windows appear; closing one of them must not end
+    // the program before the send has said how it went.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    Text2->setText(stripDoubleQuotes(Text2->text()));
+
+    // A file that cannot be loaded is not sent as an empty job.
+    switch (loadNamedFile()) {
+    case FileLoader::Outcome::Loaded:
+        break;
+    case FileLoader::Outcome::Unreadable:
+        MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
+                                    .arg(Text2->text(), whyUnreadable(Text2->text())));
+        return SendExit::InputUnreadable;
+    case FileLoader::Outcome::TooLarge:
+    case FileLoader::Outcome::OutOfMemory:
+        return SendExit::InputUnreadable; // the loader has said why
+    }
+
+    bool tcpFinished = false;
+    QEventLoop waitForTcp;
+    const QMetaObject::Connection done = connect(this, &Varnet::tcpSendFinished, &waitForTcp, [&] {
+        tcpFinished = true;
+        waitForTcp.quit();
+    });
+    Command2_Click();
+    // The program must not end while bytes are still on their way: the send
+    // ends once the connection has closed gracefully, or failed.
+    if (Option2->isChecked() && SocketForm && !tcpFinished)
+        waitForTcp.exec();
+    disconnect(done);
+    return m_sendStatus;
+}

@@ -1,0 +1,215 @@
+#include "app/printers/printercollection.h"
+#include "app/varnet.h"
+#include "cupssandbox.h"
+#include "messagerecorder.h"
+#include "tcpsink.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString settingsFile()
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Varnet/Varnet.conf");
+}
+
+void saveSettings(const QString &printer, const QString &ip, const QString &opt)
+{
+    QFile::remove(settingsFile());
+    QSettings file(settingsFile(), QSettings::IniFormat);
+    file.setValue(QStringLiteral("STARTUP/Drucker"), printer);
+    file.setValue(QStringLiteral("STARTUP/IP"), ip);
+    file.setValue(QStringLiteral("STARTUP/Opt"), opt);
+}
+
+QByteArray settingsBytes()
+{
+    QFile file(settingsFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray binaryContent()
+{
+    QByteArray data;
+    for (int round = 0; round < 600; ++round)
+        for (int value = 0; value < 256; ++value)
+            data.append(static_cast<char>(value ^ round));
+    return data;
+}
+
+} // namespace
+
+// Started with a file name, the program sends it once, unattended, and says
+// by its exit status how that went. The window's own code runs here as main()
+// runs it; only the message boxes are answered by the test.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_spacedPath;
+    QByteArray m_content = binaryContent();
+    TcpSink m_queueDevice;
+    CupsSandbox m_sandbox;
+
+    // Runs start-up and command-line sending as main() does; tcpPort stands
+    // in for 9100, which a test cannot count on having.
+    int runCommandLine(const QString &commandLine, quint16 tcpPort, bool *windowShown)
+    {
+        const auto printers = createSystemPrinterCollection();
+        Varnet window(*printers);
+        if (!window.Form_Load(commandLine))
+            return -1;
+        window.findChild<QLineEdit *>(QStringLiteral("Port"))->setText(QString::number(tcpPort));
+        const int status = window.commandLineSend();
+        *windowShown = window.isVisible();
+        return status;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("with spaces")));
+        m_spacedPath = m_dir.filePath(QStringLiteral("with spaces/job file.prn"));
+        QFile file(m_spacedPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m_content);
+        file.close();
+
+        QVERIFY(m_queueDevice.listen());
+        QVERIFY2(m_sandbox.start(), qPrintable(m_sandbox.lastOutput()));
+        QVERIFY(m_sandbox.addSocketQueue(QStringLiteral("sink"), m_queueDevice.port()));
+        QVERIFY(m_sandbox.addSocketQueue(QStringLiteral("closed"), m_queueDevice.port()));
+        QVERIFY(m_sandbox.rejectJobs(QStringLiteral("closed")));
+        QVERIFY(m_sandbox.setDefault(QStringLiteral("sink")));
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+
+    void sendsTheNamedFile_data()
+    {
+        QTest::addColumn<bool>("toPrinter");
+        QTest::addColumn<QString>("commandLine");
+
+        const QString spaced = m_dir.filePath(QStringLiteral("with spaces/job file.prn"));
+        const QString quoted = QLatin1Char('"') + spaced + QLatin1Char('"');
+        // Quotes in the middle group the blanks just as well.
+        QString inner = spaced;
+        inner.replace(QStringLiteral("with spaces"), QStringLiteral("with\" \"spaces"));
+        for (const bool toPrinter : {true, false}) {
+            const char *kind = toPrinter ? "printer" : "tcp";
+            QTest::addRow("%s, quoted path with spaces", kind) << toPrinter << quoted;
+            QTest::addRow("%s, quote inside the path", kind) << toPrinter << inner;
+        }
+    }
+
+    void sendsTheNamedFile()
+    {
+        QFETCH(bool, toPrinter);
+        QFETCH(QString, commandLine);
+
+        TcpSink tcpSink;
+        QVERIFY(tcpSink.listen());
+        saveSettings(QStringLiteral("sink"), QStringLiteral("127.0.0.1"),
+                     toPrinter ? QStringLiteral("True") : QStringLiteral("False"));
+        const QByteArray settingsBefore = settingsBytes();
+        const int jobsBefore = m_queueDevice.connectionCount();
+
+        MessageRecorder messages;
+        bool shown = true;
+        QCOMPARE(runCommandLine(commandLine, tcpSink.port(), &shown), 0);
+        QVERIFY(!shown);
+        QCOMPARE(settingsBytes(), settingsBefore);
+        if (toPrinter) {
+            QCOMPARE(messages.texts(), QStringList{QStringLiteral("Executed!")});
+            QTRY_COMPARE(m_queueDevice.connectionCount(), jobsBefore + 1);
+            QTRY_COMPARE(m_queueDevice.received(jobsBefore), m_content);
+        } else {
+            // Everything has reached the peer and the connection is closed
+            // before the program may end.
+            QCOMPARE(messages.texts(), QStringList());
+            QCOMPARE(tcpSink.connectionCount(), 1);
+            QTRY_COMPARE(tcpSink.closedCount(), 1);
+            QCOMPARE(tcpSink.received(), m_content);
+        }
+    }
+
+    void failuresSendNothing_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QString>("opt");
+        QTest::addColumn<QString>("printer");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // part of the one message shown
+
+        const QString spaced = m_dir.filePath(QStringLiteral("with spaces/job file.prn"));
+        QTest::newRow("missing file") << m_dir.filePath("nothing.prn") << "False" << "sink" << 3
+                                      << "does not exist";
+        QTest::newRow("folder") << m_dir.filePath("with spaces") << "True" << "sink" << 3
+                                << "is a folder";
+        QTest::newRow("only quotes") << "\"\"" << "True" << "sink" << 3 << "no file was named";
+        QTest::newRow("two names run together") << spaced + QLatin1Char(' ') + spaced << "True"
+                                                << "sink" << 3 << "does not exist";
+        QTest::newRow("queue rejecting jobs") << spaced << "True" << "closed" << 6 << "not accepting";
+        QTest::newRow("nothing listening") << spaced << "False" << "sink" << 4 << "faild! State:";
+    }
+
+    void failuresSendNothing()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(QString, opt);
+        QFETCH(QString, printer);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+
+        quint16 deadPort = 0;
+        {
+            TcpSink probe;
+            QVERIFY(probe.listen());
+            deadPort = probe.port();
+        }
+        saveSettings(printer, QStringLiteral("127.0.0.1"), opt);
+        const QByteArray settingsBefore = settingsBytes();
+        const int jobsBefore = m_queueDevice.connectionCount();
+
+        MessageRecorder messages;
+        bool shown = true;
+        QCOMPARE(runCommandLine(commandLine, deadPort, &shown), status);
+        QVERIFY(!shown);
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY2(messages.texts().first().contains(message), qPrintable(messages.texts().first()));
+        QVERIFY(!messages.texts().contains(QStringLiteral("Executed!")));
+        QCOMPARE(settingsBytes(), settingsBefore);
+        QCOMPARE(m_queueDevice.connectionCount(), jobsBefore);
+    }
+
+    void theProgramItself()
+    {
+        // The real executable, arguments split at the blank as a shell
+        // passes them: they are joined again into one path.
+        TcpSink sink;
+        if (!sink.listen(QHostAddress::LocalHost, 9100))
+            QSKIP("port 9100 on 127.0.0.1 is taken on this machine");
+        saveSettings(QString(), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
+        const QByteArray settingsBefore = settingsBytes();
+
+        QProcess varnet;
+        varnet.start(QStringLiteral(VARNET_EXE), m_spacedPath.split(QLatin1Char(' ')));
+        QVERIFY(varnet.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(varnet.state(), QProcess::NotRunning, 60000);
+        QCOMPARE(varnet.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(varnet.exitCode(), 0);
+        QTRY_COMPARE(sink.received(), m_content);
+        QCOMPARE(settingsBytes(), settingsBefore);
+    }
+};
+
+QTEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
