@@ -8,7 +8,7 @@ set -euo pipefail
 run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libcups2-dev libgl-dev)
 test_packages=(cups cups-daemon cups-client cups-ipp-utils socat netcat-openbsd
     xvfb xauth g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 fonts-dejavu-core procps time
-    python3-minimal)
+    wine64 python3-minimal)
 
 case "${1:-run}" in
 run) wanted=("${run_packages[@]}") ;;

@@ -142,7 +142,12 @@ private slots:
         QVERIFY(first.received() == data);
         QVERIFY(second.received() == data);
         const qint64 peakKiB = result.summary.value("maxRssKiB").toInteger();
-        QVERIFY2(peakKiB > 0 && peakKiB < 64 * 1024, qPrintable(QString::number(peakKiB)));
+        QVERIFY(peakKiB > 0);
+#if !defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer keeps freed memory in quarantine; the bound is
+        // only meaningful in an ordinary build.
+        QVERIFY2(peakKiB < 64 * 1024, qPrintable(QString::number(peakKiB)));
+#endif
     }
 
     void waitForPrinterToClose_data()

@@ -113,7 +113,14 @@ private:
         return result != FALSE;
     }
 
-    void rememberLastError() { m_error = systemErrorText(GetLastError()); }
+    void rememberLastError()
+    {
+        // A spooler call can fail without setting a code; "The operation
+        // completed successfully" would then be a lie, so give no reason and
+        // let the caller say what failed.
+        const DWORD code = GetLastError();
+        m_error = code == ERROR_SUCCESS ? std::string() : systemErrorText(code);
+    }
 
     HANDLE m_handle = nullptr;
     bool m_documentStarted = false;

@@ -1,0 +1,377 @@
+// The Windows backends, run for real: cross-compiled with MinGW and started
+// under Wine by tests/win/wine-tests.sh, whose private cupsd stands behind
+// Wine's print spooler. Plain C++ without Qt, like the code it tests.
+//
+//   tst_winplatform.exe [--printer NAME]... [--default NAME]
+//                       [--send QUEUE FILE]... [--send-fails QUEUE FILE]...
+//                       [--open-fails NAME]...
+//
+// --default turns on the printer-list case: the names given with --printer
+// (in any order) and the default must be what the system reports. --send
+// prints FILE to QUEUE as a raw job through the Windows spooler backend and
+// expects every step to succeed (the script then checks what the queue's
+// printer received); --send-fails expects the job to fail with a reason,
+// --open-fails expects the name not to open. FILE is a Windows path. The last
+// output line is "N passed, M failed"; the exit code is 0 only without failures.
+
+#include "app/printers/printercollection.h"
+#include "platform/platform.h"
+#include "platform/win/wincommandline.h"
+#include "platform/win/wintext.h"
+#include "transmission/spooler.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+int passedCount = 0;
+int failedCount = 0;
+
+void check(bool ok, const std::string &name, const std::string &detail = {})
+{
+    if (ok) {
+        ++passedCount;
+        std::printf("PASS %s\n", name.c_str());
+    } else {
+        ++failedCount;
+        std::printf("FAIL %s%s%s\n", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+    }
+}
+
+void checkEqual(const std::string &actual, const std::string &expected, const std::string &name)
+{
+    check(actual == expected, name, "got [" + actual + "], expected [" + expected + "]");
+}
+
+std::string joined(const std::vector<std::string> &names)
+{
+    std::string text;
+    for (const std::string &name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+void testCommandLineTail()
+{
+    struct Row
+    {
+        const char *name;
+        const wchar_t *line;
+        const wchar_t *tail;
+    };
+    const Row rows[] = {
+        {"no command line", nullptr, L""},
+        {"empty command line", L"", L""},
+        {"name only", L"varnet.exe", L""},
+        {"quoted name only", L"\"C:\\Program Files\\varnet.exe\"", L""},
+        {"blanks after the name only", L"varnet.exe   ", L""},
+        {"tab separates", L"varnet.exe\tjob.prn", L"job.prn"},
+        {"blanks inside the tail kept", L"varnet.exe  a  b\t c ", L"a  b\t c "},
+        // The system's parser lets a quote only toggle, so text glued to a
+        // closing quote still belongs to the program name.
+        {"text glued to the quoted name", L"\"C:\\a b\\varnet.exe\"x job.prn", L"job.prn"},
+        {"quote inside an unquoted name", L"C:\\a\"b c\"\\varnet.exe job.prn", L"job.prn"},
+    };
+    for (const Row &row : rows) {
+        const std::wstring tail = commandLineTail(row.line);
+        checkEqual(toUtf8(tail), toUtf8(row.tail), std::string("commandLineTail: ") + row.name);
+    }
+}
+
+std::wstring ownPath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// A child started with VARNET_TAIL_FILE set writes what commandLineText sees
+// there and ends; the process is this program again, under a command line of
+// our choosing, so the text comes from the system exactly as given.
+constexpr wchar_t TailFileVariable[] = L"VARNET_TAIL_FILE";
+
+int writeTail(const wchar_t *file)
+{
+    // The Windows implementation reads the process's own command line.
+    const std::string text = platform::commandLineText(0, nullptr);
+    FILE *out = _wfopen(file, L"wb");
+    if (!out)
+        return 3;
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    return std::fclose(out) == 0 && written ? 0 : 4;
+}
+
+bool tailSeenByChild(const std::wstring &commandLine, std::string &tail, std::string &problem)
+{
+    wchar_t folder[MAX_PATH];
+    wchar_t file[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, folder) || !GetTempFileNameW(folder, L"vnt", 0, file)) {
+        problem = "no temporary file: " + systemErrorText(GetLastError());
+        return false;
+    }
+    SetEnvironmentVariableW(TailFileVariable, file);
+    std::wstring mutableLine = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const std::wstring application = ownPath();
+    const BOOL started = CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr,
+                                        FALSE, 0, nullptr, nullptr, &startup, &process);
+    const DWORD startError = GetLastError();
+    SetEnvironmentVariableW(TailFileVariable, nullptr);
+    bool ok = false;
+    if (!started) {
+        problem = "CreateProcessW: " + systemErrorText(startError);
+    } else {
+        DWORD exitCode = 1;
+        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
+            problem = "child did not end";
+        else if (!GetExitCodeProcess(process.hProcess, &exitCode) || exitCode != 0)
+            problem = "child ended with " + std::to_string(exitCode);
+        else if (FILE *in = _wfopen(file, L"rb")) {
+            tail.clear();
+            char buffer[512];
+            std::size_t got = 0;
+            while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+                tail.append(buffer, got);
+            std::fclose(in);
+            ok = true;
+        } else {
+            problem = "child wrote nothing";
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    DeleteFileW(file);
+    return ok;
+}
+
+void testCommandLineText()
+{
+    struct Row
+    {
+        const char *name;
+        const wchar_t *line;
+        const char *text;
+    };
+    // The program name in a command line is whatever the starter wrote; the
+    // process image comes from CreateProcessW's first argument.
+    const Row rows[] = {
+        {"quoted path with blanks, unquoted file with blanks",
+         L"\"C:\\Program Files\\Varnet\\varnet.exe\" C:\\jobs\\label one.prn",
+         "C:\\jobs\\label one.prn"},
+        {"plain name, quoted file", L"varnet.exe \"C:\\my jobs\\label.zpl\"",
+         "\"C:\\my jobs\\label.zpl\""},
+        {"unquoted path, no arguments", L"C:\\Varnet\\varnet.exe", ""},
+        {"arguments with quotes and trailing blanks",
+         L"\"C:\\Program Files\\varnet.exe\"   say \"a \\\"b\\\" c\" \"\"  ",
+         "say \"a \\\"b\\\" c\" \"\"  "},
+        {"non-ASCII text as UTF-8", L"\"C:\\\u00dcbung\\varnet.exe\" Stra\u00dfe\\\u03a9.prn",
+         "Stra\xc3\x9f" "e\\\xce\xa9.prn"},
+    };
+    for (const Row &row : rows) {
+        std::string tail;
+        std::string problem;
+        const std::string name = std::string("commandLineText: ") + row.name;
+        if (tailSeenByChild(row.line, tail, problem))
+            checkEqual(tail, row.text, name);
+        else
+            check(false, name, problem);
+    }
+}
+
+std::string hexColor(std::uint32_t color)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%06x", static_cast<unsigned>(color));
+    return text;
+}
+
+void testSystemColors()
+{
+    // Values whose red and blue differ, so a swapped byte order shows.
+    const int indexes[] = {COLOR_SCROLLBAR, COLOR_ACTIVEBORDER};
+    const COLORREF previous[] = {GetSysColor(COLOR_SCROLLBAR), GetSysColor(COLOR_ACTIVEBORDER)};
+    const COLORREF probes[] = {RGB(0x12, 0x34, 0x56), RGB(0xab, 0xcd, 0xef)};
+    if (!SetSysColors(2, indexes, probes)) {
+        check(false, "systemColor", "SetSysColors: " + systemErrorText(GetLastError()));
+        return;
+    }
+    checkEqual(hexColor(platform::systemColor(platform::ColorScrollBar)), "123456",
+               "systemColor: scroll bar as 0xRRGGBB");
+    checkEqual(hexColor(platform::systemColor(platform::ColorActiveBorder)), "abcdef",
+               "systemColor: active border as 0xRRGGBB");
+    // The colours are kept in the prefix's registry; leave them as found.
+    SetSysColors(2, indexes, previous);
+}
+
+void testPrinters(std::vector<std::string> expected, const std::string &expectedDefault)
+{
+    const std::unique_ptr<PrinterCollection> printers = createSystemPrinterCollection();
+    std::vector<std::string> names = printers->deviceNames();
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    checkEqual(joined(names), joined(expected), "printers: the queues the scheduler lists");
+    checkEqual(printers->defaultPrinterName(), expectedDefault, "printers: the default queue");
+}
+
+bool readFile(const std::string &path, std::string &content)
+{
+    FILE *in = _wfopen(toWide(path).c_str(), L"rb");
+    if (!in)
+        return false;
+    content.clear();
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        content.append(buffer, got);
+    const bool ok = !std::ferror(in);
+    std::fclose(in);
+    return ok;
+}
+
+struct JobResult
+{
+    std::string failedStep; // empty when the job went through
+    std::string reason;
+    int jobId = 0;
+};
+
+// The raw-job sequence of the program, one spooler step after the other,
+// every result checked and a failed job withdrawn.
+JobResult sendRawJob(Spooler &spooler, const std::string &queue, const std::string &content)
+{
+    if (!spooler.open(queue))
+        return {"open", spooler.errorText()};
+    const auto abandon = [&spooler](const std::string &step) {
+        JobResult result{step, spooler.errorText()};
+        spooler.cancelJob();
+        spooler.close();
+        return result;
+    };
+    if (!spooler.startDocument("Command Print"))
+        return abandon("startDocument");
+    if (!spooler.startPage())
+        return abandon("startPage");
+    const std::size_t written = spooler.write(content.data(), content.size());
+    if (written != content.size())
+        return abandon("write (" + std::to_string(written) + " of " +
+                       std::to_string(content.size()) + " bytes)");
+    if (!spooler.endPage())
+        return abandon("endPage");
+    if (!spooler.endDocument())
+        return abandon("endDocument");
+    if (!spooler.close())
+        return {"close", spooler.errorText(), spooler.jobId()};
+    return {{}, {}, spooler.jobId()};
+}
+
+// A reason the user can act on: present, and not the system's text for "no error".
+bool meaningfulReason(const std::string &reason)
+{
+    return !reason.empty() && reason != systemErrorText(ERROR_SUCCESS);
+}
+
+void testSend(const std::string &queue, const std::string &file, bool shouldFail)
+{
+    const std::string name =
+        std::string(shouldFail ? "spooler: job to refusing queue " : "spooler: job to queue ") +
+        queue + " (" + file + ")";
+    std::string content;
+    if (!readFile(file, content)) {
+        check(false, name, "cannot read the file");
+        return;
+    }
+    const std::unique_ptr<Spooler> spooler = createSystemSpooler();
+    const JobResult result = sendRawJob(*spooler, queue, content);
+    if (!shouldFail) {
+        check(result.failedStep.empty(), name + " goes through",
+              "failed at " + result.failedStep + ": " + result.reason);
+        check(result.jobId > 0, name + " has a job number",
+              "jobId " + std::to_string(result.jobId));
+        return;
+    }
+    check(!result.failedStep.empty(), name + " fails", "every step succeeded");
+    if (!result.failedStep.empty())
+        check(meaningfulReason(result.reason),
+              name + " fails at " + result.failedStep + " with a reason [" + result.reason + "]");
+}
+
+void testOpenFails(const std::string &printerName)
+{
+    const std::unique_ptr<Spooler> spooler = createSystemSpooler();
+    const std::string name = "spooler: \"" + printerName + "\" does not open";
+    const bool opened = spooler->open(printerName);
+    check(!opened, name);
+    if (!opened)
+        check(meaningfulReason(spooler->errorText()),
+              name + ", with a reason [" + spooler->errorText() + "]");
+    spooler->close();
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **wideArgv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(toUtf8(wideArgv[i]));
+
+    if (const wchar_t *tailFile = _wgetenv(TailFileVariable))
+        return writeTail(tailFile);
+
+    struct Job
+    {
+        std::string queue;
+        std::string file;
+        bool shouldFail;
+    };
+    std::vector<std::string> expectedPrinters;
+    std::string expectedDefault;
+    bool printerCase = false;
+    std::vector<Job> jobs;
+    std::vector<std::string> unopenable;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &option = arguments[i];
+        const std::size_t values = arguments.size() - i - 1;
+        if (option == "--printer" && values >= 1) {
+            expectedPrinters.push_back(arguments[++i]);
+        } else if (option == "--default" && values >= 1) {
+            expectedDefault = arguments[++i];
+            printerCase = true;
+        } else if ((option == "--send" || option == "--send-fails") && values >= 2) {
+            jobs.push_back({arguments[i + 1], arguments[i + 2], option == "--send-fails"});
+            i += 2;
+        } else if (option == "--open-fails" && values >= 1) {
+            unopenable.push_back(arguments[++i]);
+        } else {
+            std::printf("unknown or incomplete option %s\n", option.c_str());
+            return 2;
+        }
+    }
+
+    testCommandLineTail();
+    testCommandLineText();
+    testSystemColors();
+    if (printerCase)
+        testPrinters(expectedPrinters, expectedDefault);
+    for (const Job &job : jobs)
+        testSend(job.queue, job.file, job.shouldFail);
+    for (const std::string &name : unopenable)
+        testOpenFails(name);
+
+    std::printf("%d passed, %d failed\n", passedCount, failedCount);
+    return failedCount == 0 ? 0 : 1;
+}
