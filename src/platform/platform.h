@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,5 +23,10 @@ void shutdownSending(std::intptr_t socket);
 // Bytes sent on a TCP socket that the peer has not yet acknowledged, or -1
 // where the system cannot tell.
 long long unacknowledgedBytes(std::intptr_t socket);
+
+// A large buffer about to be filled at once: where the system can, back it
+// with huge pages so filling it costs a few page faults instead of one per
+// 4 KiB. Only a hint; the buffer works the same either way.
+void adviseLargeBuffer(void *data, std::size_t size);
 
 } // namespace platform

@@ -15,4 +15,9 @@ long long unacknowledgedBytes(std::intptr_t)
     return -1;
 }
 
+void adviseLargeBuffer(void *, std::size_t)
+{
+    // Large pages need a privilege ordinary users lack; nothing to advise.
+}
+
 } // namespace platform
