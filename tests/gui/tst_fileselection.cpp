@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "testdata.h"
 #include <QTimer>
 #include <QUrl>
 
@@ -64,11 +66,7 @@ private:
 
     QString write(const QString &name, const QByteArray &content)
     {
-        const QString path = QDir::toNativeSeparators(m_dir.filePath(name));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeTestFile(QDir::toNativeSeparators(m_dir.filePath(name)), content);
     }
 
     // A window that has loaded m_before.

@@ -23,15 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write the test file");
-    return path;
-}
-
 QList<frmsocket *> progressWindows()
 {
     QList<frmsocket *> forms;
@@ -65,14 +56,6 @@ struct Setup
     QTimer *timer() { return window.findChild<QTimer *>(QStringLiteral("Timer1")); }
     QString caption() const { return window.SocketForm->Label1->text(); }
 };
-
-quint16 closedPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost))
-        qFatal("no free port");
-    return server.serverPort();
-}
 
 } // namespace
 
@@ -136,7 +119,7 @@ private slots:
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(size);
         const QString sizeText = QString::number(size) + QStringLiteral(" bytes");
-        Setup setup(address, sink.port(), writeFile(dir, QStringLiteral("a.prn"), bytes),
+        Setup setup(address, sink.port(), writeTestFile(dir.filePath(QStringLiteral("a.prn")), bytes),
                     sizeText);
         setup.window.setTcpTuning(TcpBlockSender::ConnectTimeout, 0ms);
         QSignalSpy finished(&setup.window, &Varnet::tcpSendFinished);
@@ -206,11 +189,11 @@ private slots:
         QVERIFY(sink.listen());
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(failure == QLatin1String("reset") ? 16 << 20 : 100);
-        QString path = writeFile(dir, QStringLiteral("a.prn"), bytes);
+        QString path = writeTestFile(dir.filePath(QStringLiteral("a.prn")), bytes);
         if (failure == QLatin1String("missing"))
             path = dir.filePath(QStringLiteral("missing.prn"));
         Setup setup(QStringLiteral("127.0.0.1"),
-                    failure == QLatin1String("refused") ? closedPort() : sink.port(), path,
+                    failure == QLatin1String("refused") ? TcpSink::unusedPort() : sink.port(), path,
                     QStringLiteral("100 bytes"));
         if (failure == QLatin1String("port"))
             setup.edit("Port")->setText(QStringLiteral("70000"));
@@ -244,7 +227,7 @@ private slots:
         QVERIFY(good.listen());
         setup.edit("Port")->setText(QString::number(good.port()));
         const QByteArray next = randomBytes(64, 7);
-        setup.edit("Text2")->setText(writeFile(dir, QStringLiteral("b.prn"), next));
+        setup.edit("Text2")->setText(writeTestFile(dir.filePath(QStringLiteral("b.prn")), next));
         setup.window.Command2_Click();
         QTRY_VERIFY(setup.timer()->isActive());
         setup.window.Timer1_Timer();
@@ -261,8 +244,8 @@ private slots:
         QVERIFY(sink.listen());
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(12 << 20);
-        const QString first = writeFile(dir, QStringLiteral("first.prn"), bytes);
-        const QString second = writeFile(dir, QStringLiteral("second.prn"), randomBytes(10, 3));
+        const QString first = writeTestFile(dir.filePath(QStringLiteral("first.prn")), bytes);
+        const QString second = writeTestFile(dir.filePath(QStringLiteral("second.prn")), randomBytes(10, 3));
         Setup setup(QStringLiteral("127.0.0.1"), sink.port(), first, QStringLiteral("12582912 bytes"));
         setup.window.Druckertext = bytes;
 
@@ -294,7 +277,7 @@ private slots:
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(12 << 20);
         Setup setup(QStringLiteral("127.0.0.1"), sink.port(),
-                    writeFile(dir, QStringLiteral("a.prn"), bytes), QStringLiteral("12582912 bytes"));
+                    writeTestFile(dir.filePath(QStringLiteral("a.prn")), bytes), QStringLiteral("12582912 bytes"));
 
         // While the first send runs, a second Print is refused and the first
         // goes on undisturbed.
@@ -334,7 +317,7 @@ private slots:
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(8 << 20);
         Setup setup(QStringLiteral("127.0.0.1"), sink.port(),
-                    writeFile(dir, QStringLiteral("a.prn"), bytes), QStringLiteral("8388608 bytes"));
+                    writeTestFile(dir.filePath(QStringLiteral("a.prn")), bytes), QStringLiteral("8388608 bytes"));
         QSignalSpy finished(&setup.window, &Varnet::tcpSendFinished);
 
         setup.window.Command2_Click();

@@ -169,12 +169,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, message);
 
-        quint16 deadPort = 0;
-        {
-            TcpSink probe;
-            QVERIFY(probe.listen());
-            deadPort = probe.port();
-        }
+        const quint16 deadPort = TcpSink::unusedPort();
         saveSettings(printer, QStringLiteral("127.0.0.1"), opt);
         const QByteArray settingsBefore = settingsBytes();
         const int jobsBefore = m_queueDevice.connectionCount();

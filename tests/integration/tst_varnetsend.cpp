@@ -34,13 +34,6 @@ QJsonObject destinationNamed(const QJsonObject &summary, const QString &label)
     return {};
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 } // namespace
 
 // The headless sender as scripts run it: a separate process, real sockets,
@@ -51,15 +44,6 @@ class TestVarnetSend : public QObject
 
 private:
     QTemporaryDir m_dir;
-
-    QString writeFile(const QString &name, const QByteArray &content)
-    {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
 
     // Runs varnet-send while this thread's event loop serves the sinks.
     Run run(const QStringList &arguments, const QString &stdinFile = QString(),
@@ -87,7 +71,7 @@ private slots:
     void fanOutWithOneResetAndOneDeaf()
     {
         const QByteArray data = randomBytes(4 << 20, 1);
-        const QString path = writeFile(QStringLiteral("fanout.bin"), data);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("fanout.bin")), data);
 
         std::vector<std::unique_ptr<TcpSink>> sinks;
         QStringList arguments{"--json", "--connect-timeout", "2", "--wait-eof", "10"};
@@ -127,7 +111,7 @@ private slots:
     {
         // Several times the input window: holding it all would show in the peak.
         const QByteArray data = randomBytes(96 << 20, 2);
-        const QString path = writeFile(QStringLiteral("stream.bin"), data);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("stream.bin")), data);
         TcpSink first;
         TcpSink second;
         QVERIFY(first.listen());
@@ -167,7 +151,7 @@ private slots:
         QFETCH(bool, noteExpected);
 
         const QByteArray data = randomBytes(256 * 1024, 3);
-        const QString path = writeFile(QStringLiteral("eof.bin"), data);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("eof.bin")), data);
         TcpSink sink;
         sink.setMode(TcpSink::Mode::HoldOpen, holdMs);
         QVERIFY(sink.listen());
@@ -187,7 +171,7 @@ private slots:
     {
         TcpSink queueDevice;
         QVERIFY(queueDevice.listen());
-        const quint16 ippPort = freePort();
+        const quint16 ippPort = TcpSink::unusedPort();
         CupsSandbox sandbox;
         QVERIFY2(sandbox.start(ippPort), qPrintable(sandbox.lastOutput()));
         QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
@@ -196,7 +180,7 @@ private slots:
         for (int round = 0; round < 8192; ++round)
             for (int value = 0; value < 256; ++value)
                 data.append(static_cast<char>(value));
-        const QString path = writeFile(QStringLiteral("job.bin"), data);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("job.bin")), data);
 
         const Run queued = run({"--json", "--wait", "-p", "sink", path});
         QVERIFY2(queued.exitCode == 0, queued.out.constData());
@@ -227,7 +211,7 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
 
-        const QString refused = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        const QString refused = QStringLiteral("127.0.0.1:%1").arg(TcpSink::unusedPort());
         QTest::newRow("unknown option") << QStringList{"--bogus", "f"} << 2;
         QTest::newRow("bad port") << QStringList{"-H", "127.0.0.1:0", "f"} << 2;
         QTest::newRow("no file") << QStringList{"-H", "127.0.0.1"} << 2;
@@ -240,7 +224,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
-        const QString path = writeFile(QStringLiteral("small.bin"), "abc");
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("small.bin")), "abc");
         arguments.replaceInStrings(QStringLiteral("@FILE@"), path);
         const Run result = run(arguments);
         QCOMPARE(result.exitCode, exitCode);
@@ -251,7 +235,7 @@ private slots:
     void interruptCancelsCleanly()
     {
         const QByteArray data = randomBytes(8 << 20, 4);
-        const QString path = writeFile(QStringLiteral("slow.bin"), data);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("slow.bin")), data);
         TcpSink slow;
         slow.setMode(TcpSink::Mode::Slow, 2 << 20);
         QVERIFY(slow.listen());
@@ -266,7 +250,7 @@ private slots:
             }
         });
         // The second destination waits for the first and so is never reached.
-        const QString unreached = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        const QString unreached = QStringLiteral("127.0.0.1:%1").arg(TcpSink::unusedPort());
         const Run result = run({"--json", "--parallel", "1", "-H",
                                 QStringLiteral("127.0.0.1:%1").arg(slow.port()), "-H", unreached, path},
                                QString(), &process);

@@ -45,6 +45,14 @@ bool TcpSink::listen(const QHostAddress &address, quint16 port)
     return false;
 }
 
+quint16 TcpSink::unusedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        qFatal("no free loopback port");
+    return probe.serverPort();
+}
+
 quint16 TcpSink::port() const
 {
     return m_server.serverPort();

@@ -41,6 +41,8 @@ public:
     ~TcpSink() override;
 
     bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    // A loopback port nobody listens on right now: connecting there is refused.
+    static quint16 unusedPort();
     quint16 port() const;
 
     // Slow: bytes/s; ResetAfter: bytes; HoldOpen: ms to keep our side open

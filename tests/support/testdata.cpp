@@ -1,5 +1,6 @@
 #include "testdata.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 
 QByteArray randomBytes(qsizetype size, quint32 seed)
@@ -15,4 +16,12 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
     for (; i < size; ++i)
         data[i] = static_cast<char>(generator.bounded(256));
     return data;
+}
+
+QString writeTestFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 // Repeatable random bytes: every value occurs, NUL and bytes above 127
 // included, and a failure can be reproduced from the seed.
 QByteArray randomBytes(qsizetype size, quint32 seed = 1);
+
+// Writes content to path, replacing what was there; the test stops if it cannot.
+QString writeTestFile(const QString &path, const QByteArray &content);

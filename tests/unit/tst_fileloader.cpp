@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testdata.h"
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
@@ -33,11 +35,7 @@ private:
 
     QString write(const QString &name, const QByteArray &content)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeTestFile(m_dir.filePath(name), content);
     }
 
 private slots:

@@ -12,23 +12,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString writeFile(const QTemporaryDir &dir, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(QStringLiteral("job.prn"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write the test file");
-    return path;
-}
-
-quint16 closedPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost))
-        qFatal("no free port");
-    return server.serverPort();
-}
-
 } // namespace
 
 class TestTcpBlockSender : public QObject
@@ -72,7 +55,7 @@ private slots:
         QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
         QSignalSpy finished(&sender, &TcpBlockSender::finished);
         QSignalSpy failed(&sender, &TcpBlockSender::failed);
-        sender.start(writeFile(dir, bytes), host, QString::number(sink.port()));
+        sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes), host, QString::number(sink.port()));
         QCOMPARE(sender.classicState() == 4 || sender.classicState() == 6, true);
 
         QVERIFY(queued.wait());
@@ -121,7 +104,7 @@ private slots:
 
         QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
         QSignalSpy finished(&sender, &TcpBlockSender::finished);
-        sender.start(writeFile(dir, bytes), QStringLiteral("127.0.0.1"),
+        sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes), QStringLiteral("127.0.0.1"),
                      QString::number(sink.port()));
         QVERIFY(queued.wait(60000));
         // Closing right away must still deliver what is on its way.
@@ -177,7 +160,7 @@ private slots:
 
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(failure == QLatin1String("reset") ? 16 << 20 : 4096);
-        QString path = writeFile(dir, bytes);
+        QString path = writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes);
         TcpSink sink;
         if (failure == QLatin1String("never accepts"))
             sink.setMode(TcpSink::Mode::NeverAccept);
@@ -186,7 +169,7 @@ private slots:
         QVERIFY(sink.listen());
         QString port = QString::number(sink.port());
         if (failure == QLatin1String("refused"))
-            port = QString::number(closedPort());
+            port = QString::number(TcpSink::unusedPort());
         if (failure == QLatin1String("port"))
             port = portText;
         if (failure == QLatin1String("missing"))
@@ -241,7 +224,7 @@ private slots:
         QSignalSpy progress(&sender, &TcpBlockSender::progress);
         QSignalSpy finished(&sender, &TcpBlockSender::finished);
         QSignalSpy failed(&sender, &TcpBlockSender::failed);
-        sender.start(writeFile(dir, bytes), QStringLiteral("127.0.0.1"),
+        sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes), QStringLiteral("127.0.0.1"),
                      QString::number(sink.port()));
         QVERIFY(progress.wait());
         sender.cancel();
