@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
