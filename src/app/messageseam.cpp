@@ -1,5 +1,7 @@
 #include "messageseam.h"
 
+#include <QWidget>
+
 namespace MessageSeam {
 
 namespace {
@@ -16,7 +18,10 @@ QMessageBox::StandardButton show(QWidget *parent, const QString &text, const QSt
     const Message message{text, title.isEmpty() ? QStringLiteral("Varnet") : title, icon};
     if (const Handler &handler = currentHandler())
         return handler(message);
-    QMessageBox box(message.icon, message.title, message.text, QMessageBox::Ok, parent);
+    // A hidden parent (the main window during command-line sending) would
+    // pin the box to its corner; without one it is centred on the screen.
+    QMessageBox box(message.icon, message.title, message.text, QMessageBox::Ok,
+                    parent && parent->isVisible() ? parent : nullptr);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
