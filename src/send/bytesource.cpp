@@ -133,8 +133,16 @@ public:
     QByteArray readBlocking(qint64 maxBytes) override
     {
         std::unique_lock lock(m_shared->mutex);
-        m_shared->changed.wait(lock, [this] { return available() > 0 || m_shared->end; });
-        return take(maxBytes);
+        m_shared->changed.wait(lock,
+                               [this] { return available() > 0 || m_shared->end || m_stopped; });
+        return m_stopped ? QByteArray() : take(maxBytes);
+    }
+
+    void stopWaiting() override
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_stopped = true;
+        m_shared->changed.notify_all();
     }
 
     QByteArray readAvailable(qint64 maxBytes) override
@@ -190,6 +198,7 @@ private:
 
     std::shared_ptr<SharedWindow> m_shared;
     qint64 m_cursor = 0;
+    bool m_stopped = false; // guarded by the shared mutex
 };
 
 class StreamSource final : public ByteSource

@@ -20,6 +20,11 @@ public:
     virtual bool atEnd() const = 0;
     virtual QString error() const = 0;
 
+    // From any thread: a readBlocking() that waits, and every later one,
+    // returns at once with nothing. For giving up on an input that may
+    // never come (a terminal, a stalled pipe).
+    virtual void stopWaiting() {}
+
     // Called, on whatever thread produced it, when readAvailable() may have
     // more to give. Set it before the source is started.
     virtual void setNotify(std::function<void()> notify) = 0;

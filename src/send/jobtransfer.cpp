@@ -31,7 +31,8 @@ JobTransfer::~JobTransfer()
 void JobTransfer::start(std::unique_ptr<SourceReader> reader)
 {
     markStarted();
-    m_thread = std::thread([this, reader = std::move(reader)] {
+    m_reader = std::move(reader);
+    m_thread = std::thread([this, reader = m_reader] {
         const Outcome outcome = destination().kind == Destination::Kind::Ipp
                                     ? runIppJob(*reader)
                                     : runPrinterJob(*reader);
@@ -48,6 +49,30 @@ void JobTransfer::start(std::unique_ptr<SourceReader> reader)
 void JobTransfer::cancel()
 {
     m_stop = true;
+    // The job's thread may be waiting for input that never comes.
+    if (m_reader)
+        m_reader->stopWaiting();
+}
+
+std::optional<JobTransfer::Outcome> JobTransfer::copyInput(
+    SourceReader &reader, const std::function<std::optional<Outcome>(const QByteArray &)> &write,
+    const std::function<void()> &withdraw)
+{
+    for (;;) {
+        const QByteArray chunk = m_stop ? QByteArray() : reader.readBlocking(ChunkBytes);
+        if (m_stop) {
+            withdraw();
+            return Outcome{Result::Cancelled, QStringLiteral("cancelled, the job was withdrawn"), 0, {}};
+        }
+        if (chunk.isEmpty()) {
+            if (reader.error().isEmpty())
+                return std::nullopt;
+            withdraw();
+            return Outcome{Result::TransferFailed, reader.error(), 0, {}};
+        }
+        if (std::optional<Outcome> failure = write(chunk))
+            return failure;
+    }
 }
 
 JobTransfer::Outcome JobTransfer::runPrinterJob(SourceReader &reader)
@@ -64,27 +89,18 @@ JobTransfer::Outcome JobTransfer::runPrinterJob(SourceReader &reader)
         spooler->cancelJob();
         return spoolerError(Result::SpoolerRefused);
     }
-    for (;;) {
-        if (m_stop) {
-            spooler->cancelJob();
-            return {Result::Cancelled, QStringLiteral("cancelled, the job was withdrawn"), 0, {}};
-        }
-        const QByteArray chunk = reader.readBlocking(ChunkBytes);
-        if (chunk.isEmpty()) {
-            if (!reader.error().isEmpty()) {
-                spooler->cancelJob();
-                return {Result::TransferFailed, reader.error(), 0, {}};
-            }
-            break;
-        }
+    const auto withdraw = [&spooler] { spooler->cancelJob(); };
+    const auto write = [&](const QByteArray &chunk) -> std::optional<Outcome> {
         const std::size_t size = static_cast<std::size_t>(chunk.size());
         const std::size_t written = spooler->write(chunk.constData(), size);
         addSent(static_cast<qint64>(written));
-        if (written != size) {
-            spooler->cancelJob();
-            return spoolerError(Result::TransferFailed);
-        }
-    }
+        if (written == size)
+            return std::nullopt;
+        withdraw();
+        return spoolerError(Result::TransferFailed);
+    };
+    if (std::optional<Outcome> failure = copyInput(reader, write, withdraw))
+        return *failure;
     if (!spooler->endPage() || !spooler->endDocument()) {
         spooler->cancelJob();
         return spoolerError(Result::SpoolerRefused);
@@ -114,23 +130,15 @@ JobTransfer::Outcome JobTransfer::runIppJob(SourceReader &reader)
     };
     if (!job.start(destination().name.toStdString(), m_title.toStdString(), m_connectTimeoutMs))
         return ippError(Result::ConnectionFailed);
-    for (;;) {
-        if (m_stop) {
-            job.cancel();
-            return {Result::Cancelled, QStringLiteral("cancelled, the job was withdrawn"), 0, {}};
-        }
-        const QByteArray chunk = reader.readBlocking(ChunkBytes);
-        if (chunk.isEmpty()) {
-            if (!reader.error().isEmpty()) {
-                job.cancel();
-                return {Result::TransferFailed, reader.error(), 0, {}};
-            }
-            break;
-        }
+    const auto withdraw = [&job] { job.cancel(); };
+    const auto write = [&](const QByteArray &chunk) -> std::optional<Outcome> {
         if (!job.write(chunk.constData(), static_cast<std::size_t>(chunk.size())))
             return ippError(Result::TransferFailed);
         addSent(chunk.size());
-    }
+        return std::nullopt;
+    };
+    if (std::optional<Outcome> failure = copyInput(reader, write, withdraw))
+        return *failure;
     if (!job.finish())
         return ippError(Result::SpoolerRefused);
 

@@ -3,6 +3,8 @@
 #include "transfer.h"
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <thread>
 
 // A raw job to a spooler queue or straight to an IPP printer. Spooler and
@@ -30,10 +32,16 @@ private:
     };
     Outcome runPrinterJob(SourceReader &reader);
     Outcome runIppJob(SourceReader &reader);
+    // Hands the whole input to write(), chunk by chunk. Nothing when all of
+    // it went; otherwise the failure, after withdraw() has undone the job.
+    std::optional<Outcome> copyInput(SourceReader &reader,
+                                     const std::function<std::optional<Outcome>(const QByteArray &)> &write,
+                                     const std::function<void()> &withdraw);
 
     QString m_title;
     bool m_waitForJob;
     int m_connectTimeoutMs;
     std::atomic<bool> m_stop{false};
+    std::shared_ptr<SourceReader> m_reader; // shared with the job's thread, so cancel() can wake it
     std::thread m_thread;
 };

@@ -205,6 +205,39 @@ private slots:
         QCOMPARE(unknown.exitCode, 4);
     }
 
+    void interruptWhileTheInputStalls()
+    {
+        // Standard input that never ends (a terminal, a stalled producer):
+        // Ctrl-C must still end the program and withdraw the started job.
+        TcpSink queueDevice;
+        QVERIFY(queueDevice.listen());
+        CupsSandbox sandbox;
+        QVERIFY2(sandbox.start(), qPrintable(sandbox.lastOutput()));
+        QVERIFY(sandbox.addSocketQueue(QStringLiteral("stall"), queueDevice.port()));
+
+        QProcess process;
+        process.start(QStringLiteral(VARNET_SEND), {"--json", "-p", "stall", "-"});
+        QVERIFY(process.waitForStarted());
+        process.write("first bytes, then nothing more");
+        // The job exists at the scheduler once the sender waits for more input.
+        QTRY_VERIFY_WITH_TIMEOUT(sandbox.runClient("lpstat", {"-o", "stall"}) &&
+                                     !sandbox.lastOutput().trimmed().isEmpty(),
+                                 20000);
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 130);
+        const QJsonObject entry = QJsonDocument::fromJson(process.readAllStandardOutput())
+                                      .object()
+                                      .value("destinations")
+                                      .toArray()
+                                      .at(0)
+                                      .toObject();
+        QCOMPARE(entry.value("outcome").toString(), QStringLiteral("cancelled"));
+        QTRY_VERIFY(sandbox.runClient("lpstat", {"-o", "stall"}) &&
+                    sandbox.lastOutput().trimmed().isEmpty());
+        QCOMPARE(queueDevice.totalBytes(), 0);
+    }
+
     void failuresAndUsage_data()
     {
         QTest::addColumn<QStringList>("arguments");
