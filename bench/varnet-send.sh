@@ -31,22 +31,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Sinks discard everything with large reads, so the senders set the pace.
-# Each forks per connection, so one sink serves every run. Appends to
-# sink_ports and sink_pids; run in this shell, not in $(...), whose output
-# pipe the sink would keep open.
-sink_ports=()
-start_sink() {
-    local port pid log="$work/sink.log"
+# start_listener PORTS-ARRAY COMMAND...: starts COMMAND with every @PORT@
+# replaced by a free loopback port, waits until it says it is listening, and
+# appends the port to PORTS-ARRAY and its pid to sink_pids. Run it in this
+# shell, not in $(...), whose output pipe the sink would keep open.
+start_listener() {
+    local -n ports=$1
+    shift
+    local port pid log
     for _ in $(seq 1 20); do
         port=$((20000 + RANDOM % 40000))
-        : >"$log"
-        socat -d -d -u -b 262144 "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork" OPEN:/dev/null \
-            </dev/null >/dev/null 2>"$log" &
+        log="$work/listener-$port.log"
+        "${@//@PORT@/$port}" </dev/null >"$log" 2>&1 &
         pid=$!
-        for _ in $(seq 1 50); do
-            if grep -q "listening on" "$log"; then
-                sink_ports+=("$port")
+        for _ in $(seq 1 100); do
+            if grep -q "listening" "$log"; then
+                ports+=("$port")
                 sink_pids+=("$pid")
                 return 0
             fi
@@ -55,11 +55,14 @@ start_sink() {
         done
         kill "$pid" 2>/dev/null || true
     done
-    echo "no free port for a sink" >&2
+    echo "no free port for a sink: $*" >&2
     return 1
 }
 
-# A sink that reads at most 10 MB/s. Appends to paced_ports and sink_pids.
+# Sinks that discard everything with large reads, so the senders set the
+# pace; each forks per connection, so one sink serves every run.
+sink_ports=()
+# Sinks that read at most 10 MB/s, as a printer might.
 paced_ports=()
 paced_sink='
 import socket, sys, time
@@ -80,31 +83,10 @@ while True:
             time.sleep(ahead)
     c.close()
 '
-start_paced_sink() {
-    local port pid log="$work/paced.log"
-    for _ in $(seq 1 20); do
-        port=$((20000 + RANDOM % 40000))
-        : >"$log"
-        python3 -c "$paced_sink" "$port" </dev/null >"$log" 2>/dev/null &
-        pid=$!
-        for _ in $(seq 1 100); do
-            if grep -q "listening" "$log"; then
-                paced_ports+=("$port")
-                sink_pids+=("$pid")
-                return 0
-            fi
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$pid" 2>/dev/null || true
-    done
-    echo "no free port for a paced sink" >&2
-    return 1
-}
-
 for _ in $(seq 1 "$fanout"); do
-    start_sink
-    start_paced_sink
+    start_listener sink_ports socat -d -d -u -b 262144 \
+        "TCP-LISTEN:@PORT@,bind=127.0.0.1,reuseaddr,fork" OPEN:/dev/null
+    start_listener paced_ports python3 -c "$paced_sink" @PORT@
 done
 
 bytes=$((mib * 1024 * 1024))
