@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace {
@@ -72,17 +73,39 @@ void CupsConnection::close()
 http_t *CupsConnection::call()
 {
     m_silentSince = m_lastSlice = Clock::now();
+    m_sending = false;
     m_stopped = false;
     m_timedOut = false;
+    m_answeredEarly = false;
+    return m_http;
+}
+
+http_t *CupsConnection::sendingCall()
+{
+    call();
+    m_sending = true;
     return m_http;
 }
 
 int CupsConnection::keepWaiting(http_t *, void *context)
 {
     auto *self = static_cast<CupsConnection *>(context);
+    // One of our calls may make several requests; once one has gone
+    // unanswered the rest get no new allowance.
+    if (self->m_timedOut || self->m_answeredEarly)
+        return 0;
     if (self->m_limits.stop != nullptr && self->m_limits.stop->isSet()) {
         self->m_stopped = true;
         return 0;
+    }
+    // A printer that refuses a job may answer and then stop reading; the
+    // library waits only for room to write and would not see the answer.
+    if (self->m_sending) {
+        pollfd readable{httpGetFd(self->m_http), POLLIN, 0};
+        if (::poll(&readable, 1, 0) > 0) {
+            self->m_answeredEarly = true;
+            return 0;
+        }
     }
     // Called only after a whole slice without anything to read or room to
     // write. A longer gap since the last call means the peer did something

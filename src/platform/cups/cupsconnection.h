@@ -33,12 +33,16 @@ public:
     // The handle for the next library call; the silence that counts
     // towards the response time-out starts here.
     http_t *call();
+    // The same for a call that sends data: a peer that answers instead of
+    // taking it ends the call, so its answer can be read.
+    http_t *sendingCall();
     // The handle as it is, for asking about the last call.
     http_t *handle() const { return m_http; }
 
     // Why the last call failed, where it was not the peer's answer.
     bool stopped() const { return m_stopped; }
     bool timedOut() const { return m_timedOut; }
+    bool answeredEarly() const { return m_answeredEarly; }
     // The stop flag, a time-out, the system's error on the connection, or fallback.
     std::string failureText(const std::string &fallback) const;
 
@@ -49,8 +53,10 @@ private:
     http_t *m_http = nullptr;
     std::chrono::steady_clock::time_point m_silentSince;
     std::chrono::steady_clock::time_point m_lastSlice;
+    bool m_sending = false;
     bool m_stopped = false;
     bool m_timedOut = false;
+    bool m_answeredEarly = false;
 };
 
 using IppResponse = std::unique_ptr<ipp_t, decltype(&ippDelete)>;

@@ -69,10 +69,10 @@ public:
         // is only opened once there is something to put in it.
         if (size > 0 && !m_streaming) {
             const http_status_t status =
-                cupsStartDocument(m_connection->call(), m_name.c_str(), m_job,
+                cupsStartDocument(m_connection->sendingCall(), m_name.c_str(), m_job,
                                   m_documentName.c_str(), CUPS_FORMAT_RAW, 1);
             if (status != HTTP_STATUS_CONTINUE) {
-                failedWrite(status);
+                failedWrite();
                 return 0;
             }
             m_streaming = true;
@@ -81,9 +81,9 @@ public:
         while (written < size) {
             const std::size_t piece = std::min(WriteChunk, size - written);
             const http_status_t status =
-                cupsWriteRequestData(m_connection->call(), data + written, piece);
+                cupsWriteRequestData(m_connection->sendingCall(), data + written, piece);
             if (status != HTTP_STATUS_CONTINUE) {
-                failedWrite(status);
+                failedWrite();
                 break;
             }
             written += piece;
@@ -205,17 +205,26 @@ private:
         return false;
     }
 
-    void failedWrite(http_status_t status)
+    // The scheduler may have answered (a refusal) instead of taking the
+    // data; its answer says why.
+    void failedWrite()
     {
-        if (status == HTTP_STATUS_ERROR || m_connection->stopped() || m_connection->timedOut()) {
-            failed("the connection to the scheduler broke");
-            m_lost = true;
-        } else if (const char *text = cupsLastErrorString();
-                   text != nullptr && *text != '\0' && cupsLastError() != IPP_STATUS_OK) {
-            m_error = text;
-        } else {
-            m_error = httpStatus(status);
+        if (!m_connection->stopped() && !m_connection->timedOut()) {
+            const std::string resource = "/printers/" + m_name;
+            const IppResponse response =
+                takeResponse(cupsGetResponse(m_connection->sendingCall(), resource.c_str()));
+            if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
+                m_error = ippStatusText(response.get());
+                return;
+            }
+            if (const http_status_t status = httpGetStatus(m_connection->handle());
+                status >= HTTP_STATUS_BAD_REQUEST) {
+                m_error = httpStatus(status);
+                return;
+            }
         }
+        failed("the connection to the scheduler broke");
+        m_lost = true;
     }
 
     WaitLimits m_limits;

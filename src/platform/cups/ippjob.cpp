@@ -27,7 +27,8 @@ bool IppJob::failWithAnswer(const std::string &what)
     // A printer that refuses mid-document often answers and closes at
     // once; its answer may be waiting even when our write met the close.
     const std::string broken = m_connection.failureText({});
-    const IppResponse response = takeResponse(cupsGetResponse(m_connection.call(), m_resource.c_str()));
+    const IppResponse response =
+        takeResponse(cupsGetResponse(m_connection.sendingCall(), m_resource.c_str()));
     if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
         const bool unknown = ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND;
         return fail(unknown ? Failure::Connect : Failure::Refused, "the printer refused the job",
@@ -85,7 +86,7 @@ bool IppJob::write(const char *data, std::size_t size)
 {
     if (!m_streaming)
         return false;
-    if (size > 0 && cupsWriteRequestData(m_connection.call(), data, size) != HTTP_STATUS_CONTINUE)
+    if (size > 0 && cupsWriteRequestData(m_connection.sendingCall(), data, size) != HTTP_STATUS_CONTINUE)
         return failWithAnswer("sending the data failed");
     return true;
 }
