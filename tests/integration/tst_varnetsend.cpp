@@ -220,9 +220,9 @@ private slots:
         QTest::newRow("closes without an answer") << Mode::CloseUnanswered << 5 << "transfer-failed"
                                                   << "closed";
         QTest::newRow("resets without an answer") << Mode::ResetUnanswered << 5 << "transfer-failed"
-                                                  << "no answer from the printer";
+                                                  << "the job was not confirmed";
         QTest::newRow("never answers") << Mode::NeverAnswer << 5 << "transfer-failed"
-                                       << "no answer within 1 s";
+                                       << "the printer did not answer within 1 s";
         QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << 6 << "spooler-refused"
                                                  << "Toner low, job refused";
     }
@@ -300,7 +300,7 @@ private slots:
         const Run result = run(arguments, QString(), &process, 30000);
         QCOMPARE(result.exitCode, 4);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
-        QCOMPARE(entry.value("error").toString(), QStringLiteral("no answer within 1 s"));
+        QCOMPARE(entry.value("error").toString(), QStringLiteral("the scheduler did not answer within 1 s"));
     }
 
     void jobsWithoutAKnownEnd_data()

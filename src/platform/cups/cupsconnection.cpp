@@ -27,9 +27,11 @@ CupsConnection::~CupsConnection()
     close();
 }
 
-bool CupsConnection::open(const std::string &host, int port, http_encryption_t encryption)
+bool CupsConnection::open(const std::string &host, int port, http_encryption_t encryption,
+                          const std::string &peer)
 {
     close();
+    m_peer = peer;
     m_stopped = false;
     m_timedOut = false;
     errno = 0;
@@ -47,7 +49,7 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
 
 bool CupsConnection::openScheduler()
 {
-    return open(cupsServer(), ippPort(), cupsEncryption());
+    return open(cupsServer(), ippPort(), cupsEncryption(), "the scheduler");
 }
 
 void CupsConnection::abort()
@@ -130,8 +132,10 @@ std::string CupsConnection::failureText(const std::string &fallback) const
         const int ms = connecting ? m_limits.connectTimeoutMs : m_limits.responseTimeoutMs;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(ms) / 1000.0);
-        return std::string(connecting ? "no connection within " : "no answer within ") + seconds +
-               " s";
+        const char *what = connecting ? " did not accept the connection within "
+                           : m_sending ? " took nothing for "
+                                       : " did not answer within ";
+        return m_peer + what + seconds + " s";
     }
     if (m_http != nullptr && httpError(m_http) == EPIPE)
         return "the connection was closed";

@@ -20,8 +20,10 @@ public:
     CupsConnection(const CupsConnection &) = delete;
     CupsConnection &operator=(const CupsConnection &) = delete;
 
-    // host: a name, an address, or the path of a Unix socket.
-    bool open(const std::string &host, int port, http_encryption_t encryption);
+    // host: a name, an address, or the path of a Unix socket; peer: who is
+    // there, for messages ("the printer").
+    bool open(const std::string &host, int port, http_encryption_t encryption,
+              const std::string &peer);
     // The scheduler this process is pointed at (CUPS_SERVER, client.conf).
     bool openScheduler();
     // Closes with a reset, so a request cut off mid-document cannot look
@@ -50,6 +52,7 @@ private:
     static int keepWaiting(http_t *http, void *context);
 
     WaitLimits m_limits;
+    std::string m_peer;
     http_t *m_http = nullptr;
     std::chrono::steady_clock::time_point m_silentSince;
     std::chrono::steady_clock::time_point m_lastSlice;

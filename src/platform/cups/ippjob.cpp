@@ -57,7 +57,7 @@ bool IppJob::start(const std::string &uri, const std::string &title)
     }
     const http_encryption_t encryption = std::string(scheme) == "ipps" ? HTTP_ENCRYPTION_ALWAYS
                                                                        : HTTP_ENCRYPTION_IF_REQUESTED;
-    if (!m_connection.open(host, port, encryption)) {
+    if (!m_connection.open(host, port, encryption, "the printer")) {
         const char *reason = cupsLastErrorString();
         return fail(Failure::Connect,
                     std::string("cannot connect to ") + host + ":" + std::to_string(port),
@@ -101,7 +101,7 @@ bool IppJob::finish()
         const http_status_t status = httpGetStatus(m_connection.handle());
         if (!m_connection.stopped() && !m_connection.timedOut() && status >= HTTP_STATUS_BAD_REQUEST)
             return fail(Failure::Refused, "the printer refused the job", httpStatus(status));
-        return fail(Failure::Lost, "no answer from the printer",
+        return fail(Failure::Lost, "the job was not confirmed",
                     m_connection.failureText("the connection was closed"));
     }
     if (!ippSucceeded(ippGetStatusCode(response.get())))
