@@ -145,7 +145,8 @@ JobTransfer::Outcome JobTransfer::runPrinterJob(SourceReader &reader)
         if (written == size)
             return std::nullopt;
         withdraw();
-        return spoolerError(Result::TransferFailed);
+        return spoolerError(spooler->lostConnection() ? Result::TransferFailed
+                                                      : Result::SpoolerRefused);
     };
     if (std::optional<Outcome> failure = copyInput(reader, write, withdraw))
         return *failure;

@@ -52,6 +52,15 @@ bool CupsConnection::openScheduler()
     return open(cupsServer(), ippPort(), cupsEncryption(), "the scheduler");
 }
 
+bool CupsConnection::reconnect()
+{
+    if (m_http == nullptr)
+        return false;
+    call();
+    return httpReconnect2(m_http, m_limits.connectTimeoutMs,
+                          m_limits.stop != nullptr ? m_limits.stop->pollable() : nullptr) == 0;
+}
+
 void CupsConnection::abort()
 {
     if (m_http == nullptr)

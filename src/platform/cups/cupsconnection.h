@@ -29,6 +29,8 @@ public:
     // Closes with a reset, so a request cut off mid-document cannot look
     // complete to the peer.
     void abort();
+    // A fresh connection to the same peer, after it closed the last one.
+    bool reconnect();
     void close();
     bool isOpen() const { return m_http != nullptr; }
 

@@ -35,6 +35,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
                  const std::string &resource, int jobId, const StopFlag *stop)
 {
     static const char *const wanted[] = {"job-state"};
+    bool reconnected = false;
     for (;;) {
         if (stop != nullptr && stop->isSet())
             return {JobEnd::Kind::Stopped, {}, {}};
@@ -51,11 +52,17 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         if (!response) {
             if (connection.stopped())
                 return {JobEnd::Kind::Stopped, {}, {}};
+            // A printer may close an idle connection between two questions.
+            if (!reconnected && !connection.timedOut() && connection.reconnect()) {
+                reconnected = true;
+                continue;
+            }
             return {JobEnd::Kind::Lost, {},
                     connection.failureText(cupsLastErrorString() != nullptr
                                                ? cupsLastErrorString()
                                                : "no answer")};
         }
+        reconnected = false;
         const ipp_status_t status = ippGetStatusCode(response.get());
         // A scheduler that keeps no job history forgets a job as soon as it
         // has ended, and printers forget theirs after a while.

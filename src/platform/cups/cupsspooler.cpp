@@ -49,11 +49,29 @@ public:
     bool startDocument(const std::string &documentName) override
     {
         m_finished = false;
-        m_job = cupsCreateJob(m_connection->call(), m_name.c_str(), documentName.c_str(), 0,
-                              nullptr);
+        // Asked directly: the library's job creation looks the queue up
+        // again, on connections of its own that wait without bound.
+        ipp_t *request = ippNewRequest(IPP_OP_CREATE_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     queueUri(m_name).c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                     documentName.c_str());
+        const IppResponse response =
+            takeResponse(cupsDoRequest(m_connection->call(), request, resource().c_str()));
+        if (!response)
+            return failed("the scheduler did not answer");
+        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
+            m_error = ippStatusText(response.get());
+            return false;
+        }
+        ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+        m_job = id != nullptr ? ippGetInteger(id, 0) : 0;
         if (m_job <= 0) {
             m_job = 0;
-            return failed("the scheduler refused the job");
+            m_error = "the scheduler's answer names no job";
+            return false;
         }
         m_documentName = documentName;
         return true;
@@ -95,9 +113,8 @@ public:
     {
         // Only an answer of success counts: a connection that closes or goes
         // silent instead has not been shown to hold the whole job.
-        const std::string resource = "/printers/" + m_name;
         const IppResponse response = takeResponse(
-            m_streaming ? cupsGetResponse(m_connection->call(), resource.c_str()) : closeEmptyJob());
+            m_streaming ? cupsGetResponse(m_connection->call(), resource().c_str()) : closeEmptyJob());
         m_streaming = false;
         if (!response)
             return failed("the scheduler did not answer");
@@ -188,6 +205,8 @@ private:
         return uri;
     }
 
+    std::string resource() const { return "/printers/" + m_name; }
+
     static std::string libraryError(const char *fallback)
     {
         const char *text = cupsLastErrorString();
@@ -210,9 +229,8 @@ private:
     void failedWrite()
     {
         if (!m_connection->stopped() && !m_connection->timedOut()) {
-            const std::string resource = "/printers/" + m_name;
             const IppResponse response =
-                takeResponse(cupsGetResponse(m_connection->sendingCall(), resource.c_str()));
+                takeResponse(cupsGetResponse(m_connection->sendingCall(), resource().c_str()));
             if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
                 m_error = ippStatusText(response.get());
                 return;
@@ -222,9 +240,14 @@ private:
                 m_error = httpStatus(status);
                 return;
             }
+            if (response) {
+                m_lost = true;
+                m_error = "the scheduler answered before it had all the data";
+                return;
+            }
         }
-        failed("the connection to the scheduler broke");
         m_lost = true;
+        m_error = m_connection->failureText("the connection to the scheduler broke");
     }
 
     WaitLimits m_limits;

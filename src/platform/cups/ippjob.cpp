@@ -34,12 +34,18 @@ bool IppJob::failWithAnswer(const std::string &what)
         return fail(unknown ? Failure::Connect : Failure::Refused, "the printer refused the job",
                     ippStatusText(response.get()));
     }
-    const http_status_t status = httpGetStatus(m_connection.handle());
-    if (status >= HTTP_STATUS_BAD_REQUEST)
-        return fail(status == HTTP_STATUS_NOT_FOUND ? Failure::Connect : Failure::Refused,
-                    "the printer refused the job", httpStatus(status));
+    if (const http_status_t status = httpGetStatus(m_connection.handle());
+        status >= HTTP_STATUS_BAD_REQUEST)
+        return refusedInHttp(status);
     return fail(Failure::Lost, what,
                 broken.empty() ? m_connection.failureText("the connection was closed") : broken);
+}
+
+bool IppJob::refusedInHttp(http_status_t status)
+{
+    // No such resource: the URI names no printer there.
+    return fail(status == HTTP_STATUS_NOT_FOUND ? Failure::Connect : Failure::Refused,
+                "the printer refused the job", httpStatus(status));
 }
 
 bool IppJob::start(const std::string &uri, const std::string &title)
@@ -100,7 +106,7 @@ bool IppJob::finish()
     if (!response) {
         const http_status_t status = httpGetStatus(m_connection.handle());
         if (!m_connection.stopped() && !m_connection.timedOut() && status >= HTTP_STATUS_BAD_REQUEST)
-            return fail(Failure::Refused, "the printer refused the job", httpStatus(status));
+            return refusedInHttp(status);
         return fail(Failure::Lost, "the job was not confirmed",
                     m_connection.failureText("the connection was closed"));
     }

@@ -45,6 +45,7 @@ private:
     bool fail(Failure failure, const std::string &what, const std::string &reason);
     // After the printer broke off a request: its answer if it gave one.
     bool failWithAnswer(const std::string &what);
+    bool refusedInHttp(http_status_t status);
 
     WaitLimits m_limits;
     CupsConnection m_connection;
