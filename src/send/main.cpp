@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,8 +34,9 @@ void printError(const QString &message)
 
 // A standard descriptor the caller closed would be the number the next
 // open() gets, and reading standard input would then read, or the summary
-// be written into, whatever took it. They are held on /dev/null instead.
-// Returns whether standard input was closed.
+// be written into, whatever took it. They are held instead: the outputs on
+// /dev/null, standard input on a folder, which no read takes for an empty
+// input. Returns whether standard input was closed.
 bool holdStandardDescriptors()
 {
     bool inputClosed = false;
@@ -44,9 +46,21 @@ bool holdStandardDescriptors()
         if (fd == STDIN_FILENO)
             inputClosed = true;
         // The lowest free number is this one, the lower ones being open.
-        ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        ::open(fd == STDIN_FILENO ? "/" : "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     }
     return inputClosed;
+}
+
+// "-", or a name for it such as /dev/stdin.
+bool namesStandardInput(const QString &input)
+{
+    if (input == QLatin1String("-"))
+        return true;
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(STDIN_FILENO, &held) == 0 &&
+           ::stat(LocalPath::toBytes(input).constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 // The window's saved destination: its printer, or its address on port 9100.
@@ -143,7 +157,7 @@ int main(int argc, char **argv)
         options.destinations.append(*saved);
     }
 
-    if (options.input == QLatin1String("-") && inputClosed) {
+    if (inputClosed && namesStandardInput(options.input)) {
         printError(QStringLiteral("standard input is closed"));
         return SendExit::InputUnreadable;
     }
