@@ -47,8 +47,12 @@ ssize_t readWhenReady(int fd, char *buffer, std::size_t size)
 {
     for (;;) {
         pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, -1) < 0 && errno != EINTR)
+        if (::poll(&wait, 1, -1) < 0) {
+            // Reading now could take a writer that has not come for the end.
+            if (errno == EINTR)
+                continue;
             return -1;
+        }
         const ssize_t got = ::read(fd, buffer, size);
         if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;

@@ -35,8 +35,8 @@ void printError(const QString &message)
 // A standard descriptor the caller closed would be the number the next
 // open() gets, and reading standard input would then read, or the summary
 // be written into, whatever took it. They are held instead: the outputs on
-// /dev/null, standard input on a folder, which no read takes for an empty
-// input. Returns whether standard input was closed.
+// /dev/null, standard input on a folder, which /dev/stdin cannot pass off
+// as an empty input as /dev/null would. Returns whether it was closed.
 bool holdStandardDescriptors()
 {
     bool inputClosed = false;
