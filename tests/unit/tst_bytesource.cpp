@@ -164,25 +164,6 @@ private slots:
         QCOMPARE(source->knownLength(), content.size());
     }
 
-    void interruptWhileKeepingAStream()
-    {
-        const QString fifo = m_dir.filePath(QStringLiteral("silent"));
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        int interrupt[2];
-        QVERIFY(::pipe(interrupt) == 0);
-        QCOMPARE(::write(interrupt[1], "x", 1), 1);
-        ByteSource::OpenOptions options;
-        options.replayable = true;
-        options.interruptFd = interrupt[0];
-        QString error;
-        bool interrupted = false;
-        // Nobody ever writes: only the interrupt ends the wait.
-        QVERIFY(!ByteSource::open(fifo, &error, options, &interrupted));
-        QVERIFY(interrupted);
-        ::close(interrupt[0]);
-        ::close(interrupt[1]);
-    }
-
     void unreadableInputs_data()
     {
         QTest::addColumn<QString>("path");
