@@ -4,6 +4,8 @@
 #include "cupssandbox.h"
 #include "messagerecorder.h"
 #include "tcpsink.h"
+#include "transmission/frmsocket.h"
+#include "transmission/tcpblocksender.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -74,8 +77,23 @@ private:
         if (!window.Form_Load(commandLine))
             return -1;
         window.findChild<QLineEdit *>(QStringLiteral("Port"))->setText(QString::number(tcpPort));
+        // The program's own time-outs end every send; should they fail to,
+        // the send is cancelled here so the case fails instead of hanging.
+        bool gaveUp = false;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        connect(&deadline, &QTimer::timeout, &window, [&] {
+            gaveUp = true;
+            if (window.SocketForm)
+                window.SocketForm->winsock->cancel();
+        });
+        deadline.start(90000);
         const int status = window.commandLineSend();
         *windowShown = window.isVisible();
+        if (gaveUp) {
+            qWarning("the unattended send did not end within 90 s; it was cancelled");
+            return -2;
+        }
         return status;
     }
 

@@ -59,10 +59,13 @@ private:
             process.setStandardInputFile(stdinFile);
         process.start(program, arguments);
         Run result;
-        if (!process.waitForStarted(10000))
+        if (!process.waitForStarted(10000)) {
+            qWarning("varnet-send did not start within 10 s: %s", qPrintable(process.errorString()));
             return result;
+        }
         QSignalSpy done(&process, &QProcess::finished);
         if (!done.wait(timeoutMs)) {
+            qWarning("varnet-send did not end within %d ms; killed", timeoutMs);
             process.kill();
             process.waitForFinished(5000);
         }
@@ -224,14 +227,14 @@ private slots:
 
         QProcess process;
         process.start(QStringLiteral(VARNET_SEND), {"--json", "-p", "stall", "-"});
-        QVERIFY(process.waitForStarted());
+        QVERIFY2(process.waitForStarted(10000), "varnet-send did not start within 10 s");
         process.write("first bytes, then nothing more");
         // The job exists at the scheduler once the sender waits for more input.
         QTRY_VERIFY_WITH_TIMEOUT(sandbox.runClient("lpstat", {"-o", "stall"}) &&
                                      !sandbox.lastOutput().trimmed().isEmpty(),
                                  20000);
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-        QVERIFY(process.waitForFinished(20000));
+        QVERIFY2(process.waitForFinished(20000), "varnet-send did not end within 20 s of SIGINT");
         QCOMPARE(process.exitCode(), 130);
         const QJsonObject entry = QJsonDocument::fromJson(process.readAllStandardOutput())
                                       .object()
