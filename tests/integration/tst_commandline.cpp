@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -192,6 +193,10 @@ private slots:
         QString words = m_dir.path() + QLatin1Char('/');
         for (int i = 0; i < 5000; ++i)
             words += QStringLiteral("word%1 ").arg(i);
+        const QString fifo = m_dir.filePath("fifo");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        // Opening it to read would wait for a writer that never comes.
+        QTest::newRow("FIFO") << fifo << "False" << "sink" << 3 << "not an ordinary file";
         QTest::newRow("thousands of words") << words << "True" << "sink" << 3 << "does not exist";
     }
 
