@@ -15,6 +15,13 @@ using Clock = std::chrono::steady_clock;
 // to go on, so a stop takes effect this quickly.
 constexpr std::chrono::milliseconds Slice{250};
 
+// The library would ask for a password on the terminal, blocking the call
+// without bound; a peer that wants one refuses the request instead.
+const char *noPassword(const char *, http_t *, const char *, const char *, void *)
+{
+    return nullptr;
+}
+
 } // namespace
 
 CupsConnection::CupsConnection(const WaitLimits &limits)
@@ -32,6 +39,7 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
 {
     close();
     m_peer = peer;
+    cupsSetPasswordCB2(&noPassword, nullptr); // the library keeps one per thread
     m_stopped = false;
     m_timedOut = false;
     errno = 0;
