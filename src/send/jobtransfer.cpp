@@ -94,8 +94,10 @@ JobTransfer::Outcome JobTransfer::followed(int jobId, const std::function<JobEnd
         }
         break;
     case JobEnd::Kind::Forgotten:
-        outcome.note = QStringLiteral(
-            "the job was taken whole; its end is not known, as no record of it was kept");
+        outcome.note =
+            QStringLiteral("the job was taken whole, but the %1 kept no record of how it ended")
+                .arg(destination().kind == Destination::Kind::Ipp ? QStringLiteral("printer")
+                                                                   : QStringLiteral("scheduler"));
         break;
     case JobEnd::Kind::Refused:
         outcome.outcome = Result::SpoolerRefused;
