@@ -185,7 +185,12 @@ void Varnet::buildMenus()
 
 bool Varnet::Form_Load(const QString &commandLine)
 {
-    GetPrinters(Combo1);
+    // An unattended send to the saved TCP address never shows the printer
+    // list, and must not wait on a print scheduler that may not answer.
+    const std::optional<bool> printerQueue =
+        optFromText(StartupSettings::read(StartupSettings::KeyOpt));
+    if (commandLine.isEmpty() || printerQueue.value_or(true))
+        GetPrinters(Combo1);
     Text2->setText(commandLine);
 
     // A saved printer that is no longer installed leaves the default selected.
@@ -196,8 +201,7 @@ bool Varnet::Form_Load(const QString &commandLine)
 
     IP->setText(StartupSettings::read(StartupSettings::KeyIp));
 
-    if (const std::optional<bool> printerQueue =
-            optFromText(StartupSettings::read(StartupSettings::KeyOpt)))
+    if (printerQueue)
         (*printerQueue ? Option1 : Option2)->setChecked(true);
     (Option1->isChecked() ? Option1 : Option2)->setChecked(true);
 
@@ -234,8 +238,9 @@ bool Varnet::eventFilter(QObject *watched, QEvent *event)
 
 void Varnet::GetPrinters(QComboBox *list)
 {
+    const QString current = m_printers.currentPrinter();
     list->addItems(m_printers.deviceNames());
-    list->setCurrentIndex(indexOfExact(itemsOf(list), m_printers.currentPrinter()));
+    list->setCurrentIndex(indexOfExact(itemsOf(list), current));
 }
 
 void Varnet::Command3_Click()

@@ -10,20 +10,23 @@
 namespace {
 constexpr qint64 ChunkBytes = 256 * 1024;
 using Result = DestinationResult::Outcome;
+
+const QString EmptyJobNote =
+    QStringLiteral("the file is empty: the job holds no document, so nothing is printed");
 } // namespace
 
 JobTransfer::JobTransfer(const Destination &destination, const QString &title, bool waitForJob,
-                         int connectTimeoutMs, QObject *parent)
+                         int connectTimeoutMs, int responseTimeoutMs, QObject *parent)
     : Transfer(destination, parent),
       m_title(title),
       m_waitForJob(waitForJob),
-      m_connectTimeoutMs(connectTimeoutMs)
+      m_limits{connectTimeoutMs, responseTimeoutMs, &m_stop}
 {
 }
 
 JobTransfer::~JobTransfer()
 {
-    m_stop = true;
+    m_stop.set();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -40,6 +43,7 @@ void JobTransfer::start(std::unique_ptr<SourceReader> reader)
             this,
             [this, outcome] {
                 setJob(outcome.jobId, outcome.jobState);
+                setNote(outcome.note);
                 finish(outcome.outcome, outcome.error);
             },
             Qt::QueuedConnection);
@@ -48,7 +52,7 @@ void JobTransfer::start(std::unique_ptr<SourceReader> reader)
 
 void JobTransfer::cancel()
 {
-    m_stop = true;
+    m_stop.set();
     // The job's thread may be waiting for input that never comes.
     if (m_reader)
         m_reader->stopWaiting();
@@ -59,28 +63,72 @@ std::optional<JobTransfer::Outcome> JobTransfer::copyInput(
     const std::function<void()> &withdraw)
 {
     for (;;) {
-        const QByteArray chunk = m_stop ? QByteArray() : reader.readBlocking(ChunkBytes);
-        if (m_stop) {
+        const QByteArray chunk = m_stop.isSet() ? QByteArray() : reader.readBlocking(ChunkBytes);
+        if (m_stop.isSet()) {
             withdraw();
-            return Outcome{Result::Cancelled, QStringLiteral("cancelled, the job was withdrawn"), 0, {}};
+            return Outcome{Result::Cancelled, QStringLiteral("cancelled, the job was withdrawn"), 0, {}, {}};
         }
         if (chunk.isEmpty()) {
             if (reader.error().isEmpty())
                 return std::nullopt;
             withdraw();
-            return Outcome{Result::TransferFailed, reader.error(), 0, {}};
+            return Outcome{Result::TransferFailed, reader.error(), 0, {}, {}};
         }
         if (std::optional<Outcome> failure = write(chunk))
             return failure;
     }
 }
 
+JobTransfer::Outcome JobTransfer::followed(int jobId, const std::function<JobEnd()> &follow) const
+{
+    Outcome outcome{Result::Delivered, {}, jobId, {}, {}};
+    if (!m_waitForJob)
+        return outcome;
+    const JobEnd end = follow();
+    switch (end.kind) {
+    case JobEnd::Kind::Ended:
+        outcome.jobState = QString::fromStdString(end.state);
+        if (end.state != "completed") {
+            outcome.outcome = Result::SpoolerRefused;
+            outcome.error = QStringLiteral("the job was ") + outcome.jobState;
+        }
+        break;
+    case JobEnd::Kind::Forgotten:
+        outcome.note =
+            QStringLiteral("the job was taken whole, but the %1 kept no record of how it ended")
+                .arg(destination().kind == Destination::Kind::Ipp ? QStringLiteral("printer")
+                                                                   : QStringLiteral("scheduler"));
+        break;
+    case JobEnd::Kind::Refused:
+        outcome.outcome = Result::SpoolerRefused;
+        outcome.error = QStringLiteral("the job's end could not be followed: ") +
+                        QString::fromStdString(end.error);
+        break;
+    case JobEnd::Kind::Lost:
+        outcome.outcome = Result::TransferFailed;
+        outcome.error = QStringLiteral("the job's end could not be followed: ") +
+                        QString::fromStdString(end.error);
+        break;
+    case JobEnd::Kind::Stopped:
+        outcome.outcome = Result::Cancelled;
+        outcome.error = QStringLiteral("interrupted while following the job, which stays queued");
+        break;
+    }
+    return outcome;
+}
+
 JobTransfer::Outcome JobTransfer::runPrinterJob(SourceReader &reader)
 {
     const std::unique_ptr<Spooler> spooler = createSystemSpooler();
+    spooler->setWaitLimits(m_limits);
     const std::string queue = destination().name.toStdString();
-    const auto spoolerError = [&spooler](Result result) {
-        return Outcome{result, QString::fromStdString(spooler->errorText()), 0, {}};
+    const auto spoolerError = [this, &spooler](Result result) {
+        if (m_stop.isSet())
+            return Outcome{Result::Cancelled, QStringLiteral("cancelled, the job was withdrawn"), 0,
+                           {}, {}};
+        if (result == Result::SpoolerRefused && spooler->lostConnection())
+            result = Result::TransferFailed;
+        return Outcome{result, QString::fromStdString(spooler->errorText()), 0, {}, {}};
     };
 
     if (!spooler->open(queue))
@@ -90,14 +138,17 @@ JobTransfer::Outcome JobTransfer::runPrinterJob(SourceReader &reader)
         return spoolerError(Result::SpoolerRefused);
     }
     const auto withdraw = [&spooler] { spooler->cancelJob(); };
+    qint64 taken = 0;
     const auto write = [&](const QByteArray &chunk) -> std::optional<Outcome> {
         const std::size_t size = static_cast<std::size_t>(chunk.size());
         const std::size_t written = spooler->write(chunk.constData(), size);
         addSent(static_cast<qint64>(written));
+        taken += static_cast<qint64>(written);
         if (written == size)
             return std::nullopt;
         withdraw();
-        return spoolerError(Result::TransferFailed);
+        return spoolerError(spooler->lostConnection() ? Result::TransferFailed
+                                                      : Result::SpoolerRefused);
     };
     if (std::optional<Outcome> failure = copyInput(reader, write, withdraw))
         return *failure;
@@ -108,50 +159,48 @@ JobTransfer::Outcome JobTransfer::runPrinterJob(SourceReader &reader)
     const int job = spooler->jobId();
     spooler->close();
 
-    Outcome outcome{Result::Delivered, {}, job, {}};
-    if (m_waitForJob && job > 0) {
-        const std::string state = waitForCupsJob(queue, job, m_stop);
-        outcome.jobState = QString::fromStdString(state);
-        if (state.empty())
-            outcome = {m_stop ? Result::Cancelled : Result::SpoolerRefused,
-                       QStringLiteral("the job's end could not be followed"), job, {}};
-        else if (state != "completed")
-            outcome = {Result::SpoolerRefused, QStringLiteral("the job was %1").arg(outcome.jobState),
-                       job, outcome.jobState};
-    }
-    return outcome;
+    // The scheduler ends a job without documents at once, as aborted; that
+    // is what an empty file asks for, with or without following it.
+    if (taken == 0)
+        return Outcome{Result::Delivered, {}, job, {}, EmptyJobNote};
+    return followed(job, [&] { return followSchedulerJob(queue, job, m_limits); });
 }
 
 JobTransfer::Outcome JobTransfer::runIppJob(SourceReader &reader)
 {
-    IppJob job;
-    const auto ippError = [&job](Result result) {
-        return Outcome{result, QString::fromStdString(job.error()), job.jobId(), {}};
+    IppJob job(m_limits);
+    const auto ippError = [&job]() {
+        Result result = Result::TransferFailed;
+        switch (job.failure()) {
+        case IppJob::Failure::Connect:
+            result = Result::ConnectionFailed;
+            break;
+        case IppJob::Failure::Refused:
+            result = Result::SpoolerRefused;
+            break;
+        case IppJob::Failure::Stopped:
+            result = Result::Cancelled;
+            break;
+        case IppJob::Failure::None:
+        case IppJob::Failure::Lost:
+            break;
+        }
+        if (result == Result::Cancelled)
+            return Outcome{result, QStringLiteral("cancelled, the job was withdrawn"), 0, {}, {}};
+        return Outcome{result, QString::fromStdString(job.error()), job.jobId(), {}, {}};
     };
-    if (!job.start(destination().name.toStdString(), m_title.toStdString(), m_connectTimeoutMs))
-        return ippError(Result::ConnectionFailed);
+    if (!job.start(destination().name.toStdString(), m_title.toStdString()))
+        return ippError();
     const auto withdraw = [&job] { job.cancel(); };
     const auto write = [&](const QByteArray &chunk) -> std::optional<Outcome> {
         if (!job.write(chunk.constData(), static_cast<std::size_t>(chunk.size())))
-            return ippError(Result::TransferFailed);
+            return ippError();
         addSent(chunk.size());
         return std::nullopt;
     };
     if (std::optional<Outcome> failure = copyInput(reader, write, withdraw))
         return *failure;
     if (!job.finish())
-        return ippError(Result::SpoolerRefused);
-
-    Outcome outcome{Result::Delivered, {}, job.jobId(), {}};
-    if (m_waitForJob) {
-        const std::string state = job.waitForEnd(m_stop);
-        outcome.jobState = QString::fromStdString(state);
-        if (state.empty())
-            outcome = {m_stop ? Result::Cancelled : Result::SpoolerRefused,
-                       QString::fromStdString(job.error()), job.jobId(), {}};
-        else if (state != "completed")
-            outcome = {Result::SpoolerRefused, QStringLiteral("the job was %1").arg(outcome.jobState),
-                       job.jobId(), outcome.jobState};
-    }
-    return outcome;
+        return ippError();
+    return followed(job.jobId(), [&job] { return job.waitForEnd(); });
 }

@@ -35,7 +35,8 @@ std::optional<quint16> portNumber(const QString &text)
 bool takesValue(const QString &option)
 {
     static const QStringList withValue{"-p", "--printer", "-H", "--host", "--ipp",
-                                       "--parallel", "--connect-timeout", "--wait-eof", "--title"};
+                                       "--parallel", "--connect-timeout", "--wait-eof", "--title",
+                                       "--response-timeout"};
     return withValue.contains(option);
 }
 
@@ -191,6 +192,11 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
             if (!ms || *ms == 0)
                 return fail(ms ? QStringLiteral("--connect-timeout must be more than 0") : error);
             options.connectTimeoutMs = *ms;
+        } else if (argument == QLatin1String("--response-timeout")) {
+            const std::optional<int> ms = seconds(value, argument, &error);
+            if (!ms || *ms == 0)
+                return fail(ms ? QStringLiteral("--response-timeout must be more than 0") : error);
+            options.responseTimeoutMs = *ms;
         } else if (argument == QLatin1String("--wait-eof")) {
             const std::optional<int> ms = seconds(value, argument, &error);
             if (!ms)
@@ -234,6 +240,8 @@ QString sendUsage()
         "      --wait-eof S          TCP: after the last byte, wait up to S seconds for the\n"
         "                            printer to close its side (default 30; 0 = don't wait)\n"
         "      --wait                spooler/IPP: wait until the job has ended and report it\n"
+        "      --response-timeout S  spooler/IPP: give up when the scheduler or printer has\n"
+        "                            neither answered nor taken data for S seconds (default 60)\n"
         "      --title TEXT          job name (default \"Command Print\")\n"
         "  -q, --quiet               no progress\n"
         "      --json                no progress; a JSON summary on standard output\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/waitlimits.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,6 +28,7 @@ struct SendOptions
     int parallel = 0; // 0: all at once
     int connectTimeoutMs = 10000;
     int waitEofMs = 30000;
+    int responseTimeoutMs = WaitLimits::DefaultResponseTimeoutMs; // spooler and IPP
     bool waitForJob = false;
     QString title = QStringLiteral("Command Print");
     bool quiet = false;

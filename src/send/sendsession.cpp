@@ -20,7 +20,8 @@ SendSession::SendSession(const SendOptions &options, std::unique_ptr<ByteSource>
                                        m_options.waitEofMs, this);
         else
             transfer = new JobTransfer(destination, m_options.title, m_options.waitForJob,
-                                       m_options.connectTimeoutMs, this);
+                                       m_options.connectTimeoutMs, m_options.responseTimeoutMs,
+                                       this);
         connect(transfer, &Transfer::finished, this, &SendSession::onTransferFinished);
         m_transfers.append(transfer);
     }

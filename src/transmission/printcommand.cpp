@@ -9,10 +9,10 @@
 
 void Varnet::Command2_Click()
 {
-    const QString remembered = m_printers.currentPrinter();
     m_sendStatus = SendExit::Delivered;
 
     if (Option1->isChecked()) {
+        const QString remembered = m_printers.currentPrinter();
         // A name that matches no installed printer (an empty one included)
         // sends nothing and says nothing; only the exit status tells.
         if (m_printers.selectPrinter(Combo1->currentText()))

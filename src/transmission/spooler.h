@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/waitlimits.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -11,6 +13,10 @@ class Spooler
 {
 public:
     virtual ~Spooler() = default;
+
+    // Bounds the waits of the calls that follow; a backend whose calls
+    // cannot hang on a silent peer may ignore it.
+    virtual void setWaitLimits(const WaitLimits &) {}
 
     virtual bool open(const std::string &printerName) = 0;
     virtual bool startDocument(const std::string &documentName) = 0;
@@ -29,6 +35,9 @@ public:
 
     // The spooler's own words for the last failure, UTF-8; may be empty.
     virtual std::string errorText() const = 0;
+    // The last failure was a connection that broke or went silent rather
+    // than the spooler's refusal.
+    virtual bool lostConnection() const { return false; }
 };
 
 // Implemented once per platform backend (chosen by CMake).

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -231,8 +233,17 @@ private slots:
         ::unlink(m_oddPath.constData());
     }
 
+    void theProgramItself_data()
+    {
+        QTest::addColumn<bool>("silentScheduler");
+        QTest::newRow("scheduler answers") << false;
+        // A TCP send needs no scheduler, so one that never answers must not hold it up.
+        QTest::newRow("scheduler never answers") << true;
+    }
+
     void theProgramItself()
     {
+        QFETCH(bool, silentScheduler);
         // The real executable, arguments split at the blank as a shell
         // passes them: they are joined again into one path.
         TcpSink sink;
@@ -240,8 +251,16 @@ private slots:
             QSKIP("port 9100 on 127.0.0.1 is taken on this machine");
         saveSettings(QString(), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
         const QByteArray settingsBefore = settingsBytes();
+        QTcpServer scheduler; // takes connections, never reads or answers
+        QVERIFY(scheduler.listen(QHostAddress::LocalHost));
 
         QProcess varnet;
+        if (silentScheduler) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("CUPS_SERVER"),
+                               QStringLiteral("127.0.0.1:%1").arg(scheduler.serverPort()));
+            varnet.setProcessEnvironment(environment);
+        }
         varnet.start(QStringLiteral(VARNET_EXE), m_spacedPath.split(QLatin1Char(' ')));
         QVERIFY(varnet.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(varnet.state(), QProcess::NotRunning, 60000);
@@ -249,6 +268,8 @@ private slots:
         QCOMPARE(varnet.exitCode(), 0);
         QTRY_COMPARE(sink.received(), m_content);
         QCOMPARE(settingsBytes(), settingsBefore);
+        QVERIFY2(!scheduler.hasPendingConnections() && !scheduler.waitForNewConnection(0),
+                 "the scheduler was asked");
     }
 };
 

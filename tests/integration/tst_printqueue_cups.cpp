@@ -4,11 +4,13 @@
 #include "fakeprinters.h"
 #include "messagerecorder.h"
 #include "tcpsink.h"
+#include "transmission/spooler.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -212,16 +214,20 @@ private slots:
     void schedulerStopped_data()
     {
         QTest::addColumn<bool>("listKept");
+        QTest::addColumn<bool>("silent"); // the scheduler takes connections but never answers
         QTest::addColumn<QStringList>("messages");
         // The printer list asks the scheduler again and finds nothing.
-        QTest::newRow("list asked again") << false << QStringList{};
+        QTest::newRow("list asked again") << false << false << QStringList{};
         QTest::newRow("list remembered")
-            << true << QStringList{"The Printer Name you typed wasn't recognized."};
+            << true << false << QStringList{"The Printer Name you typed wasn't recognized."};
+        QTest::newRow("list remembered, scheduler silent")
+            << true << true << QStringList{"The Printer Name you typed wasn't recognized."};
     }
 
     void schedulerStopped()
     {
         QFETCH(bool, listKept);
+        QFETCH(bool, silent);
         QFETCH(QStringList, messages);
 
         CupsSandbox sandbox;
@@ -234,7 +240,18 @@ private slots:
         Varnet window(listKept ? static_cast<PrinterCollection &>(kept) : *system);
         window.Form_Load(QString());
         window.Druckertext = QByteArray("never sent");
-        sandbox.stopScheduler();
+        QTcpServer silentScheduler;
+        const std::unique_ptr<Spooler> spooler = createSystemSpooler();
+        if (silent) {
+            // The sandbox puts the variable back when it goes.
+            QVERIFY(silentScheduler.listen(QHostAddress::LocalHost));
+            qputenv("CUPS_SERVER", "127.0.0.1:" + QByteArray::number(silentScheduler.serverPort()));
+            cupsSetServer(nullptr);
+            spooler->setWaitLimits({2000, 1000, nullptr});
+            window.setSpooler(spooler.get());
+        } else {
+            sandbox.stopScheduler();
+        }
         click(window);
 
         QCOMPARE(recorder.texts(), messages);

@@ -1,4 +1,5 @@
 #include "cupssandbox.h"
+#include "ippprinter.h"
 #include "tcpsink.h"
 
 #include <QJsonArray>
@@ -6,7 +7,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -213,6 +216,143 @@ private slots:
         QCOMPARE(refused.exitCode, 6);
         const Run unknown = run({"--json", "-p", "nosuchqueue", path});
         QCOMPARE(unknown.exitCode, 4);
+    }
+
+    void ippPrinterAnswers_data()
+    {
+        QTest::addColumn<IppPrinter::Mode>("mode");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("reason"); // part of the error
+
+        using Mode = IppPrinter::Mode;
+        QTest::newRow("takes the job") << Mode::Accept << 0 << "delivered" << "";
+        QTest::newRow("closes without an answer") << Mode::CloseUnanswered << 5 << "transfer-failed"
+                                                  << "closed";
+        QTest::newRow("resets without an answer") << Mode::ResetUnanswered << 5 << "transfer-failed"
+                                                  << "the job was not confirmed";
+        QTest::newRow("never answers") << Mode::NeverAnswer << 5 << "transfer-failed"
+                                       << "the printer did not answer within 1 s";
+        QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << 6 << "spooler-refused"
+                                                 << "Toner low, job refused";
+    }
+
+    void ippPrinterAnswers()
+    {
+        QFETCH(IppPrinter::Mode, mode);
+        QFETCH(int, exitCode);
+        QFETCH(QString, outcome);
+        QFETCH(QString, reason);
+
+        // More than the socket buffers hold, so a printer that stops
+        // reading holds the sender up.
+        const QByteArray data = randomBytes(8 << 20, 5);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("ipp.bin")), data);
+        IppPrinter printer(mode);
+        printer.setRefusal(0x0400, "Toner low, job refused");
+        QVERIFY(printer.listen());
+
+        const Run result = run({"--json", "--wait", "--response-timeout", "1", "--ipp",
+                                printer.uri(), path});
+        QCOMPARE(result.exitCode, exitCode);
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(entry.value("outcome").toString(), outcome);
+        QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
+        if (mode == IppPrinter::Mode::Accept) {
+            QCOMPARE(entry.value("job").toInt(), 7);
+            QCOMPARE(entry.value("jobState").toString(), QStringLiteral("completed"));
+            QCOMPARE(printer.documents(), QList<QByteArray>{data});
+        } else {
+            QVERIFY(!entry.contains("job"));
+        }
+    }
+
+    void silentPeersAndCtrlC_data()
+    {
+        QTest::addColumn<QString>("kind");     // "-p" through the scheduler, or "--ipp"
+        QTest::addColumn<bool>("interrupt");
+
+        QTest::newRow("scheduler, time-out") << "-p" << false;
+        QTest::newRow("scheduler, Ctrl-C") << "-p" << true;
+        QTest::newRow("printer, Ctrl-C") << "--ipp" << true;
+    }
+
+    void silentPeersAndCtrlC()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, interrupt);
+
+        // A listener that takes connections and never reads or answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("silent.bin")),
+                                           randomBytes(200000, 6));
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CUPS_SERVER"), address);
+        process.setProcessEnvironment(environment);
+        const QString target = kind == "-p" ? QStringLiteral("Q")
+                                            : QStringLiteral("ipp://%1/ipp/print").arg(address);
+        const QStringList arguments{"--json", "--response-timeout", interrupt ? "60" : "1", kind,
+                                    target, path};
+        if (interrupt) {
+            process.start(QStringLiteral(VARNET_SEND), arguments);
+            QVERIFY(process.waitForStarted());
+            QTRY_VERIFY2_WITH_TIMEOUT(silent.hasPendingConnections(), "varnet-send connecting",
+                                      20000);
+            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            // Well inside the response time-out: the blocked call noticed.
+            QVERIFY2(process.waitForFinished(5000), "varnet-send ending after SIGINT");
+            QCOMPARE(process.exitCode(), 130);
+            return;
+        }
+        const Run result = run(arguments, QString(), &process, 30000);
+        QCOMPARE(result.exitCode, 4);
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(entry.value("error").toString(), QStringLiteral("the scheduler did not answer within 1 s"));
+    }
+
+    void jobsWithoutAKnownEnd_data()
+    {
+        QTest::addColumn<QString>("directives"); // for the scheduler's configuration
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<QString>("note");
+
+        QTest::newRow("no job history, --wait") << "PreserveJobHistory No" << 300000 << true
+                                                << "no record";
+        QTest::newRow("empty file") << "" << 0 << false << "empty";
+        QTest::newRow("empty file, --wait") << "" << 0 << true << "empty";
+    }
+
+    void jobsWithoutAKnownEnd()
+    {
+        QFETCH(QString, directives);
+        QFETCH(int, size);
+        QFETCH(bool, wait);
+        QFETCH(QString, note);
+
+        TcpSink queueDevice;
+        QVERIFY(queueDevice.listen());
+        CupsSandbox sandbox;
+        QVERIFY2(sandbox.start(0, directives), qPrintable(sandbox.lastOutput()));
+        QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
+        const QByteArray data = randomBytes(size, 7);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("end.bin")), data);
+
+        QStringList arguments{"--json", "-p", "sink", path};
+        if (wait)
+            arguments.prepend(QStringLiteral("--wait"));
+        const Run result = run(arguments);
+        QVERIFY2(result.exitCode == 0, result.out.constData());
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QVERIFY(entry.value("job").toInt() > 0);
+        QVERIFY2(entry.value("note").toString().contains(note), result.out.constData());
+        if (size > 0)
+            QTRY_COMPARE(queueDevice.received(), data);
+        else
+            QCOMPARE(queueDevice.connectionCount(), 0);
     }
 
     void interruptWhileTheInputStalls()

@@ -5,7 +5,9 @@
 # it through CUPS_SERVER=DIR/cups.sock. Nothing of the system's CUPS is used
 # or changed.
 #
-#   cups-sandbox.sh start DIR [IPP-PORT]   start the scheduler
+#   cups-sandbox.sh start DIR [IPP-PORT]   start the scheduler; lines in
+#                                          CUPS_SANDBOX_DIRECTIVES are added to
+#                                          cupsd.conf (e.g. PreserveJobHistory No)
 #   cups-sandbox.sh add-queue DIR NAME URI add a raw queue (URI e.g. socket://127.0.0.1:9101)
 #   cups-sandbox.sh default DIR NAME       make NAME the default queue
 #   cups-sandbox.sh env DIR                print the export line for a shell
@@ -95,6 +97,8 @@ PreserveJobFiles No
   </Limit>
 </Policy>
 CONF
+        # Later lines win, so these override the defaults above.
+        [ -n "${CUPS_SANDBOX_DIRECTIVES:-}" ] && echo "$CUPS_SANDBOX_DIRECTIVES"
     } >"$dir/cupsd.conf"
 
     : >"$dir/etc/printers.conf"

@@ -25,8 +25,9 @@ QString CupsSandbox::socketPath() const
     return m_dir.filePath(QStringLiteral("cups.sock"));
 }
 
-bool CupsSandbox::start(quint16 ippPort)
+bool CupsSandbox::start(quint16 ippPort, const QString &directives)
 {
+    m_directives = directives;
     QStringList arguments{QStringLiteral("start"), m_dir.path()};
     if (ippPort != 0)
         arguments << QString::number(ippPort);
@@ -88,6 +89,7 @@ bool CupsSandbox::runClient(const QString &program, const QStringList &arguments
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("CUPS_SERVER"), socketPath());
+    environment.insert(QStringLiteral("CUPS_SANDBOX_DIRECTIVES"), m_directives);
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);

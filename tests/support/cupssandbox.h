@@ -15,8 +15,9 @@ public:
     CupsSandbox(const CupsSandbox &) = delete;
     CupsSandbox &operator=(const CupsSandbox &) = delete;
 
-    // ippPort: also listen on 127.0.0.1:ippPort (0: Unix socket only).
-    bool start(quint16 ippPort = 0);
+    // ippPort: also listen on 127.0.0.1:ippPort (0: Unix socket only);
+    // directives: lines added to cupsd.conf, overriding the defaults.
+    bool start(quint16 ippPort = 0, const QString &directives = QString());
     void stop();
     // Ends the scheduler but keeps this process pointed at its socket, so
     // clients meet an unreachable scheduler rather than the system's.
@@ -45,5 +46,6 @@ private:
     QTemporaryDir m_dir;
     bool m_running = false;
     QString m_lastOutput;
+    QString m_directives;
     QByteArray m_previousServer;
 };

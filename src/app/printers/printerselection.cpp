@@ -3,9 +3,15 @@
 #include "printercollection.h"
 
 PrinterSelection::PrinterSelection(PrinterCollection &collection)
-    : m_collection(collection),
-      m_current(QString::fromStdString(collection.defaultPrinterName()))
+    : m_collection(collection)
 {
+}
+
+QString PrinterSelection::currentPrinter() const
+{
+    if (!m_current)
+        m_current = QString::fromStdString(m_collection.defaultPrinterName());
+    return *m_current;
 }
 
 QStringList PrinterSelection::deviceNames() const

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class PrinterCollection;
 
 // The application's current printer: starts as the system default and is
@@ -13,7 +15,9 @@ public:
     explicit PrinterSelection(PrinterCollection &collection);
 
     QStringList deviceNames() const;
-    QString currentPrinter() const { return m_current; }
+    // Asks the system for its default only when first needed, so a run
+    // that never uses a printer never waits on the spooler.
+    QString currentPrinter() const;
 
     // SelectPrinter: exact, case-sensitive match in collection order.
     bool selectPrinter(const QString &name);
@@ -25,7 +29,7 @@ public:
 
 private:
     PrinterCollection &m_collection;
-    QString m_current;
+    mutable std::optional<QString> m_current;
 };
 
 // Index of the first item equal to name (exact, case-sensitive), or -1.

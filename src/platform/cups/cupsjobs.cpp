@@ -1,37 +1,97 @@
 #include "cupsjobs.h"
 
-#include <cups/cups.h>
+#include "cupsconnection.h"
 
 #include <chrono>
 #include <thread>
 
-std::string waitForCupsJob(const std::string &queue, int jobId, const std::atomic<bool> &stop)
+namespace {
+
+const char *stateName(int state)
 {
-    while (!stop.load()) {
-        cups_job_t *jobs = nullptr;
-        const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
-        ipp_jstate_t state = IPP_JSTATE_PENDING;
-        bool found = false;
-        for (int i = 0; i < count; ++i) {
-            if (jobs[i].id == jobId) {
-                state = jobs[i].state;
-                found = true;
+    switch (state) {
+    case IPP_JSTATE_PENDING:
+        return "pending";
+    case IPP_JSTATE_HELD:
+        return "held";
+    case IPP_JSTATE_PROCESSING:
+        return "processing";
+    case IPP_JSTATE_STOPPED:
+        return "stopped";
+    case IPP_JSTATE_CANCELED:
+        return "canceled";
+    case IPP_JSTATE_ABORTED:
+        return "aborted";
+    case IPP_JSTATE_COMPLETED:
+        return "completed";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace
+
+JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
+                 const std::string &resource, int jobId, const StopFlag *stop)
+{
+    static const char *const wanted[] = {"job-state"};
+    bool reconnected = false;
+    for (;;) {
+        if (stop != nullptr && stop->isSet())
+            return {JobEnd::Kind::Stopped, {}, {}};
+        ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     printerUri.c_str());
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
+                      nullptr, wanted);
+        const IppResponse response =
+            takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
+        if (!response) {
+            if (connection.stopped())
+                return {JobEnd::Kind::Stopped, {}, {}};
+            // A printer may close an idle connection between two questions.
+            if (!reconnected && !connection.timedOut() && connection.reconnect()) {
+                reconnected = true;
+                continue;
             }
+            return {JobEnd::Kind::Lost, {},
+                    connection.failureText(cupsLastErrorString() != nullptr
+                                               ? cupsLastErrorString()
+                                               : "no answer")};
         }
-        cupsFreeJobs(count, jobs);
-        if (!found)
-            return {};
-        switch (state) {
-        case IPP_JSTATE_COMPLETED:
-            return "completed";
-        case IPP_JSTATE_ABORTED:
-            return "aborted";
-        case IPP_JSTATE_CANCELED:
-            return "canceled";
-        default:
-            break;
-        }
+        reconnected = false;
+        const ipp_status_t status = ippGetStatusCode(response.get());
+        // A scheduler that keeps no job history forgets a job as soon as it
+        // has ended, and printers forget theirs after a while.
+        if (status == IPP_STATUS_ERROR_NOT_FOUND)
+            return {JobEnd::Kind::Forgotten, {}, {}};
+        if (!ippSucceeded(status))
+            return {JobEnd::Kind::Refused, {}, ippStatusText(response.get())};
+        ipp_attribute_t *attribute =
+            ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+        if (attribute == nullptr)
+            return {JobEnd::Kind::Lost, {}, "the answer holds no job state"};
+        const int state = ippGetInteger(attribute, 0);
+        if (state >= IPP_JSTATE_CANCELED)
+            return {JobEnd::Kind::Ended, stateName(state), {}};
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    return {};
+}
+
+JobEnd followSchedulerJob(const std::string &queue, int jobId, const WaitLimits &limits)
+{
+    CupsConnection connection(limits);
+    if (!connection.openScheduler()) {
+        if (connection.stopped())
+            return {JobEnd::Kind::Stopped, {}, {}};
+        return {JobEnd::Kind::Lost, {},
+                connection.failureText("the scheduler cannot be reached")};
+    }
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/printers/%s", queue.c_str());
+    return followJob(connection, uri, "/", jobId, limits.stop);
 }

@@ -1,9 +1,28 @@
 #pragma once
 
-#include <atomic>
+#include "platform/waitlimits.h"
+
 #include <string>
 
-// Follows a job of the local scheduler until it is completed, aborted or
-// cancelled (or stop is set). Returns the state's name, empty when the job
-// could not be found.
-std::string waitForCupsJob(const std::string &queue, int jobId, const std::atomic<bool> &stop);
+class CupsConnection;
+
+// How following a job ended.
+struct JobEnd
+{
+    enum class Kind {
+        Ended,     // completed, aborted or canceled: state says which
+        Forgotten, // the scheduler or printer no longer knows the job
+        Refused,   // it would not say; error holds its words
+        Lost,      // no answer, or the connection broke; error says how
+        Stopped,   // the stop flag was set
+    };
+    Kind kind = Kind::Lost;
+    std::string state;
+    std::string error;
+};
+
+// Asks for the job's state (Get-Job-Attributes by job id) until it has ended.
+JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
+                 const std::string &resource, int jobId, const StopFlag *stop);
+// The same for a job of a queue of the local scheduler, over a connection of its own.
+JobEnd followSchedulerJob(const std::string &queue, int jobId, const WaitLimits &limits);

@@ -1,8 +1,13 @@
 #include "app/printers/printercollection.h"
 
-#include <cups/cups.h>
+#include "cupsconnection.h"
 
 namespace {
+
+// Listing the queues is a quick question for a scheduler on this machine;
+// one that takes longer is treated as unreachable rather than holding up
+// the window.
+constexpr int ListTimeoutMs = 10000;
 
 class CupsPrinterCollection final : public PrinterCollection
 {
@@ -10,26 +15,38 @@ public:
     std::vector<std::string> deviceNames() override
     {
         std::vector<std::string> names;
-        cups_dest_t *dests = nullptr;
-        const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-        for (int i = 0; i < count; ++i) {
-            // Instances (printer/instance) are option sets of one queue, not queues.
-            if (dests[i].instance == nullptr)
-                names.emplace_back(dests[i].name);
-        }
-        cupsFreeDests(count, dests);
+        withDestinations([&names](int count, cups_dest_t *dests) {
+            for (int i = 0; i < count; ++i) {
+                // Instances (printer/instance) are option sets of one queue, not queues.
+                if (dests[i].instance == nullptr)
+                    names.emplace_back(dests[i].name);
+            }
+        });
         return names;
     }
 
     std::string defaultPrinterName() override
     {
-        cups_dest_t *dests = nullptr;
-        const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
         std::string name;
-        if (const cups_dest_t *dest = cupsGetDest(nullptr, nullptr, count, dests))
-            name = dest->name;
-        cupsFreeDests(count, dests);
+        withDestinations([&name](int count, cups_dest_t *dests) {
+            if (const cups_dest_t *dest = cupsGetDest(nullptr, nullptr, count, dests))
+                name = dest->name;
+        });
         return name;
+    }
+
+private:
+    // A scheduler that cannot be reached, or does not answer in time, has no queues.
+    template<typename Use>
+    static void withDestinations(const Use &use)
+    {
+        CupsConnection connection({ListTimeoutMs, ListTimeoutMs, nullptr});
+        if (!connection.openScheduler())
+            return;
+        cups_dest_t *dests = nullptr;
+        const int count = cupsGetDests2(connection.call(), &dests);
+        use(count, dests);
+        cupsFreeDests(count, dests);
     }
 };
 

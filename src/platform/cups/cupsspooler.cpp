@@ -1,10 +1,8 @@
 #include "transmission/spooler.h"
 
-#include <cups/cups.h>
+#include "cupsconnection.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -12,10 +10,9 @@ namespace {
 // (a refused job) between writes instead of after the whole file.
 constexpr std::size_t WriteChunk = 256 * 1024;
 
-bool ippSucceeded(ipp_status_t status)
-{
-    return status < IPP_STATUS_REDIRECTION_OTHER_SITE;
-}
+// Withdrawing a job must still work after a stop, and must not hold up the
+// end for long when the scheduler has gone silent.
+constexpr int WithdrawTimeoutMs = 5000;
 
 class CupsSpooler final : public Spooler
 {
@@ -26,40 +23,54 @@ public:
         close();
     }
 
+    void setWaitLimits(const WaitLimits &limits) override { m_limits = limits; }
+
     bool open(const std::string &printerName) override
     {
         close();
+        m_lost = false;
         // The library would take an empty name for "the default queue".
         if (printerName.empty()) {
             m_error = "no printer name given";
             return false;
         }
-        cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, printerName.c_str(), nullptr);
-        if (dest == nullptr) {
-            rememberLibraryError("the queue is unknown to the scheduler");
+        // A connection of our own: the shared default one waits for ever on a
+        // scheduler that does not answer, and a job streamed on it could not
+        // be cancelled over it while half-sent.
+        m_connection = std::make_unique<CupsConnection>(m_limits);
+        if (!m_connection->openScheduler()) {
+            m_lost = true;
+            m_error = m_connection->failureText(libraryError("the scheduler cannot be reached"));
             return false;
         }
-        m_name = dest->name;
-        cupsFreeDests(1, dest);
-
-        // A connection of our own: a job streamed on the shared default
-        // connection could not be cancelled over it while half-sent.
-        m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                              30000, nullptr);
-        if (m_http == nullptr) {
-            rememberLibraryError("the scheduler cannot be reached");
-            return false;
-        }
-        return true;
+        return findQueue(printerName);
     }
 
     bool startDocument(const std::string &documentName) override
     {
         m_finished = false;
-        m_job = cupsCreateJob(m_http, m_name.c_str(), documentName.c_str(), 0, nullptr);
+        // Asked directly: the library's job creation looks the queue up
+        // again, on connections of its own that wait without bound.
+        ipp_t *request = ippNewRequest(IPP_OP_CREATE_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     queueUri(m_name).c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                     documentName.c_str());
+        const IppResponse response =
+            takeResponse(cupsDoRequest(m_connection->call(), request, resource().c_str()));
+        if (!response)
+            return failed("the scheduler did not answer");
+        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
+            m_error = ippStatusText(response.get());
+            return false;
+        }
+        ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+        m_job = id != nullptr ? ippGetInteger(id, 0) : 0;
         if (m_job <= 0) {
             m_job = 0;
-            rememberLibraryError("the scheduler refused the job");
+            m_error = "the scheduler's answer names no job";
             return false;
         }
         m_documentName = documentName;
@@ -75,10 +86,11 @@ public:
         // The scheduler refuses a document without bytes, so the document
         // is only opened once there is something to put in it.
         if (size > 0 && !m_streaming) {
-            const http_status_t status = cupsStartDocument(
-                m_http, m_name.c_str(), m_job, m_documentName.c_str(), CUPS_FORMAT_RAW, 1);
+            const http_status_t status =
+                cupsStartDocument(m_connection->sendingCall(), m_name.c_str(), m_job,
+                                  m_documentName.c_str(), CUPS_FORMAT_RAW, 1);
             if (status != HTTP_STATUS_CONTINUE) {
-                rememberHttpError(status);
+                failedWrite();
                 return 0;
             }
             m_streaming = true;
@@ -86,9 +98,10 @@ public:
         std::size_t written = 0;
         while (written < size) {
             const std::size_t piece = std::min(WriteChunk, size - written);
-            const http_status_t status = cupsWriteRequestData(m_http, data + written, piece);
+            const http_status_t status =
+                cupsWriteRequestData(m_connection->sendingCall(), data + written, piece);
             if (status != HTTP_STATUS_CONTINUE) {
-                rememberHttpError(status);
+                failedWrite();
                 break;
             }
             written += piece;
@@ -98,11 +111,15 @@ public:
 
     bool endDocument() override
     {
-        const ipp_status_t status =
-            m_streaming ? cupsFinishDocument(m_http, m_name.c_str()) : closeEmptyJob();
+        // Only an answer of success counts: a connection that closes or goes
+        // silent instead has not been shown to hold the whole job.
+        const IppResponse response = takeResponse(
+            m_streaming ? cupsGetResponse(m_connection->call(), resource().c_str()) : closeEmptyJob());
         m_streaming = false;
-        if (!ippSucceeded(status)) {
-            rememberLibraryError("the scheduler did not accept the document");
+        if (!response)
+            return failed("the scheduler did not answer");
+        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
+            m_error = ippStatusText(response.get());
             return false;
         }
         m_finished = true;
@@ -115,66 +132,132 @@ public:
             return;
         // Dropping the connection ends a request still being streamed; the
         // cancel then goes over a fresh one.
-        close();
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, m_name.c_str(), m_job, 0);
+        if (m_connection)
+            m_connection->abort();
+        const WaitLimits limits{std::min(m_limits.connectTimeoutMs, WithdrawTimeoutMs),
+                                std::min(m_limits.responseTimeoutMs, WithdrawTimeoutMs), nullptr};
+        CupsConnection connection(limits);
+        if (connection.openScheduler())
+            cupsCancelJob2(connection.call(), m_name.c_str(), m_job, 0);
         m_job = 0;
         m_streaming = false;
     }
 
     bool close() override
     {
-        if (m_http != nullptr) {
-            httpClose(m_http);
-            m_http = nullptr;
-        }
+        if (m_connection)
+            m_connection->close();
         return true;
     }
 
     int jobId() const override { return m_job; }
 
     std::string errorText() const override { return m_error; }
+    bool lostConnection() const override { return m_lost; }
 
 private:
     // An empty file makes a job without documents: closing it tells the
     // scheduler nothing more is coming, and it ends the job without
     // bothering the printer.
-    ipp_status_t closeEmptyJob()
+    ipp_t *closeEmptyJob()
     {
-        char uri[HTTP_MAX_URI];
-        httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
-                         ippPort(), "/printers/%s", m_name.c_str());
         ipp_t *request = ippNewRequest(IPP_OP_CLOSE_JOB);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     queueUri(m_name).c_str());
         ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", m_job);
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                      cupsUser());
-        ippDelete(cupsDoRequest(m_http, request, "/jobs/"));
-        return cupsLastError();
+        return cupsDoRequest(m_connection->call(), request, "/jobs/");
     }
 
-    void rememberLibraryError(const char *fallback)
+    // Asked directly rather than through the library's destination lookup,
+    // which falls back on connections of its own that wait without bound.
+    bool findQueue(const std::string &printerName)
+    {
+        static const char *const wanted[] = {"printer-name"};
+        ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     queueUri(printerName).c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                     cupsUser());
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
+                      nullptr, wanted);
+        const IppResponse response = takeResponse(cupsDoRequest(m_connection->call(), request, "/"));
+        if (!response)
+            return failed("the scheduler did not answer");
+        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
+            m_error = ippStatusText(response.get());
+            return false;
+        }
+        // The scheduler matches names regardless of case; jobs go to the
+        // name it knows.
+        ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME);
+        const char *text = name != nullptr ? ippGetString(name, 0, nullptr) : nullptr;
+        m_name = text != nullptr ? text : printerName;
+        return true;
+    }
+
+    static std::string queueUri(const std::string &name)
+    {
+        char uri[HTTP_MAX_URI];
+        httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
+                         ippPort(), "/printers/%s", name.c_str());
+        return uri;
+    }
+
+    std::string resource() const { return "/printers/" + m_name; }
+
+    static std::string libraryError(const char *fallback)
     {
         const char *text = cupsLastErrorString();
-        m_error = (text != nullptr && *text != '\0') ? text : fallback;
+        return (text != nullptr && *text != '\0') ? text : fallback;
     }
 
-    void rememberHttpError(http_status_t status)
+    // A call failed: silence, a broken connection or a stop is a lost
+    // connection; anything else the scheduler's refusal in its own words.
+    bool failed(const char *fallback)
     {
-        if (status == HTTP_STATUS_ERROR && m_http != nullptr && httpError(m_http) != 0)
-            m_error = std::strerror(httpError(m_http));
-        else if (const char *text = cupsLastErrorString();
-                 text != nullptr && *text != '\0' && cupsLastError() != IPP_STATUS_OK)
-            m_error = text;
-        else
-            m_error = httpStatus(status);
+        http_t *http = m_connection->handle();
+        m_lost = m_connection->stopped() || m_connection->timedOut() ||
+                 (http != nullptr && httpError(http) != 0);
+        m_error = m_lost ? m_connection->failureText(fallback) : libraryError(fallback);
+        return false;
     }
 
+    // The scheduler may have answered (a refusal) instead of taking the
+    // data; its answer says why.
+    void failedWrite()
+    {
+        if (!m_connection->stopped() && !m_connection->timedOut()) {
+            const IppResponse response =
+                takeResponse(cupsGetResponse(m_connection->sendingCall(), resource().c_str()));
+            if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
+                m_error = ippStatusText(response.get());
+                return;
+            }
+            if (const http_status_t status = httpGetStatus(m_connection->handle());
+                status >= HTTP_STATUS_BAD_REQUEST) {
+                m_error = httpStatus(status);
+                return;
+            }
+            if (response) {
+                m_lost = true;
+                m_error = "the scheduler answered before it had all the data";
+                return;
+            }
+        }
+        m_lost = true;
+        m_error = m_connection->failureText("the connection to the scheduler broke");
+    }
+
+    WaitLimits m_limits;
+    std::unique_ptr<CupsConnection> m_connection;
     std::string m_name;
-    http_t *m_http = nullptr;
     int m_job = 0;
     bool m_finished = false; // the scheduler has the whole job; no cancelling it now
     std::string m_documentName;
     bool m_streaming = false;
+    bool m_lost = false;
     std::string m_error;
 };
 

@@ -1,52 +1,54 @@
 #include "ippjob.h"
 
-#include <cups/cups.h>
-
-#include <chrono>
-#include <thread>
-
-namespace {
-
-const char *stateName(int state)
+IppJob::IppJob(const WaitLimits &limits)
+    : m_limits(limits), m_connection(limits)
 {
-    switch (state) {
-    case IPP_JSTATE_PENDING:
-        return "pending";
-    case IPP_JSTATE_HELD:
-        return "held";
-    case IPP_JSTATE_PROCESSING:
-        return "processing";
-    case IPP_JSTATE_STOPPED:
-        return "stopped";
-    case IPP_JSTATE_CANCELED:
-        return "canceled";
-    case IPP_JSTATE_ABORTED:
-        return "aborted";
-    case IPP_JSTATE_COMPLETED:
-        return "completed";
-    default:
-        return "unknown";
-    }
 }
-
-} // namespace
 
 IppJob::~IppJob()
 {
-    if (m_http)
-        httpClose(m_http);
+    // A job the printer did not take must not look complete to it.
+    if (m_jobId == 0)
+        m_connection.abort();
 }
 
-bool IppJob::fail(const std::string &what)
+bool IppJob::fail(Failure failure, const std::string &what, const std::string &reason)
 {
-    const char *reason = cupsLastErrorString();
-    m_error = what;
-    if (reason && *reason)
-        m_error += std::string(": ") + reason;
+    m_failure = m_connection.stopped() ? Failure::Stopped : failure;
+    m_error = reason.empty() ? what : what + ": " + reason;
     return false;
 }
 
-bool IppJob::start(const std::string &uri, const std::string &title, int connectTimeoutMs)
+bool IppJob::failWithAnswer(const std::string &what)
+{
+    m_streaming = false;
+    if (m_connection.stopped() || m_connection.timedOut())
+        return fail(Failure::Lost, what, m_connection.failureText({}));
+    // A printer that refuses mid-document often answers and closes at
+    // once; its answer may be waiting even when our write met the close.
+    const std::string broken = m_connection.failureText({});
+    const IppResponse response =
+        takeResponse(cupsGetResponse(m_connection.sendingCall(), m_resource.c_str()));
+    if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
+        const bool unknown = ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND;
+        return fail(unknown ? Failure::Connect : Failure::Refused, "the printer refused the job",
+                    ippStatusText(response.get()));
+    }
+    if (const http_status_t status = httpGetStatus(m_connection.handle());
+        status >= HTTP_STATUS_BAD_REQUEST)
+        return refusedInHttp(status);
+    return fail(Failure::Lost, what,
+                broken.empty() ? m_connection.failureText("the connection was closed") : broken);
+}
+
+bool IppJob::refusedInHttp(http_status_t status)
+{
+    // No such resource: the URI names no printer there.
+    return fail(status == HTTP_STATUS_NOT_FOUND ? Failure::Connect : Failure::Refused,
+                "the printer refused the job", httpStatus(status));
+}
+
+bool IppJob::start(const std::string &uri, const std::string &title)
 {
     char scheme[32];
     char user[256];
@@ -55,15 +57,17 @@ bool IppJob::start(const std::string &uri, const std::string &title, int connect
     int port = 0;
     if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user,
                         host, sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+        m_failure = Failure::Connect;
         m_error = "not a usable URI: " + uri;
         return false;
     }
     const http_encryption_t encryption = std::string(scheme) == "ipps" ? HTTP_ENCRYPTION_ALWAYS
                                                                        : HTTP_ENCRYPTION_IF_REQUESTED;
-    m_http = httpConnect2(host, port, nullptr, AF_UNSPEC, encryption, 1, connectTimeoutMs, nullptr);
-    if (!m_http) {
-        m_error = std::string("cannot connect to ") + host + ":" + std::to_string(port);
-        return false;
+    if (!m_connection.open(host, port, encryption, "the printer")) {
+        const char *reason = cupsLastErrorString();
+        return fail(Failure::Connect,
+                    std::string("cannot connect to ") + host + ":" + std::to_string(port),
+                    m_connection.failureText(reason != nullptr ? reason : ""));
     }
     m_uri = uri;
     m_resource = resource;
@@ -76,10 +80,10 @@ bool IppJob::start(const std::string &uri, const std::string &title, int connect
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
                  "application/octet-stream");
     const http_status_t status =
-        cupsSendRequest(m_http, request, m_resource.c_str(), CUPS_LENGTH_VARIABLE);
+        cupsSendRequest(m_connection.call(), request, m_resource.c_str(), CUPS_LENGTH_VARIABLE);
     ippDelete(request);
     if (status != HTTP_STATUS_CONTINUE)
-        return fail("the printer did not take the job");
+        return failWithAnswer("the printer did not take the job");
     m_streaming = true;
     return true;
 }
@@ -88,8 +92,8 @@ bool IppJob::write(const char *data, std::size_t size)
 {
     if (!m_streaming)
         return false;
-    if (size > 0 && cupsWriteRequestData(m_http, data, size) != HTTP_STATUS_CONTINUE)
-        return fail("sending the data failed");
+    if (size > 0 && cupsWriteRequestData(m_connection.sendingCall(), data, size) != HTTP_STATUS_CONTINUE)
+        return failWithAnswer("sending the data failed");
     return true;
 }
 
@@ -98,25 +102,32 @@ bool IppJob::finish()
     if (!m_streaming)
         return false;
     m_streaming = false;
-    ipp_t *response = cupsGetResponse(m_http, m_resource.c_str());
-    if (cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
-        ippDelete(response);
-        return fail("the printer refused the job");
+    const IppResponse response = takeResponse(cupsGetResponse(m_connection.call(), m_resource.c_str()));
+    if (!response) {
+        const http_status_t status = httpGetStatus(m_connection.handle());
+        if (!m_connection.stopped() && !m_connection.timedOut() && status >= HTTP_STATUS_BAD_REQUEST)
+            return refusedInHttp(status);
+        return fail(Failure::Lost, "the job was not confirmed",
+                    m_connection.failureText("the connection was closed"));
     }
-    if (ipp_attribute_t *id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER))
+    if (!ippSucceeded(ippGetStatusCode(response.get())))
+        return fail(Failure::Refused, "the printer refused the job", ippStatusText(response.get()));
+    if (ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER))
         m_jobId = ippGetInteger(id, 0);
-    ippDelete(response);
+    if (m_jobId <= 0) {
+        m_jobId = 0;
+        return fail(Failure::Lost, "the printer's answer names no job", {});
+    }
     return true;
 }
 
 void IppJob::cancel()
 {
-    if (!m_http)
+    if (!m_connection.isOpen())
         return;
     if (m_streaming || m_jobId == 0) {
         // Cutting the connection mid-document makes the printer drop it.
-        httpClose(m_http);
-        m_http = nullptr;
+        m_connection.abort();
         m_streaming = false;
         return;
     }
@@ -125,33 +136,12 @@ void IppJob::cancel()
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", m_jobId);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
-    ippDelete(cupsDoRequest(m_http, request, m_resource.c_str()));
+    ippDelete(cupsDoRequest(m_connection.call(), request, m_resource.c_str()));
 }
 
-std::string IppJob::waitForEnd(const std::atomic<bool> &stop)
+JobEnd IppJob::waitForEnd()
 {
-    if (!m_http || m_jobId == 0)
-        return {};
-    static const char *const wanted[] = {"job-state"};
-    while (!stop.load()) {
-        ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     m_uri.c_str());
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", m_jobId);
-        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                      nullptr, wanted);
-        ipp_t *response = cupsDoRequest(m_http, request, m_resource.c_str());
-        int state = 0;
-        if (ipp_attribute_t *attribute = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
-            state = ippGetInteger(attribute, 0);
-        ippDelete(response);
-        if (state == 0) {
-            fail("cannot ask the printer for the job's state");
-            return {};
-        }
-        if (state >= IPP_JSTATE_CANCELED)
-            return stateName(state);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return {};
+    if (!m_connection.isOpen() || m_jobId == 0)
+        return {JobEnd::Kind::Lost, {}, "there is no job to follow"};
+    return followJob(m_connection, m_uri, m_resource, m_jobId, m_limits.stop);
 }

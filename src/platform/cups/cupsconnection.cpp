@@ -1,0 +1,177 @@
+#include "cupsconnection.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The library waits in slices of this length and asks between them whether
+// to go on, so a stop takes effect this quickly.
+constexpr std::chrono::milliseconds Slice{250};
+
+// The library would ask for a password on the terminal, blocking the call
+// without bound; a peer that wants one refuses the request instead.
+const char *noPassword(const char *, http_t *, const char *, const char *, void *)
+{
+    return nullptr;
+}
+
+} // namespace
+
+CupsConnection::CupsConnection(const WaitLimits &limits)
+    : m_limits(limits)
+{
+}
+
+CupsConnection::~CupsConnection()
+{
+    close();
+}
+
+bool CupsConnection::open(const std::string &host, int port, http_encryption_t encryption,
+                          const std::string &peer)
+{
+    close();
+    m_peer = peer;
+    cupsSetPasswordCB2(&noPassword, nullptr); // the library keeps one per thread
+    m_stopped = false;
+    m_timedOut = false;
+    errno = 0;
+    m_http = httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, encryption, 1,
+                          m_limits.connectTimeoutMs,
+                          m_limits.stop != nullptr ? m_limits.stop->pollable() : nullptr);
+    if (m_http == nullptr) {
+        m_stopped = m_limits.stop != nullptr && m_limits.stop->isSet();
+        m_timedOut = !m_stopped && errno == ETIMEDOUT;
+        return false;
+    }
+    httpSetTimeout(m_http, std::chrono::duration<double>(Slice).count(), &keepWaiting, this);
+    return true;
+}
+
+bool CupsConnection::openScheduler()
+{
+    return open(cupsServer(), ippPort(), cupsEncryption(), "the scheduler");
+}
+
+bool CupsConnection::reconnect()
+{
+    if (m_http == nullptr)
+        return false;
+    call();
+    return httpReconnect2(m_http, m_limits.connectTimeoutMs,
+                          m_limits.stop != nullptr ? m_limits.stop->pollable() : nullptr) == 0;
+}
+
+void CupsConnection::abort()
+{
+    if (m_http == nullptr)
+        return;
+    const int fd = httpGetFd(m_http);
+    if (fd >= 0) {
+        const linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    close();
+}
+
+void CupsConnection::close()
+{
+    if (m_http != nullptr) {
+        httpClose(m_http);
+        m_http = nullptr;
+    }
+}
+
+http_t *CupsConnection::call()
+{
+    m_silentSince = m_lastSlice = Clock::now();
+    m_sending = false;
+    m_stopped = false;
+    m_timedOut = false;
+    m_answeredEarly = false;
+    return m_http;
+}
+
+http_t *CupsConnection::sendingCall()
+{
+    call();
+    m_sending = true;
+    return m_http;
+}
+
+int CupsConnection::keepWaiting(http_t *, void *context)
+{
+    auto *self = static_cast<CupsConnection *>(context);
+    // One of our calls may make several requests; once one has gone
+    // unanswered the rest get no new allowance.
+    if (self->m_timedOut || self->m_answeredEarly)
+        return 0;
+    if (self->m_limits.stop != nullptr && self->m_limits.stop->isSet()) {
+        self->m_stopped = true;
+        return 0;
+    }
+    // A printer that refuses a job may answer and then stop reading; the
+    // library waits only for room to write and would not see the answer.
+    if (self->m_sending) {
+        pollfd readable{httpGetFd(self->m_http), POLLIN, 0};
+        if (::poll(&readable, 1, 0) > 0) {
+            self->m_answeredEarly = true;
+            return 0;
+        }
+    }
+    // Called only after a whole slice without anything to read or room to
+    // write. A longer gap since the last call means the peer did something
+    // in between, and its silence starts afresh.
+    const Clock::time_point now = Clock::now();
+    if (now - self->m_lastSlice > Slice + Slice / 2)
+        self->m_silentSince = now - Slice;
+    self->m_lastSlice = now;
+    if (now - self->m_silentSince >= std::chrono::milliseconds(self->m_limits.responseTimeoutMs)) {
+        self->m_timedOut = true;
+        return 0;
+    }
+    return 1;
+}
+
+std::string CupsConnection::failureText(const std::string &fallback) const
+{
+    if (m_stopped)
+        return "cancelled";
+    if (m_timedOut) {
+        const bool connecting = m_http == nullptr;
+        const int ms = connecting ? m_limits.connectTimeoutMs : m_limits.responseTimeoutMs;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(ms) / 1000.0);
+        const char *what = connecting ? " did not accept the connection within "
+                           : m_sending ? " took nothing for "
+                                       : " did not answer within ";
+        return m_peer + what + seconds + " s";
+    }
+    if (m_http != nullptr && httpError(m_http) == EPIPE)
+        return "the connection was closed";
+    if (m_http != nullptr && httpError(m_http) != 0)
+        return std::strerror(httpError(m_http));
+    return fallback;
+}
+
+bool ippSucceeded(ipp_status_t status)
+{
+    return status < IPP_STATUS_REDIRECTION_OTHER_SITE;
+}
+
+std::string ippStatusText(ipp_t *response)
+{
+    if (ipp_attribute_t *message =
+            ippFindAttribute(response, "status-message", IPP_TAG_TEXT)) {
+        if (const char *text = ippGetString(message, 0, nullptr); text != nullptr && *text != '\0')
+            return text;
+    }
+    return ippErrorString(ippGetStatusCode(response));
+}

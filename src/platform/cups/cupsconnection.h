@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/waitlimits.h"
+
+#include <cups/cups.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+// One connection to the scheduler or to a network printer whose every
+// blocking library call gives up when the peer has been silent for the
+// response time-out, or soon after the stop flag is set. Not movable: the
+// library's time-out callback holds its address.
+class CupsConnection
+{
+public:
+    explicit CupsConnection(const WaitLimits &limits);
+    ~CupsConnection();
+    CupsConnection(const CupsConnection &) = delete;
+    CupsConnection &operator=(const CupsConnection &) = delete;
+
+    // host: a name, an address, or the path of a Unix socket; peer: who is
+    // there, for messages ("the printer").
+    bool open(const std::string &host, int port, http_encryption_t encryption,
+              const std::string &peer);
+    // The scheduler this process is pointed at (CUPS_SERVER, client.conf).
+    bool openScheduler();
+    // Closes with a reset, so a request cut off mid-document cannot look
+    // complete to the peer.
+    void abort();
+    // A fresh connection to the same peer, after it closed the last one.
+    bool reconnect();
+    void close();
+    bool isOpen() const { return m_http != nullptr; }
+
+    // The handle for the next library call; the silence that counts
+    // towards the response time-out starts here.
+    http_t *call();
+    // The same for a call that sends data: a peer that answers instead of
+    // taking it ends the call, so its answer can be read.
+    http_t *sendingCall();
+    // The handle as it is, for asking about the last call.
+    http_t *handle() const { return m_http; }
+
+    // Why the last call failed, where it was not the peer's answer.
+    bool stopped() const { return m_stopped; }
+    bool timedOut() const { return m_timedOut; }
+    bool answeredEarly() const { return m_answeredEarly; }
+    // The stop flag, a time-out, the system's error on the connection, or fallback.
+    std::string failureText(const std::string &fallback) const;
+
+private:
+    static int keepWaiting(http_t *http, void *context);
+
+    WaitLimits m_limits;
+    std::string m_peer;
+    http_t *m_http = nullptr;
+    std::chrono::steady_clock::time_point m_silentSince;
+    std::chrono::steady_clock::time_point m_lastSlice;
+    bool m_sending = false;
+    bool m_stopped = false;
+    bool m_timedOut = false;
+    bool m_answeredEarly = false;
+};
+
+using IppResponse = std::unique_ptr<ipp_t, decltype(&ippDelete)>;
+
+inline IppResponse takeResponse(ipp_t *response)
+{
+    return IppResponse(response, &ippDelete);
+}
+
+// A status of a response that means the request was carried out.
+bool ippSucceeded(ipp_status_t status);
+// The peer's own words for the status of a response ("status-message"), or
+// the status's standard name.
+std::string ippStatusText(ipp_t *response);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+
+// Set from any thread to make blocking work on another thread give up. An
+// int underneath, because the printing library polls a plain int while it
+// connects.
+class StopFlag
+{
+public:
+    void set() noexcept { std::atomic_ref<int>(m_value).store(1); }
+    bool isSet() const noexcept { return std::atomic_ref<int>(m_value).load() != 0; }
+    int *pollable() const noexcept { return &m_value; }
+
+private:
+    alignas(std::atomic_ref<int>::required_alignment) mutable int m_value = 0;
+};
+
+// How long a call to a print scheduler or a network printer may wait: for
+// the connection, and for an answer or the taking of data once connected.
+// A set stop flag ends a wait within about a quarter of a second.
+struct WaitLimits
+{
+    static constexpr int DefaultConnectTimeoutMs = 10000;
+    static constexpr int DefaultResponseTimeoutMs = 60000;
+
+    int connectTimeoutMs = DefaultConnectTimeoutMs;
+    int responseTimeoutMs = DefaultResponseTimeoutMs;
+    const StopFlag *stop = nullptr;
+};
