@@ -31,7 +31,8 @@ std::optional<quint16> portNumber(const QString &text)
 bool takesValue(const QString &option)
 {
     static const QStringList withValue{"-p", "--printer", "-H", "--host", "--ipp",
-                                       "--parallel", "--connect-timeout", "--wait-eof", "--title"};
+                                       "--parallel", "--connect-timeout", "--wait-eof",
+                                       "--stall-timeout", "--title"};
     return withValue.contains(option);
 }
 
@@ -187,6 +188,11 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
             if (!ms)
                 return fail(error);
             options.waitEofMs = *ms;
+        } else if (argument == QLatin1String("--stall-timeout")) {
+            const std::optional<int> ms = seconds(value, argument, &error);
+            if (!ms || *ms == 0)
+                return fail(ms ? QStringLiteral("--stall-timeout must be more than 0") : error);
+            options.stallTimeoutMs = *ms;
         } else if (argument == QLatin1String("--wait")) {
             options.waitForJob = true;
         } else if (argument == QLatin1String("--title")) {
@@ -224,6 +230,8 @@ QString sendUsage()
         "      --connect-timeout S   seconds to wait for a connection (default 10)\n"
         "      --wait-eof S          TCP: after the last byte, wait up to S seconds for the\n"
         "                            printer to close its side (default 30; 0 = don't wait)\n"
+        "      --stall-timeout S     TCP: give up when the printer takes no byte for S seconds\n"
+        "                            (default 60)\n"
         "      --wait                spooler/IPP: wait until the job has ended and report it\n"
         "      --title TEXT          job name (default \"Command Print\")\n"
         "  -q, --quiet               no progress\n"

@@ -26,6 +26,7 @@ struct SendOptions
     int parallel = 0; // 0: all at once
     int connectTimeoutMs = 10000;
     int waitEofMs = 30000;
+    int stallTimeoutMs = 60000;
     bool waitForJob = false;
     QString title = QStringLiteral("Command Print");
     bool quiet = false;

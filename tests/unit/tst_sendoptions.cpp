@@ -52,6 +52,10 @@ private slots:
                                           << "--connect-timeout";
         QTest::newRow("zero connect timeout") << QStringList{"--connect-timeout", "0", "f"} << ""
                                               << "more than 0";
+        QTest::newRow("zero stall timeout") << QStringList{"--stall-timeout", "0", "f"} << ""
+                                            << "--stall-timeout must be more than 0";
+        QTest::newRow("stall timeout not a number") << QStringList{"--stall-timeout", "soon", "f"}
+                                                    << "" << "--stall-timeout needs";
         QTest::newRow("ipp needs ipp scheme") << QStringList{"--ipp", "http://x/", "f"} << "" << "ipp://";
         QTest::newRow("flag with value") << QStringList{"--wait=yes", "f"} << "" << "takes no value";
         QTest::newRow("empty printer") << QStringList{"-p", "", "f"} << "" << "queue name";
@@ -80,19 +84,21 @@ private slots:
     {
         const ParsedArguments parsed = parseSendArguments(
             {"--parallel", "3", "--connect-timeout", "2.5", "--wait-eof", "0", "--wait", "--json",
-             "-q", "--title", "Firmware", "-"});
+             "--stall-timeout", "1.5", "-q", "--title", "Firmware", "-"});
         QVERIFY2(parsed.options, qPrintable(parsed.error));
         const SendOptions &options = *parsed.options;
         QCOMPARE(options.input, QStringLiteral("-"));
         QCOMPARE(options.parallel, 3);
         QCOMPARE(options.connectTimeoutMs, 2500);
         QCOMPARE(options.waitEofMs, 0);
+        QCOMPARE(options.stallTimeoutMs, 1500);
         QVERIFY(options.waitForJob && options.json && options.quiet);
         QCOMPARE(options.title, QStringLiteral("Firmware"));
 
         const SendOptions defaults = *parseSendArguments({"f"}).options;
         QCOMPARE(defaults.connectTimeoutMs, 10000);
         QCOMPARE(defaults.waitEofMs, 30000);
+        QCOMPARE(defaults.stallTimeoutMs, 60000);
         QCOMPARE(defaults.title, QStringLiteral("Command Print"));
         QCOMPARE(defaults.parallel, 0);
     }
