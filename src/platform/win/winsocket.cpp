@@ -58,6 +58,16 @@ Result done(std::size_t bytes)
     return result;
 }
 
+// Some Winsock implementations hand a reset to the poll state and let recv
+// report a plain end of stream; the error flag still tells the two apart.
+bool hasErrorFlag(Socket socket)
+{
+    WSAPOLLFD entry{};
+    entry.fd = handle(socket);
+    entry.events = POLLRDNORM;
+    return WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR) != 0;
+}
+
 int chunk(std::size_t size)
 {
     return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
@@ -124,6 +134,8 @@ Result receive(Socket socket, char *data, std::size_t size)
     if (got == SOCKET_ERROR)
         return failure(WSAGetLastError());
     if (got == 0) {
+        if (hasErrorFlag(socket))
+            return failure(WSAECONNRESET);
         Result result;
         result.status = Status::EndOfStream;
         return result;
@@ -138,6 +150,8 @@ int pendingError(Socket socket)
     if (getsockopt(handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error),
                    &length) != 0)
         return WSAGetLastError();
+    if (error == 0 && hasErrorFlag(socket))
+        return WSAECONNRESET;
     return error;
 }
 
