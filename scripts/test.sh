@@ -16,4 +16,4 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNET_WERROR=O
     -DVARNET_SANITIZE="$sanitize_flag" >/dev/null
 cmake --build "$build"
 cd "$build"
-ctest --output-on-failure --timeout 600 "$@"
+ctest --output-on-failure --timeout 120 "$@"

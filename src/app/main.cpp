@@ -1,3 +1,4 @@
+#include "app/files/localpath.h"
 #include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "app/windowplacement.h"
@@ -8,7 +9,9 @@
 int main(int argc, char **argv)
 {
     // Taken before QApplication, which strips the arguments it understands.
-    const QString commandLine = QString::fromStdString(platform::commandLineText(argc, argv));
+    // As bytes: a file name need not be UTF-8.
+    const QString commandLine =
+        LocalPath::fromBytes(QByteArray::fromStdString(platform::commandLineText(argc, argv)));
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnet"));

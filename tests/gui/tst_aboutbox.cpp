@@ -357,7 +357,8 @@ private slots:
         connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
         guard.start(60000);
 
-        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY2(QApplication::exec() == 0,
+                 "the program did not quit within 60 s of both windows closing");
         QVERIFY(boxOpenAfterMainClosed);
         QVERIFY(boxGoneAtQuit);
         QCOMPARE(lastClosed.count(), 1);

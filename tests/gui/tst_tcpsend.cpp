@@ -308,12 +308,12 @@ private slots:
 
         setup.window.Command2_Click();
         QSignalSpy progress(setup.window.SocketForm->winsock, &TcpBlockSender::progress);
-        QVERIFY(progress.wait());
+        QVERIFY2(progress.wait(), "no progress within 5 s");
         // What loading another file changes, done while the send yields.
         setup.edit("Text2")->setText(second);
         setup.edit("Text1")->setText(QStringLiteral("10 bytes"));
         setup.window.Druckertext = QByteArrayLiteral("0123456789");
-        QVERIFY(progress.wait());
+        QVERIFY2(progress.wait(), "no progress within 5 s");
         QVERIFY(setup.caption().endsWith(QStringLiteral(" bytes / 10 bytes")));
 
         QTRY_VERIFY_WITH_TIMEOUT(setup.timer()->isActive(), 30000);
@@ -341,7 +341,7 @@ private slots:
         setup.window.Command2_Click();
         QPointer<frmsocket> first = setup.window.SocketForm;
         QSignalSpy progress(first->winsock, &TcpBlockSender::progress);
-        QVERIFY(progress.wait());
+        QVERIFY2(progress.wait(), "no progress within 5 s");
         setup.window.Command2_Click();
         QCOMPARE(messages.texts(),
                  QStringList{"Still sending to 127.0.0.1. Print again when that send has ended."});
@@ -380,7 +380,7 @@ private slots:
         setup.window.Command2_Click();
         QPointer<frmsocket> form = setup.window.SocketForm;
         QSignalSpy progress(form->winsock, &TcpBlockSender::progress);
-        QVERIFY(progress.wait());
+        QVERIFY2(progress.wait(), "no progress within 5 s");
         QVERIFY(form->close());
         QTRY_VERIFY(!form);
         QVERIFY(setup.window.SocketForm.isNull());

@@ -60,7 +60,7 @@ private slots:
         sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes), host, QString::number(sink.port()));
         QCOMPARE(sender.classicState() == 4 || sender.classicState() == 6, true);
 
-        QVERIFY(queued.wait());
+        QVERIFY2(queued.wait(), "the file was not queued within 5 s");
         QCOMPARE(queued.first().first().toLongLong(), qint64(size));
         QList<qint64> seen;
         for (const QList<QVariant> &signal : progress)
@@ -108,11 +108,11 @@ private slots:
         QSignalSpy finished(&sender, &TcpBlockSender::finished);
         sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes), QStringLiteral("127.0.0.1"),
                      QString::number(sink.port()));
-        QVERIFY(queued.wait(60000));
+        QVERIFY2(queued.wait(60000), "the file was not queued within 60 s");
         // Closing right away must still deliver what is on its way.
         QVERIFY(sink.totalBytes() < bytes.size());
         sender.close();
-        QVERIFY(finished.wait(60000));
+        QVERIFY2(finished.wait(60000), "the send did not finish within 60 s");
         QCOMPARE(finished.first().first().toBool(), true);
         QTRY_COMPARE_WITH_TIMEOUT(sink.closedCount(), 1, 60000);
 
@@ -187,7 +187,7 @@ private slots:
         sender.start(path, QStringLiteral("127.0.0.1"), port);
         QVERIFY(failed.isEmpty()); // reported from the event loop, never inside start()
 
-        QVERIFY(failed.wait(30000));
+        QVERIFY2(failed.wait(30000), "no failure was reported within 30 s");
         QCOMPARE(static_cast<int>(sender.outcome()), outcome);
         QVERIFY2(sender.failureText().startsWith(expected), qPrintable(sender.failureText()));
         QCOMPARE(finished.size(), 1);
@@ -340,7 +340,7 @@ private slots:
         QSignalSpy failed(&sender, &TcpBlockSender::failed);
         sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes), QStringLiteral("127.0.0.1"),
                      QString::number(sink.port()));
-        QVERIFY(progress.wait());
+        QVERIFY2(progress.wait(), "no progress within 5 s");
         sender.cancel();
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().first().toBool(), false);
