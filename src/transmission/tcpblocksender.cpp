@@ -608,7 +608,9 @@ void TcpBlockSender::fill()
 
 void TcpBlockSender::reportProgress(bool force)
 {
-    if (m_count == m_reportedCount)
+    // After the end nothing more is reported, not even a count that grew
+    // just before a failure.
+    if (m_phase == Phase::Done || m_count == m_reportedCount)
         return;
     if (!force && m_sinceReport.elapsed() < m_slice.count())
         return;
