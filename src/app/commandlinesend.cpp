@@ -59,7 +59,8 @@ int Varnet::commandLineSend()
     });
     Command2_Click();
     // The program must not end while bytes are still on their way: the send
-    // ends once the connection has closed gracefully, or failed.
+    // ends once the printer has taken every byte and the connection has
+    // closed, or with a failure (a reset, a printer that stalls).
     if (Option2->isChecked() && SocketForm && !tcpFinished)
         waitForTcp.exec();
     disconnect(done);

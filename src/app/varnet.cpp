@@ -57,7 +57,9 @@ QStringList itemsOf(const QComboBox *list)
 Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     : QMainWindow(parent), m_printers(printers),
       m_tcpConnectTimeout(TcpBlockSender::ConnectTimeout),
-      m_tcpTimeSlice(TcpBlockSender::TimeSlice)
+      m_tcpTimeSlice(TcpBlockSender::TimeSlice),
+      m_tcpStallTimeout(TcpBlockSender::StallTimeout),
+      m_tcpPeerCloseWait(TcpBlockSender::PeerCloseWait)
 {
     initResources();
     setObjectName(QStringLiteral("Varnet"));

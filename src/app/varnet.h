@@ -67,13 +67,14 @@ public:
     // Seams for tests; the window owns nothing passed here.
     void setFileChooser(FileChooser *chooser);
     void setTcpTuning(std::chrono::milliseconds connectTimeout, std::chrono::milliseconds timeSlice);
+    void setTcpWaits(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds peerCloseWait);
     // The spooler Print uses; null gives a fresh system spooler per run.
     void setSpooler(Spooler *spooler);
 
 signals:
     // Once per TCP send: its connection is gone and any failure message has
-    // been answered. ok: the whole file went out and the connection closed
-    // gracefully.
+    // been answered. ok: the printer took the whole file and the connection
+    // closed gracefully.
     void tcpSendFinished(bool ok);
 
 protected:
@@ -99,6 +100,8 @@ private:
     int m_sendStatus = 0; // how the last Print ended, as an exit status
     std::chrono::milliseconds m_tcpConnectTimeout;
     std::chrono::milliseconds m_tcpTimeSlice;
+    std::chrono::milliseconds m_tcpStallTimeout;
+    std::chrono::milliseconds m_tcpPeerCloseWait;
 
     QPushButton *Command1 = nullptr;
     QComboBox *Combo1 = nullptr;

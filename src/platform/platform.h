@@ -17,13 +17,6 @@ std::string commandLineText(int argc, char **argv);
 enum SystemColor : int { ColorScrollBar = 0, ColorActiveBorder = 10 };
 std::uint32_t systemColor(SystemColor index);
 
-// Ends our sending direction of a connected TCP socket: the peer reads the
-// end of the stream after the last byte, and may still answer.
-void shutdownSending(std::intptr_t socket);
-// Bytes sent on a TCP socket that the peer has not yet acknowledged, or -1
-// where the system cannot tell.
-long long unacknowledgedBytes(std::intptr_t socket);
-
 // A large buffer about to be filled at once: where the system can, back it
 // with huge pages so filling it costs a few page faults instead of one per
 // 4 KiB. Only a hint; the buffer works the same either way.

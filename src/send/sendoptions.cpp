@@ -35,8 +35,8 @@ std::optional<quint16> portNumber(const QString &text)
 bool takesValue(const QString &option)
 {
     static const QStringList withValue{"-p", "--printer", "-H", "--host", "--ipp",
-                                       "--parallel", "--connect-timeout", "--wait-eof", "--title",
-                                       "--response-timeout"};
+                                       "--parallel", "--connect-timeout", "--wait-eof",
+                                       "--stall-timeout", "--title", "--response-timeout"};
     return withValue.contains(option);
 }
 
@@ -202,6 +202,11 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
             if (!ms)
                 return fail(error);
             options.waitEofMs = *ms;
+        } else if (argument == QLatin1String("--stall-timeout")) {
+            const std::optional<int> ms = seconds(value, argument, &error);
+            if (!ms || *ms == 0)
+                return fail(ms ? QStringLiteral("--stall-timeout must be more than 0") : error);
+            options.stallTimeoutMs = *ms;
         } else if (argument == QLatin1String("--wait")) {
             options.waitForJob = true;
         } else if (argument == QLatin1String("--title")) {
@@ -238,7 +243,10 @@ QString sendUsage()
         "      --parallel N          how many destinations at once (default: all)\n"
         "      --connect-timeout S   seconds to wait for a connection (default 10)\n"
         "      --wait-eof S          TCP: after the last byte, wait up to S seconds for the\n"
-        "                            printer to close its side (default 30; 0 = don't wait)\n"
+        "                            printer to close its side (default 30; 0 = wait only\n"
+        "                            until every byte is acknowledged)\n"
+        "      --stall-timeout S     TCP: give up when the printer takes no byte for S seconds\n"
+        "                            (default 60)\n"
         "      --wait                spooler/IPP: wait until the job has ended and report it\n"
         "      --response-timeout S  spooler/IPP: give up when the scheduler or printer has\n"
         "                            neither answered nor taken data for S seconds (default 60)\n"

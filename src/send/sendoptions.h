@@ -29,6 +29,7 @@ struct SendOptions
     int connectTimeoutMs = 10000;
     int waitEofMs = 30000;
     int responseTimeoutMs = WaitLimits::DefaultResponseTimeoutMs; // spooler and IPP
+    int stallTimeoutMs = 60000;
     bool waitForJob = false;
     QString title = QStringLiteral("Command Print");
     bool quiet = false;

@@ -17,7 +17,7 @@ SendSession::SendSession(const SendOptions &options, std::unique_ptr<ByteSource>
         Transfer *transfer = nullptr;
         if (destination.kind == Destination::Kind::Tcp)
             transfer = new TcpTransfer(destination, m_options.connectTimeoutMs,
-                                       m_options.waitEofMs, this);
+                                       m_options.waitEofMs, m_options.stallTimeoutMs, this);
         else
             transfer = new JobTransfer(destination, m_options.title, m_options.waitForJob,
                                        m_options.connectTimeoutMs, m_options.responseTimeoutMs,

@@ -5,10 +5,11 @@
 #include "transmission/tcpblocksender.h"
 
 TcpTransfer::TcpTransfer(const Destination &destination, int connectTimeoutMs, int waitEofMs,
-                         QObject *parent)
+                         int stallTimeoutMs, QObject *parent)
     : Transfer(destination, parent), m_sender(new TcpBlockSender(this)), m_waitEofMs(waitEofMs)
 {
     m_sender->setConnectTimeout(std::chrono::milliseconds(connectTimeoutMs));
+    m_sender->setStallTimeout(std::chrono::milliseconds(stallTimeoutMs));
     m_sender->setPeerCloseWait(std::chrono::milliseconds(waitEofMs));
     connect(m_sender, &TcpBlockSender::progress, this, [this](qint64 count) {
         addSent(count - m_reported);
@@ -38,6 +39,11 @@ void TcpTransfer::cancel()
 void TcpTransfer::onFinished(bool ok)
 {
     using Result = DestinationResult::Outcome;
+    if (!ok) {
+        // What reached the printer, not what we let go of.
+        const qint64 acknowledged = m_sender->acknowledgedBytes();
+        setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());
+    }
     if (ok) {
         if (m_waitEofMs > 0 && !m_sender->peerClosed())
             setNote(QStringLiteral("the printer kept its side open; every byte was acknowledged"));

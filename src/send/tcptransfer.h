@@ -11,7 +11,7 @@ class TcpTransfer : public Transfer
 
 public:
     TcpTransfer(const Destination &destination, int connectTimeoutMs, int waitEofMs,
-                QObject *parent = nullptr);
+                int stallTimeoutMs, QObject *parent = nullptr);
 
     void start(std::unique_ptr<SourceReader> reader) override;
     void cancel() override;

@@ -34,6 +34,7 @@ signals:
 
 protected:
     void addSent(qint64 bytes) { m_bytes += bytes; }
+    void setSent(qint64 bytes) { m_bytes = bytes; }
     void markStarted() { m_clock.start(); }
     // Records the outcome once; later calls are ignored.
     void finish(DestinationResult::Outcome outcome, const QString &error = QString());

@@ -57,6 +57,11 @@ void Varnet::sendTcp()
     TcpBlockSender *sender = form->winsock;
     sender->setConnectTimeout(m_tcpConnectTimeout);
     sender->setTimeSlice(m_tcpTimeSlice);
+    sender->setStallTimeout(m_tcpStallTimeout);
+    // Closing, by Timer1 or at the end of an unattended send, waits until
+    // the printer has taken every byte, so that only a delivered file ends
+    // without a message.
+    sender->setPeerCloseWait(m_tcpPeerCloseWait);
 
     // Text1 is read each time: a file loaded meanwhile changes the size shown,
     // never what is sent.
@@ -67,8 +72,8 @@ void Varnet::sendTcp()
     connect(sender, &TcpBlockSender::allQueued, form, [this, form] {
         form->Label1->setText(QStringLiteral("Sending ") + Text1->text() + QStringLiteral(" / ") +
                               Text1->text());
-        // Unattended, nobody watches the window: close as soon as the queue
-        // has gone out, rather than after the timer's pause.
+        // Unattended, nobody watches the window: close as soon as every block
+        // is queued, rather than after the timer's pause.
         if (SocketForm == form && m_commandLineMode)
             Timer1_Timer();
         else if (SocketForm == form)
@@ -103,7 +108,8 @@ void Varnet::sendTcp()
     QString why;
     if (LocalPath::toBytes(path) != QFile::encodeName(path) &&
         LocalPath::openRegularFile(*file, path, QIODevice::ReadOnly, &why)) {
-        const qint64 size = file->size();
+        // As for any file: a size of 0 may be a kernel file read to its end.
+        const qint64 size = file->size() > 0 ? file->size() : -1;
         sender->start(std::move(file), LocalPath::printable(path), size, IP->text(), Port->text());
         return;
     }
@@ -125,4 +131,11 @@ void Varnet::setTcpTuning(std::chrono::milliseconds connectTimeout,
 {
     m_tcpConnectTimeout = connectTimeout;
     m_tcpTimeSlice = timeSlice;
+}
+
+void Varnet::setTcpWaits(std::chrono::milliseconds stallTimeout,
+                         std::chrono::milliseconds peerCloseWait)
+{
+    m_tcpStallTimeout = stallTimeout;
+    m_tcpPeerCloseWait = peerCloseWait;
 }

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -234,6 +235,62 @@ private slots:
         QTRY_COMPARE(good.closedCount(), 1);
         QCOMPARE(good.received(), next);
         QCOMPARE(messages.messages.size(), 1);
+    }
+
+    void printerDoesNotTakeEverything_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("parameter");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("reason");
+
+        const QString closed = QStringLiteral("The printer (reset the connection|closed the "
+                                              "connection before it had taken every byte)");
+        QTest::newRow("reads 1000 bytes and closes")
+            << static_cast<int>(TcpSink::Mode::CloseAfter) << qint64(1000) << 200000 << closed;
+        QTest::newRow("resets after 1 of 3 MB") << static_cast<int>(TcpSink::Mode::ResetAfter)
+                                                << qint64(1 << 20) << (3 << 20) << closed;
+        QTest::newRow("never reads") << static_cast<int>(TcpSink::Mode::NeverRead) << qint64(0)
+                                     << (20 << 20) << "The printer took nothing for 300 ms";
+    }
+
+    void printerDoesNotTakeEverything()
+    {
+        QFETCH(int, mode);
+        QFETCH(qint64, parameter);
+        QFETCH(int, size);
+        QFETCH(QString, reason);
+
+        MessageRecorder messages;
+        TcpSink sink;
+        sink.setMode(static_cast<TcpSink::Mode>(mode), parameter);
+        QVERIFY(sink.listen());
+        QTemporaryDir dir;
+        Setup setup(QStringLiteral("127.0.0.1"), sink.port(),
+                    writeTestFile(dir.filePath(QStringLiteral("a.prn")), randomBytes(size)),
+                    QString::number(size) + QStringLiteral(" bytes"));
+        setup.window.setTcpWaits(300ms, 5000ms);
+        QSignalSpy finished(&setup.window, &Varnet::tcpSendFinished);
+
+        setup.window.Command2_Click();
+        QPointer<frmsocket> form = setup.window.SocketForm;
+        // The failure shows during the send, or when Timer1 closes the
+        // connection and finds that the printer did not take everything.
+        QTRY_VERIFY2_WITH_TIMEOUT(setup.timer()->isActive() || !messages.messages.isEmpty(),
+                                  "neither the send's end nor a failure came", 30000);
+        if (messages.messages.isEmpty())
+            setup.window.Timer1_Timer();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 30000);
+        const QString text = messages.messages.first().text;
+        QVERIFY2(text.startsWith(QStringLiteral("Connection to 127.0.0.1 faild! State: 9\n")) &&
+                     text.contains(QRegularExpression(reason)),
+                 qPrintable(text));
+        QCOMPARE(messages.messages.first().title, QStringLiteral("Message"));
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toBool(), false);
+        if (setup.timer()->isActive())
+            setup.window.Timer1_Timer();
+        QTRY_VERIFY(!form);
     }
 
     void fileLoadedDuringSendChangesOnlyTheSizeText()

@@ -73,12 +73,14 @@ private:
 
     // Runs start-up and command-line sending as main() does; tcpPort stands
     // in for 9100, which a test cannot count on having.
-    int runCommandLine(const QString &commandLine, quint16 tcpPort, bool *windowShown)
+    int runCommandLine(const QString &commandLine, quint16 tcpPort, bool *windowShown,
+                       std::chrono::milliseconds stallTimeout = std::chrono::minutes(1))
     {
         const auto printers = createSystemPrinterCollection();
         Varnet window(*printers);
         if (!window.Form_Load(commandLine))
             return -1;
+        window.setTcpWaits(stallTimeout, std::chrono::seconds(30));
         window.findChild<QLineEdit *>(QStringLiteral("Port"))->setText(QString::number(tcpPort));
         // The program's own time-outs end every send; should they fail to,
         // the send is cancelled here so the case fails instead of hanging.
@@ -226,6 +228,60 @@ private slots:
         QVERIFY(!messages.texts().contains(QStringLiteral("Executed!")));
         QCOMPARE(settingsBytes(), settingsBefore);
         QCOMPARE(m_queueDevice.connectionCount(), jobsBefore);
+    }
+
+    void tcpDeliveryIsChecked_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("parameter");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // part of the one message; empty: none
+
+        QTest::newRow("never reads, closes after 1 s") << static_cast<int>(TcpSink::Mode::NeverRead)
+                                                        << qint64(1000) << 0 << 5 << "faild! State: 9";
+        QTest::newRow("never reads a large file") << static_cast<int>(TcpSink::Mode::NeverRead)
+                                                  << qint64(0) << (20 << 20) << 5
+                                                  << "The printer took nothing for 1 s.";
+        QTest::newRow("reads 1000 bytes and closes") << static_cast<int>(TcpSink::Mode::CloseAfter)
+                                                     << qint64(1000) << 0 << 5 << "faild! State: 9";
+        QTest::newRow("ends its own side at once, reads all")
+            << static_cast<int>(TcpSink::Mode::HalfClose) << qint64(0) << 0 << 0 << "";
+    }
+
+    void tcpDeliveryIsChecked()
+    {
+        QFETCH(int, mode);
+        QFETCH(qint64, parameter);
+        QFETCH(int, size);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+
+        TcpSink sink;
+        sink.setMode(static_cast<TcpSink::Mode>(mode), parameter);
+        QVERIFY(sink.listen());
+        saveSettings(QStringLiteral("sink"), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
+        QString path = m_spacedPath;
+        QByteArray content = m_content;
+        if (size > 0) {
+            content = QByteArray(size, 'x');
+            path = m_dir.filePath(QStringLiteral("large.prn"));
+            QFile large(path);
+            QVERIFY(large.open(QIODevice::WriteOnly) && large.write(content) == size);
+        }
+
+        MessageRecorder messages;
+        bool shown = true;
+        QCOMPARE(runCommandLine(path, sink.port(), &shown, std::chrono::seconds(1)), status);
+        if (message.isEmpty()) {
+            QCOMPARE(messages.texts(), QStringList());
+            // Acknowledged by the printer's system; its reading may lag.
+            QTRY_COMPARE(sink.received(), content);
+        } else {
+            QCOMPARE(messages.texts().size(), 1);
+            QVERIFY2(messages.texts().first().contains(message), qPrintable(messages.texts().first()));
+            QVERIFY(sink.received().size() < content.size());
+        }
     }
 
     void cleanupTestCase()

@@ -179,6 +179,51 @@ private slots:
             QCOMPARE(sink.closedCount(), 1);
     }
 
+    void printerDoesNotTakeEverything_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("parameter");
+        QTest::addColumn<int>("exitCode");
+
+        QTest::newRow("reads 1000 bytes and closes")
+            << static_cast<int>(TcpSink::Mode::CloseAfter) << qint64(1000) << 5;
+        QTest::newRow("resets after 1 MB") << static_cast<int>(TcpSink::Mode::ResetAfter)
+                                           << qint64(1 << 20) << 5;
+        QTest::newRow("never reads") << static_cast<int>(TcpSink::Mode::NeverRead) << qint64(0) << 5;
+        QTest::newRow("ends its own side at once, reads all")
+            << static_cast<int>(TcpSink::Mode::HalfClose) << qint64(0) << 0;
+    }
+
+    void printerDoesNotTakeEverything()
+    {
+        QFETCH(int, mode);
+        QFETCH(qint64, parameter);
+        QFETCH(int, exitCode);
+
+        // More than the kernels on both sides hold, so a printer that stops
+        // early cannot have acknowledged it all.
+        const QByteArray data = randomBytes(20 << 20, 5);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("large.bin")), data);
+        TcpSink sink;
+        sink.setMode(static_cast<TcpSink::Mode>(mode), parameter);
+        QVERIFY(sink.listen());
+
+        const Run result = run({"--json", "--stall-timeout", "1", "-H",
+                                QStringLiteral("127.0.0.1:%1").arg(sink.port()), path});
+        QCOMPARE(result.exitCode, exitCode);
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        const qint64 bytes = entry.value("bytes").toInteger();
+        if (exitCode == 0) {
+            QCOMPARE(bytes, data.size());
+            QTRY_COMPARE(sink.received(), data);
+            return;
+        }
+        QCOMPARE(entry.value("outcome").toString(), QStringLiteral("transfer-failed"));
+        // The count is what the printer acknowledged: all it read, not all we wrote.
+        QVERIFY2(bytes >= sink.received().size() && bytes < data.size(), qPrintable(QString::number(bytes)));
+        QCOMPARE(sink.received(), data.left(sink.received().size()));
+    }
+
     void spoolerAndIppJobsAreFollowedToTheirEnd()
     {
         TcpSink queueDevice;

@@ -12,7 +12,7 @@ TcpSink::TcpSink(QObject *parent)
     : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpSink::onNewConnection);
-    connect(&m_server, &SinkServer::rawConnection, this, &TcpSink::holdOpen);
+    connect(&m_server, &SinkServer::rawConnection, this, &TcpSink::serveRaw);
 }
 
 TcpSink::~TcpSink()
@@ -62,7 +62,8 @@ void TcpSink::setMode(Mode mode, qint64 parameter)
 {
     m_mode = mode;
     m_parameter = parameter;
-    m_server.rawDescriptors = mode == Mode::HoldOpen;
+    m_server.rawDescriptors = mode == Mode::HoldOpen || mode == Mode::CloseAfter ||
+                              mode == Mode::NeverRead || mode == Mode::HalfClose;
 }
 
 qint64 TcpSink::totalBytes() const
@@ -135,32 +136,48 @@ void SinkServer::incomingConnection(qintptr descriptor)
         QTcpServer::incomingConnection(descriptor);
 }
 
-void TcpSink::holdOpen(qintptr descriptor)
+void TcpSink::serveRaw(qintptr descriptor)
 {
-    // Qt closes a socket as soon as the peer's end of stream arrives; a
-    // printer that lingers is modelled on the bare descriptor instead.
+    // Qt reads ahead and closes a socket as soon as the peer's end of stream
+    // arrives; printers that read exactly so much, or linger, are modelled
+    // on the bare descriptor instead.
     const int fd = static_cast<int>(descriptor);
     const int index = static_cast<int>(m_received.size());
     m_received.append(QByteArray());
     m_heldDescriptors.append(fd);
+    if (m_mode == Mode::HalfClose)
+        ::shutdown(fd, SHUT_WR);
+    if (m_mode == Mode::NeverRead) {
+        if (m_parameter > 0)
+            QTimer::singleShot(m_parameter, this, [this, fd] { closeRaw(fd); });
+        return;
+    }
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this, notifier, fd, index] {
         char buffer[65536];
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        qint64 budget = sizeof buffer;
+        if (m_mode == Mode::CloseAfter)
+            budget = qMin(budget, m_parameter - m_received[index].size());
+        const ssize_t got = ::read(fd, buffer, static_cast<size_t>(budget));
         if (got > 0) {
             m_received[index].append(buffer, static_cast<qsizetype>(got));
             emit dataArrived();
-            return;
+            if (m_mode != Mode::CloseAfter || m_received[index].size() < m_parameter)
+                return;
         }
         notifier->setEnabled(false);
-        if (m_parameter > 0) {
-            QTimer::singleShot(m_parameter, this, [this, fd] {
-                if (m_heldDescriptors.removeOne(fd)) {
-                    ::close(fd);
-                    ++m_closed;
-                    emit peerClosed();
-                }
-            });
-        }
+        if (m_mode == Mode::HoldOpen && m_parameter > 0)
+            QTimer::singleShot(m_parameter, this, [this, fd] { closeRaw(fd); });
+        else if (m_mode != Mode::HoldOpen)
+            closeRaw(fd);
     });
+}
+
+void TcpSink::closeRaw(int fd)
+{
+    if (m_heldDescriptors.removeOne(fd)) {
+        ::close(fd);
+        ++m_closed;
+        emit peerClosed();
+    }
 }

@@ -29,13 +29,15 @@ protected:
 // A printer's raw port on loopback: records every connection's bytes.
 // Behaviours cover the printers a sender meets: a fast reader, a slow one,
 // one that resets the connection after some bytes, one that never accepts,
-// one that keeps its side open after the sender has finished.
+// one that keeps its side open after the sender has finished, one that
+// closes after some bytes, one that never reads, one that ends its own
+// sending direction at once and reads on.
 class TcpSink : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Mode { Normal, Slow, ResetAfter, NeverAccept, HoldOpen };
+    enum class Mode { Normal, Slow, ResetAfter, NeverAccept, HoldOpen, CloseAfter, NeverRead, HalfClose };
 
     explicit TcpSink(QObject *parent = nullptr);
     ~TcpSink() override;
@@ -45,8 +47,9 @@ public:
     static quint16 unusedPort();
     quint16 port() const;
 
-    // Slow: bytes/s; ResetAfter: bytes; HoldOpen: ms to keep our side open
-    // after the sender's end of stream (0: until the sink goes).
+    // Slow: bytes/s; ResetAfter, CloseAfter: bytes; HoldOpen: ms to keep our
+    // side open after the sender's end of stream; NeverRead: ms until the
+    // sink closes (0 for both: until the sink goes).
     void setMode(Mode mode, qint64 parameter = 0);
 
     // One entry per accepted connection, in order of arrival.
@@ -63,7 +66,8 @@ signals:
 private:
     void onNewConnection();
     void readFrom(int index, bool all = false);
-    void holdOpen(qintptr descriptor);
+    void serveRaw(qintptr descriptor);
+    void closeRaw(int fd);
 
     SinkServer m_server;
     Mode m_mode = Mode::Normal;

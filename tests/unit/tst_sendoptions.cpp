@@ -54,6 +54,10 @@ private slots:
                                               << "more than 0";
         QTest::newRow("zero response timeout") << QStringList{"--response-timeout=0", "f"} << ""
                                                << "--response-timeout must be more than 0";
+        QTest::newRow("zero stall timeout") << QStringList{"--stall-timeout", "0", "f"} << ""
+                                            << "--stall-timeout must be more than 0";
+        QTest::newRow("stall timeout not a number") << QStringList{"--stall-timeout", "soon", "f"}
+                                                    << "" << "--stall-timeout needs";
         QTest::newRow("ipp needs ipp scheme") << QStringList{"--ipp", "http://x/", "f"} << "" << "ipp://";
         QTest::newRow("flag with value") << QStringList{"--wait=yes", "f"} << "" << "takes no value";
         QTest::newRow("empty printer") << QStringList{"-p", "", "f"} << "" << "queue name";
@@ -91,7 +95,8 @@ private slots:
     {
         const ParsedArguments parsed = parseSendArguments(
             {"--parallel", "3", "--connect-timeout", "2.5", "--wait-eof", "0", "--wait", "--json",
-             "-q", "--title", "Firmware", "--response-timeout", "0.5", "-"});
+             "--stall-timeout", "1.5", "-q", "--title", "Firmware", "--response-timeout", "0.5",
+             "-"});
         QVERIFY2(parsed.options, qPrintable(parsed.error));
         const SendOptions &options = *parsed.options;
         QCOMPARE(options.input, QStringLiteral("-"));
@@ -99,6 +104,7 @@ private slots:
         QCOMPARE(options.connectTimeoutMs, 2500);
         QCOMPARE(options.waitEofMs, 0);
         QCOMPARE(options.responseTimeoutMs, 500);
+        QCOMPARE(options.stallTimeoutMs, 1500);
         QVERIFY(options.waitForJob && options.json && options.quiet);
         QCOMPARE(options.title, QStringLiteral("Firmware"));
 
@@ -106,6 +112,7 @@ private slots:
         QCOMPARE(defaults.connectTimeoutMs, 10000);
         QCOMPARE(defaults.waitEofMs, 30000);
         QCOMPARE(defaults.responseTimeoutMs, 60000);
+        QCOMPARE(defaults.stallTimeoutMs, 60000);
         QCOMPARE(defaults.title, QStringLiteral("Command Print"));
         QCOMPARE(defaults.parallel, 0);
     }

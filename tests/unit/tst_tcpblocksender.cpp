@@ -1,7 +1,9 @@
 #include "tcpsink.h"
 #include "transmission/tcpblocksender.h"
 
+#include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -198,8 +200,11 @@ private slots:
         if (failure == QLatin1String("reset")) {
             QVERIFY(sink.received().size() < bytes.size());
             QCOMPARE(sink.received(), bytes.left(sink.received().size()));
-            QVERIFY(sender.failureText().contains(
-                QStringLiteral(" of %1 bytes had been handed").arg(bytes.size())));
+            QVERIFY2(sender.failureText().contains(
+                         QStringLiteral("The printer acknowledged %1 of %2 bytes.")
+                             .arg(sender.acknowledgedBytes())
+                             .arg(bytes.size())),
+                     qPrintable(sender.failureText()));
         } else {
             QCOMPARE(sink.totalBytes(), qint64(0));
         }
@@ -210,6 +215,115 @@ private slots:
         sender.close();
         sender.cancel();
         QCOMPARE(finished.size(), 1);
+    }
+
+    void printerEndings_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("parameter");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("reason"); // a pattern; empty: delivered
+
+        const auto row = [](const char *name, TcpSink::Mode mode, qint64 parameter, int size,
+                            const char *reason) {
+            QTest::newRow(name) << static_cast<int>(mode) << parameter << size << reason;
+        };
+        // A printer that closes with bytes unread resets; one that closes
+        // before the rest has even arrived sends its end first.
+        const char *closed = "^The printer (reset the connection|closed the connection before it "
+                             "had taken every byte)\\.$";
+        row("orderly close after reading all", TcpSink::Mode::Normal, 0, 3 << 20, "");
+        row("half-closes at once, reads all", TcpSink::Mode::HalfClose, 0, 3 << 20, "");
+        row("closes after 1000 of 200000 bytes", TcpSink::Mode::CloseAfter, 1000, 200000, closed);
+        row("closes after 2.9 of 3 MB", TcpSink::Mode::CloseAfter, 2900000, 3000000, closed);
+        row("resets after 2 of 3 MB", TcpSink::Mode::ResetAfter, 2000000, 3000000,
+            "^The printer reset the connection\\.$");
+        row("reads nothing, closes after 300 ms", TcpSink::Mode::NeverRead, 300, 200000, closed);
+        row("reads nothing, stays", TcpSink::Mode::NeverRead, 0, 20 << 20,
+            "^The printer took nothing for 500 ms\\.$");
+    }
+
+    void printerEndings()
+    {
+        QFETCH(int, mode);
+        QFETCH(qint64, parameter);
+        QFETCH(int, size);
+        QFETCH(QString, reason);
+
+        QTemporaryDir dir;
+        const QByteArray bytes = randomBytes(size);
+        TcpSink sink;
+        sink.setMode(static_cast<TcpSink::Mode>(mode), parameter);
+        QVERIFY(sink.listen());
+
+        TcpBlockSender sender;
+        sender.setStallTimeout(500ms);
+        QSignalSpy finished(&sender, &TcpBlockSender::finished);
+        connect(&sender, &TcpBlockSender::allQueued, &sender, &TcpBlockSender::close);
+        sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes),
+                     QStringLiteral("127.0.0.1"), QString::number(sink.port()));
+        QVERIFY2(finished.wait(30000), "the send did not end");
+        QCOMPARE(finished.first().first().toBool(), reason.isEmpty());
+        QVERIFY2(sender.failureReason().contains(QRegularExpression(reason)),
+                 qPrintable(sender.failureReason()));
+        QCOMPARE(sink.received(), bytes.left(sink.received().size()));
+        if (reason.isEmpty()) {
+            QVERIFY(sender.failureReason().isEmpty());
+            QCOMPARE(sink.received().size(), bytes.size());
+            QCOMPARE(sender.acknowledgedBytes(), qint64(size));
+            return;
+        }
+        QCOMPARE(sender.outcome(), TcpBlockSender::Outcome::SendFailed);
+        // Acknowledged is at least what the printer read, and never the
+        // whole file while the printer read less.
+        const qint64 acknowledged = sender.acknowledgedBytes();
+        QVERIFY2(acknowledged >= sink.received().size() && acknowledged <= size,
+                 qPrintable(QStringLiteral("%1 acknowledged, %2 read")
+                                .arg(acknowledged)
+                                .arg(sink.received().size())));
+        if (mode == static_cast<int>(TcpSink::Mode::NeverRead))
+            QVERIFY(acknowledged < size);
+    }
+
+    void fileChangesDuringSend_data()
+    {
+        QTest::addColumn<qint64>("newSize");
+        QTest::addColumn<QString>("reason");
+
+        // Larger than what the kernels take at once, so the change comes
+        // while the sender still reads.
+        QTest::newRow("shrinks") << qint64(24 << 20)
+                                 << "The file shrank during the send: it had 33554432 bytes when "
+                                    "the send began, and ended after 25165824.";
+        QTest::newRow("grows") << qint64(40 << 20)
+                               << "The file grew during the send beyond the 33554432 bytes it had "
+                                  "when the send began.";
+    }
+
+    void fileChangesDuringSend()
+    {
+        QFETCH(qint64, newSize);
+        QFETCH(QString, reason);
+
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(QStringLiteral("job.prn")), randomBytes(32 << 20));
+        TcpSink sink;
+        sink.setMode(TcpSink::Mode::Slow, 16 << 20);
+        QVERIFY(sink.listen());
+        TcpBlockSender sender;
+        QSignalSpy failed(&sender, &TcpBlockSender::failed);
+        QSignalSpy progress(&sender, &TcpBlockSender::progress);
+        sender.start(path, QStringLiteral("127.0.0.1"), QString::number(sink.port()));
+        QVERIFY2(progress.wait(10000), "no progress");
+        QVERIFY(sender.count() < newSize);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(newSize));
+        file.close();
+        QVERIFY2(failed.wait(30000), "the change went unnoticed");
+        QCOMPARE(sender.failureReason(), reason);
+        // The printer sees a reset, never a clean end of a truncated job.
+        QTRY_COMPARE_WITH_TIMEOUT(sink.closedCount(), 1, 30000);
+        QVERIFY(sink.received().size() <= qMin<qint64>(newSize, 32 << 20));
     }
 
     void cancelStopsTheSend()

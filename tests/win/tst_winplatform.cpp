@@ -16,10 +16,12 @@
 
 #include "app/printers/printercollection.h"
 #include "platform/platform.h"
+#include "platform/tcpconnection.h"
 #include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
 #include "transmission/spooler.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -323,6 +325,81 @@ void testOpenFails(const std::string &printerName)
 
 } // namespace
 
+bool waitFor(platform::tcp::Socket socket, short events)
+{
+    WSAPOLLFD entry{};
+    entry.fd = static_cast<SOCKET>(socket);
+    entry.events = events;
+    return WSAPoll(&entry, 1, 5000) == 1;
+}
+
+// A listener of our own on loopback stands for the printer, so the Winsock
+// backend meets an orderly close, a reset and a refusal for real: the sender
+// relies on telling the first two apart.
+void testTcpConnection()
+{
+    namespace tcp = platform::tcp;
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    for (const bool reset : {false, true}) {
+        const std::string name = reset ? "tcp, printer resets" : "tcp, printer closes in order";
+        const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(listener, 1);
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        const std::uint16_t port = ntohs(address.sin_port);
+
+        tcp::Result result;
+        const tcp::Socket client = tcp::startConnect("127.0.0.1", port, &result);
+        const SOCKET peer = ::accept(listener, nullptr, nullptr);
+        if (result.status == tcp::Status::WouldBlock && waitFor(client, POLLWRNORM))
+            result = tcp::finishConnect(client);
+        check(result.status == tcp::Status::Done, name + ": connects",
+              "error " + std::to_string(result.error));
+        result = tcp::send(client, "job", 3);
+        char buffer[16];
+        check(result.status == tcp::Status::Done && result.bytes == 3 &&
+                  ::recv(peer, buffer, sizeof buffer, 0) == 3,
+              name + ": the printer gets the bytes");
+        check(tcp::shutdownSending(client) && ::recv(peer, buffer, sizeof buffer, 0) == 0,
+              name + ": the printer reads the end of the job");
+        if (reset) {
+            linger hard{};
+            hard.l_onoff = 1;
+            ::setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard),
+                         sizeof hard);
+        }
+        ::closesocket(peer);
+        waitFor(client, POLLRDNORM);
+        result = tcp::receive(client, buffer, sizeof buffer);
+        check(result.status == (reset ? tcp::Status::Reset : tcp::Status::EndOfStream),
+              name + ": the sender can tell",
+              "status " + std::to_string(static_cast<int>(result.status)) + ", error " +
+                  std::to_string(result.error));
+        check(tcp::pendingError(client) == (reset ? WSAECONNRESET : 0),
+              name + ": the socket's error says so too");
+        tcp::closeGracefully(client);
+        ::closesocket(listener);
+
+        if (reset) {
+            // Nobody listens there now.
+            const tcp::Socket refused = tcp::startConnect("127.0.0.1", port, &result);
+            if (result.status == tcp::Status::WouldBlock) {
+                waitFor(refused, POLLWRNORM);
+                result = tcp::finishConnect(refused);
+            }
+            if (refused != tcp::NoSocket)
+                tcp::closeAbortively(refused);
+            check(result.status == tcp::Status::Failed && result.error == WSAECONNREFUSED,
+                  "tcp, nobody listens: refused", tcp::errorText(result.error));
+        }
+    }
+}
+
 int wmain(int argc, wchar_t **wideArgv)
 {
     std::vector<std::string> arguments;
@@ -365,6 +442,7 @@ int wmain(int argc, wchar_t **wideArgv)
     testCommandLineTail();
     testCommandLineText();
     testSystemColors();
+    testTcpConnection();
     if (printerCase)
         testPrinters(expectedPrinters, expectedDefault);
     for (const Job &job : jobs)

@@ -1,9 +1,6 @@
 #include "platform/platform.h"
 
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace platform {
@@ -33,19 +30,6 @@ void adviseLargeBuffer(void *data, std::size_t size)
     const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
     if (end > begin)
         ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-void shutdownSending(std::intptr_t socket)
-{
-    ::shutdown(static_cast<int>(socket), SHUT_WR);
-}
-
-long long unacknowledgedBytes(std::intptr_t socket)
-{
-    int pending = 0;
-    if (::ioctl(static_cast<int>(socket), SIOCOUTQ, &pending) != 0)
-        return -1;
-    return pending;
 }
 
 } // namespace platform

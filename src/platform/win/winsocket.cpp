@@ -1,19 +1,14 @@
 #include "platform/platform.h"
+#include "platform/tcpconnection.h"
+#include "wintext.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <climits>
+#include <string>
 
 namespace platform {
-
-void shutdownSending(std::intptr_t socket)
-{
-    ::shutdown(static_cast<SOCKET>(socket), SD_SEND);
-}
-
-long long unacknowledgedBytes(std::intptr_t)
-{
-    // Winsock does not tell; callers then keep to what they know.
-    return -1;
-}
 
 void adviseLargeBuffer(void *, std::size_t)
 {
@@ -21,3 +16,193 @@ void adviseLargeBuffer(void *, std::size_t)
 }
 
 } // namespace platform
+
+namespace platform::tcp {
+
+namespace {
+
+SOCKET handle(Socket socket)
+{
+    return static_cast<SOCKET>(socket);
+}
+
+// Winsock must be started before its first call; Qt starts it only for its
+// own sockets.
+void startWinsock()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+Result failure(int error)
+{
+    Result result;
+    result.error = error;
+    if (error == WSAEWOULDBLOCK)
+        result.status = Status::WouldBlock;
+    else if (isResetError(error))
+        result.status = Status::Reset;
+    else
+        result.status = Status::Failed;
+    return result;
+}
+
+Result done(std::size_t bytes)
+{
+    Result result;
+    result.status = Status::Done;
+    result.bytes = bytes;
+    return result;
+}
+
+// Some Winsock implementations hand a reset to the poll state and let recv
+// report a plain end of stream; the error flag still tells the two apart.
+bool hasErrorFlag(Socket socket)
+{
+    WSAPOLLFD entry{};
+    entry.fd = handle(socket);
+    entry.events = POLLRDNORM;
+    return WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR) != 0;
+}
+
+int chunk(std::size_t size)
+{
+    return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+}
+
+} // namespace
+
+Socket startConnect(const std::string &address, std::uint16_t port, Result *result)
+{
+    startWinsock();
+    ADDRINFOA hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOA *found = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(address.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+        *result = failure(WSAEINVAL);
+        return NoSocket;
+    }
+    const SOCKET s = ::socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        *result = failure(WSAGetLastError());
+        freeaddrinfo(found);
+        return NoSocket;
+    }
+    u_long nonBlocking = 1;
+    int status = ioctlsocket(s, static_cast<long>(FIONBIO), &nonBlocking);
+    if (status == 0)
+        status = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen));
+    const int error = status == 0 ? 0 : WSAGetLastError();
+    freeaddrinfo(found);
+    if (status == 0) {
+        *result = done(0);
+        return static_cast<Socket>(s);
+    }
+    if (error == WSAEWOULDBLOCK) {
+        *result = failure(WSAEWOULDBLOCK);
+        return static_cast<Socket>(s);
+    }
+    closesocket(s);
+    *result = failure(error);
+    return NoSocket;
+}
+
+Result finishConnect(Socket socket)
+{
+    const int error = pendingError(socket);
+    if (error == 0)
+        return done(0);
+    return failure(error);
+}
+
+Result send(Socket socket, const char *data, std::size_t size)
+{
+    const int sent = ::send(handle(socket), data, chunk(size), 0);
+    if (sent == SOCKET_ERROR)
+        return failure(WSAGetLastError());
+    return done(static_cast<std::size_t>(sent));
+}
+
+Result receive(Socket socket, char *data, std::size_t size)
+{
+    const int got = ::recv(handle(socket), data, chunk(size), 0);
+    if (got == SOCKET_ERROR)
+        return failure(WSAGetLastError());
+    if (got == 0) {
+        if (hasErrorFlag(socket))
+            return failure(WSAECONNRESET);
+        Result result;
+        result.status = Status::EndOfStream;
+        return result;
+    }
+    return done(static_cast<std::size_t>(got));
+}
+
+int pendingError(Socket socket)
+{
+    int error = 0;
+    int length = sizeof error;
+    if (getsockopt(handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error),
+                   &length) != 0)
+        return WSAGetLastError();
+    if (error == 0 && hasErrorFlag(socket))
+        return WSAECONNRESET;
+    return error;
+}
+
+bool isResetError(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET;
+}
+
+bool shutdownSending(Socket socket)
+{
+    return ::shutdown(handle(socket), SD_SEND) == 0;
+}
+
+void limitUnsent(Socket socket, std::size_t bytes)
+{
+    // No limit on unsent bytes alone here; a fixed send buffer bounds them
+    // with what is in flight.
+    const int size = chunk(bytes);
+    setsockopt(handle(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char *>(&size),
+               sizeof size);
+}
+
+long long unacknowledgedBytes(Socket)
+{
+    // Winsock does not tell; callers then keep to what they know.
+    return -1;
+}
+
+long long unsentBytes(Socket)
+{
+    return -1;
+}
+
+void closeAbortively(Socket socket)
+{
+    linger hard{};
+    hard.l_onoff = 1;
+    hard.l_linger = 0;
+    setsockopt(handle(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard),
+               sizeof hard);
+    closesocket(handle(socket));
+}
+
+void closeGracefully(Socket socket)
+{
+    closesocket(handle(socket));
+}
+
+std::string errorText(int error)
+{
+    return systemErrorText(static_cast<unsigned long>(error));
+}
+
+} // namespace platform::tcp

@@ -1,0 +1,181 @@
+#include "platform/tcpconnection.h"
+
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform::tcp {
+
+namespace {
+
+int descriptor(Socket socket)
+{
+    return static_cast<int>(socket);
+}
+
+Result failure(int error)
+{
+    Result result;
+    result.error = error;
+    if (error == EAGAIN || error == EWOULDBLOCK)
+        result.status = Status::WouldBlock;
+    else if (isResetError(error))
+        result.status = Status::Reset;
+    else
+        result.status = Status::Failed;
+    return result;
+}
+
+Result done(std::size_t bytes)
+{
+    Result result;
+    result.status = Status::Done;
+    result.bytes = bytes;
+    return result;
+}
+
+long long queueSize(Socket socket, unsigned long request)
+{
+    int size = 0;
+    if (::ioctl(descriptor(socket), request, &size) != 0)
+        return -1;
+    return size;
+}
+
+} // namespace
+
+Socket startConnect(const std::string &address, std::uint16_t port, Result *result)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(address.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+        *result = failure(EINVAL);
+        return NoSocket;
+    }
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *result = failure(errno);
+        ::freeaddrinfo(found);
+        return NoSocket;
+    }
+    int status = 0;
+    do
+        status = ::connect(fd, found->ai_addr, found->ai_addrlen);
+    while (status != 0 && errno == EINTR);
+    const int error = status == 0 ? 0 : errno;
+    ::freeaddrinfo(found);
+    if (status == 0) {
+        *result = done(0);
+        return fd;
+    }
+    if (error == EINPROGRESS) {
+        *result = failure(EWOULDBLOCK);
+        return fd;
+    }
+    ::close(fd);
+    *result = failure(error);
+    return NoSocket;
+}
+
+Result finishConnect(Socket socket)
+{
+    const int error = pendingError(socket);
+    if (error == 0)
+        return done(0);
+    if (error == EINPROGRESS)
+        return failure(EWOULDBLOCK);
+    return failure(error);
+}
+
+Result send(Socket socket, const char *data, std::size_t size)
+{
+    for (;;) {
+        // A printer gone away must be an error to report, not a signal that
+        // ends the program.
+        const ssize_t sent = ::send(descriptor(socket), data, size, MSG_NOSIGNAL);
+        if (sent >= 0)
+            return done(static_cast<std::size_t>(sent));
+        if (errno != EINTR)
+            return failure(errno);
+    }
+}
+
+Result receive(Socket socket, char *data, std::size_t size)
+{
+    for (;;) {
+        const ssize_t got = ::recv(descriptor(socket), data, size, 0);
+        if (got > 0)
+            return done(static_cast<std::size_t>(got));
+        if (got == 0) {
+            Result result;
+            result.status = Status::EndOfStream;
+            return result;
+        }
+        if (errno != EINTR)
+            return failure(errno);
+    }
+}
+
+int pendingError(Socket socket)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return errno;
+    return error;
+}
+
+bool isResetError(int error)
+{
+    return error == ECONNRESET || error == EPIPE || error == ECONNABORTED;
+}
+
+bool shutdownSending(Socket socket)
+{
+    return ::shutdown(descriptor(socket), SHUT_WR) == 0;
+}
+
+void limitUnsent(Socket socket, std::size_t bytes)
+{
+    const int limit = static_cast<int>(bytes);
+    ::setsockopt(descriptor(socket), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &limit, sizeof limit);
+}
+
+long long unacknowledgedBytes(Socket socket)
+{
+    return queueSize(socket, SIOCOUTQ);
+}
+
+long long unsentBytes(Socket socket)
+{
+    return queueSize(socket, SIOCOUTQNSD);
+}
+
+void closeAbortively(Socket socket)
+{
+    const linger hard{1, 0};
+    ::setsockopt(descriptor(socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(descriptor(socket));
+}
+
+void closeGracefully(Socket socket)
+{
+    ::close(descriptor(socket));
+}
+
+std::string errorText(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace platform::tcp
