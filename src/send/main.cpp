@@ -4,6 +4,7 @@
 #include "sendoptions.h"
 #include "sendreport.h"
 #include "sendsession.h"
+#include "varnetversion.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -89,7 +90,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varnet-send"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARNET_VERSION));
 
     const ParsedArguments parsed = parseSendArguments(app.arguments().mid(1));
     if (parsed.showHelp) {
@@ -97,7 +98,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (parsed.showVersion) {
-        std::puts("varnet-send 1.00");
+        std::puts("varnet-send " VARNET_VERSION);
         return 0;
     }
     if (!parsed.options) {
