@@ -21,18 +21,17 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# The extended description: one space in front of every line, " ." for an
-# empty one, as Debian's control files want.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Varnet sends one file, byte for byte and unconverted, to a printer: as a
- raw job through the local print scheduler, or straight to the printer's TCP
- port (9100 by default). No filter or driver touches the data, so PCL,
- PostScript or label printer jobs, and printer firmware, reach the device
- exactly as the file holds them.
- .
- The package holds the window program, varnet, which a file manager can open
- print files with, and varnet-send, which sends a file or standard input to
- many printers at once without a display, for scripts and servers, and tells
- by its exit status what was delivered.")
+# The extended description; CPack indents it and marks the empty line as
+# Debian's control files want. The synopsis above is its first line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Varnet sends one file, byte for byte and unconverted, to a printer: as a
+raw job through the local print scheduler, or straight to the printer's TCP
+port (9100 by default). No filter or driver touches the data, so PCL,
+PostScript or label printer jobs, and printer firmware, reach the device
+exactly as the file holds them.
+
+The package holds the window program, varnet, which a file manager can open
+print files with, and varnet-send, which sends a file or standard input to
+many printers at once without a display, for scripts and servers, and tells
+by its exit status what was delivered.")
 
 include(CPack)
