@@ -49,7 +49,7 @@ varnet-send --version || fail "varnet-send --version"
 varnet --version || fail "varnet --version"
 
 step "man varnet-send"
-MANWIDTH=80 man varnet-send 2>&1 | col -b >/tmp/man.txt || fail "man varnet-send"
+MANWIDTH=80 man varnet-send 2>&1 | col -bx >/tmp/man.txt || fail "man varnet-send"
 head -n 12 /tmp/man.txt
 grep -q '^EXIT STATUS' /tmp/man.txt || fail "man varnet-send has no EXIT STATUS"
 man -w varnet >/dev/null || fail "man varnet is not found"

@@ -19,11 +19,11 @@ manpages)
         [ -f "$page" ] || { fail "$page was not made"; continue; }
         warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
         [ -z "$warnings" ] || fail "$program(1) renders with warnings: $warnings"
-        text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | col -b)
+        text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | col -bx)
         for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
             grep -qx "$section" <<<"$text" || fail "$program(1) has no $section section"
         done
-        grep -q "^$program $version " <<<"$(tail -n 1 <<<"$text")" ||
+        grep -q "^$program $version " <<<"$(grep . <<<"$text" | tail -n 1)" ||
             fail "$program(1) does not name version $version in its footer"
         # Every option and exit status --help lists is in the page.
         help=$("$build/src/$([ "$program" = varnet-send ] && echo send/)$program" --help)
@@ -54,7 +54,7 @@ completion)
             COMP_CWORD=$(($# - 1))
             spec=$(complete -p varnet-send) || exit 1
             _varnet_send varnet-send "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-            printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
+            [ ${#COMPREPLY[@]} = 0 ] || printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
         ' "$source_dir/packaging/bash-completion/varnet-send" "$bin" "$@"
     }
     expect() {
