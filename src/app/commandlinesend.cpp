@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/files/localpath.h"
 #include "app/messageseam.h"
 #include "app/varnet.h"
 #include "transmission/exitstatus.h"
@@ -6,7 +7,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -16,12 +16,12 @@ QString whyUnreadable(const QString &path)
 {
     if (path.trimmed().isEmpty())
         return QStringLiteral("no file was named");
-    const QFileInfo info(path);
-    if (!info.exists())
+    const LocalPath::Status info = LocalPath::status(path);
+    if (!info.exists)
         return QStringLiteral("it does not exist");
-    if (info.isDir())
+    if (info.isFolder)
         return QStringLiteral("it is a folder");
-    if (!info.isReadable())
+    if (!info.readable)
         return QStringLiteral("it may not be read");
     return QStringLiteral("it is not an ordinary file");
 }
@@ -43,7 +43,8 @@ int Varnet::commandLineSend()
         break;
     case FileLoader::Outcome::Unreadable:
         MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
-                                    .arg(Text2->text(), whyUnreadable(Text2->text())));
+                                    .arg(LocalPath::printable(Text2->text()),
+                                         whyUnreadable(Text2->text())));
         return SendExit::InputUnreadable;
     case FileLoader::Outcome::TooLarge:
     case FileLoader::Outcome::OutOfMemory:

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/files/localpath.h"
 #include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "app/windowplacement.h"
@@ -7,7 +8,6 @@
 #include "varnetversion.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -44,12 +44,14 @@ void printUsage()
 int main(int argc, char **argv)
 {
     // Taken before QApplication, which strips the arguments it understands.
-    const QString commandLine = QString::fromStdString(platform::commandLineText(argc, argv));
+    // As bytes: a file name need not be UTF-8.
+    const QString commandLine =
+        LocalPath::fromBytes(QByteArray::fromStdString(platform::commandLineText(argc, argv)));
 
     // Answered without a display, so they work wherever the program is installed.
     const QString path = stripDoubleQuotes(commandLine);
     if ((path == QLatin1String("--help") || path == QLatin1String("--version")) &&
-        !QFileInfo::exists(path)) {
+        !LocalPath::status(path).exists) {
         if (path == QLatin1String("--help"))
             printUsage();
         else

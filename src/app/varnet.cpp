@@ -206,10 +206,13 @@ bool Varnet::Form_Load(const QString &commandLine)
 
 void Varnet::Form_Unload()
 {
-    // A failed write leaves the later keys unwritten rather than half-saved.
-    StartupSettings::write(StartupSettings::KeyPrinter, Combo1->currentText()) &&
-        StartupSettings::write(StartupSettings::KeyIp, IP->text()) &&
-        StartupSettings::write(StartupSettings::KeyOpt, optToText(Option1->isChecked()));
+    // All three or none; a store that cannot be written is said once.
+    const QString failure =
+        StartupSettings::save({{StartupSettings::KeyPrinter, Combo1->currentText()},
+                               {StartupSettings::KeyIp, IP->text()},
+                               {StartupSettings::KeyOpt, optToText(Option1->isChecked())}});
+    if (!failure.isEmpty())
+        MessageSeam::show(this, failure, QString(), QMessageBox::Warning);
 }
 
 void Varnet::closeEvent(QCloseEvent *event)

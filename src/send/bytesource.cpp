@@ -1,7 +1,8 @@
 #include "bytesource.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "app/files/localpath.h"
+
+#include <QDir>
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,18 +13,62 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr qint64 StreamWindowBytes = 4 * 1024 * 1024;
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// An input's descriptor, closed when its last user lets go.
+struct Descriptor
+{
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    ~Descriptor() { ::close(fd); }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    const int fd;
+};
+
+// Waits until fd has data or its end, then reads. A pipe opened without
+// waiting for its writer reads as ended until the writer has come, so the
+// wait is in poll(), which Linux holds until then; and a descriptor that
+// was handed to us non-blocking simply waits there too.
+ssize_t readWhenReady(int fd, char *buffer, std::size_t size)
+{
+    for (;;) {
+        pollfd wait{fd, POLLIN, 0};
+        if (::poll(&wait, 1, -1) < 0) {
+            // Reading now could take a writer that has not come for the end.
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        return got;
+    }
+}
+
+// Reads a plain file by position, so every destination has its own place
+// in one descriptor. A file that changes its length while it is being sent
+// is no longer the file that was asked for: that is an error, not an end.
 class FileReader final : public SourceReader
 {
 public:
-    explicit FileReader(const QString &path)
-        : m_file(path)
+    FileReader(std::shared_ptr<const Descriptor> file, qint64 size)
+        : m_file(std::move(file)), m_size(size)
     {
-        if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            m_error = m_file.errorString();
     }
 
     QByteArray readBlocking(qint64 maxBytes) override { return readAvailable(maxBytes); }
@@ -32,13 +77,32 @@ public:
     {
         if (!m_error.isEmpty() || m_end)
             return {};
-        QByteArray data = m_file.read(maxBytes);
-        if (data.isEmpty()) {
-            if (m_file.error() != QFileDevice::NoError)
-                m_error = m_file.errorString();
-            m_end = true;
+        if (m_offset >= m_size) {
+            m_error = changeSince();
+            m_end = m_error.isEmpty();
+            return {};
         }
-        return data;
+        QByteArray data(std::min(maxBytes, m_size - m_offset), Qt::Uninitialized);
+        for (;;) {
+            const ssize_t got = ::pread(m_file->fd, data.data(), static_cast<std::size_t>(data.size()),
+                                        static_cast<off_t>(m_offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                m_error = systemError(errno);
+                return {};
+            }
+            if (got == 0) {
+                m_error = changeSince();
+                if (m_error.isEmpty())
+                    m_error = QStringLiteral("the file gave only %1 of its %2 bytes")
+                                  .arg(QString::number(m_offset), QString::number(m_size));
+                return {};
+            }
+            data.truncate(got);
+            m_offset += got;
+            return data;
+        }
     }
 
     bool atEnd() const override { return m_end || !m_error.isEmpty(); }
@@ -46,7 +110,23 @@ public:
     void setNotify(std::function<void()>) override {}
 
 private:
-    QFile m_file;
+    // Empty while the file still has the length it had when it was opened.
+    QString changeSince() const
+    {
+        struct stat info {};
+        if (::fstat(m_file->fd, &info) != 0)
+            return systemError(errno);
+        const qint64 now = info.st_size;
+        if (now == m_size)
+            return {};
+        return QStringLiteral("the file %1 from %2 to %3 bytes during the send")
+            .arg(now < m_size ? QStringLiteral("shrank") : QStringLiteral("grew"),
+                 QString::number(m_size), QString::number(now));
+    }
+
+    std::shared_ptr<const Descriptor> m_file;
+    qint64 m_size;
+    qint64 m_offset = 0;
     QString m_error;
     bool m_end = false;
 };
@@ -54,20 +134,20 @@ private:
 class FileSource final : public ByteSource
 {
 public:
-    explicit FileSource(const QString &path)
-        : m_path(path), m_size(QFileInfo(path).size())
+    FileSource(std::shared_ptr<const Descriptor> file, qint64 size)
+        : m_file(std::move(file)), m_size(size)
     {
     }
 
     qint64 size() const override { return m_size; }
     std::unique_ptr<SourceReader> makeReader() override
     {
-        return std::make_unique<FileReader>(m_path);
+        return std::make_unique<FileReader>(m_file, m_size);
     }
     void start() override {}
 
 private:
-    QString m_path;
+    std::shared_ptr<const Descriptor> m_file;
     qint64 m_size;
 };
 
@@ -204,13 +284,19 @@ private:
 class StreamSource final : public ByteSource
 {
 public:
-    StreamSource(int fd, qint64 window)
-        : m_fd(fd), m_shared(std::make_shared<SharedWindow>())
+    StreamSource(int fd, qint64 window, bool ownsFd)
+        : m_fd(fd), m_ownsFd(ownsFd), m_shared(std::make_shared<SharedWindow>())
     {
         m_shared->window = window;
     }
 
     qint64 size() const override { return -1; }
+
+    qint64 knownLength() const override
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        return m_shared->end && m_shared->error.isEmpty() ? m_shared->endOffset() : -1;
+    }
 
     std::unique_ptr<SourceReader> makeReader() override
     {
@@ -221,7 +307,11 @@ public:
     {
         // Detached: a read() blocked on a terminal must not keep the program
         // from ending; the shared state outlives the source.
-        std::thread([fd = m_fd, shared = m_shared] { pump(fd, *shared); }).detach();
+        std::thread([fd = m_fd, ownsFd = m_ownsFd, shared = m_shared] {
+            pump(fd, *shared);
+            if (ownsFd)
+                ::close(fd);
+        }).detach();
     }
 
 private:
@@ -235,9 +325,7 @@ private:
                     return shared.buffered < shared.window;
                 });
             }
-            const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-            if (got < 0 && errno == EINTR)
-                continue;
+            const ssize_t got = readWhenReady(fd, chunk.data(), chunk.size());
             std::vector<std::function<void()>> notifies;
             {
                 const std::lock_guard lock(shared.mutex);
@@ -247,7 +335,7 @@ private:
                 } else {
                     shared.end = true;
                     if (got < 0)
-                        shared.error = QString::fromLocal8Bit(std::strerror(errno));
+                        shared.error = systemError(errno);
                 }
                 shared.dropConsumed();
                 notifies = shared.notifies;
@@ -261,29 +349,117 @@ private:
     }
 
     int m_fd;
+    bool m_ownsFd;
     std::shared_ptr<SharedWindow> m_shared;
 };
 
-} // namespace
-
-std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error)
+// Keeps a stream whole in a temporary file that has no name from the start,
+// so nothing is left behind however the program ends. Every write is
+// checked: a full disk must not pass for the end of the input.
+std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
+                                  const ByteSource::OpenOptions &options, QString *error,
+                                  bool *interrupted)
 {
-    if (input == QLatin1String("-"))
-        return fromDescriptor(STDIN_FILENO, 4 * 1024 * 1024);
-    const QFileInfo info(input);
-    QFile probe(input);
-    if (info.isDir()) {
-        *error = QStringLiteral("%1 is a folder").arg(input);
+    const QString folder = QDir::tempPath();
+    QByteArray pattern = LocalPath::toBytes(folder + QStringLiteral("/varnet-send-XXXXXX"));
+    const int spoolFd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const auto cannotKeep = [&](int errorNumber) {
+        *error = QStringLiteral("cannot keep %1 in a temporary file in %2: %3")
+                     .arg(inputName, folder, systemError(errorNumber));
         return nullptr;
+    };
+    if (spoolFd < 0)
+        return cannotKeep(errno);
+    ::unlink(pattern.constData());
+    auto kept = std::make_shared<const Descriptor>(spoolFd);
+
+    std::vector<char> chunk(1024 * 1024);
+    qint64 total = 0;
+    for (;;) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {options.interruptFd, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return cannotKeep(errno);
+        }
+        // The byte stays in the pipe: whoever set it up sees it too.
+        if (waits[1].revents & POLLIN) {
+            *interrupted = true;
+            return nullptr;
+        }
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (got < 0) {
+            *error = QStringLiteral("reading %1 failed: %2").arg(inputName, systemError(errno));
+            return nullptr;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(spoolFd, chunk.data() + written,
+                                        static_cast<std::size_t>(got - written));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return cannotKeep(put < 0 ? errno : ENOSPC);
+            written += put;
+        }
+        total += got;
     }
-    if (!probe.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(input, probe.errorString());
-        return nullptr;
-    }
-    return std::make_unique<FileSource>(input);
+    return std::make_unique<FileSource>(std::move(kept), total);
 }
 
-std::unique_ptr<ByteSource> ByteSource::fromDescriptor(int fd, qint64 windowBytes)
+// Files whose size is no measure of their content: procfs says 0, sysfs a page.
+bool sizeSaysNothing(int fd)
 {
-    return std::make_unique<StreamSource>(fd, windowBytes);
+    struct statfs where {};
+    return ::fstatfs(fd, &where) == 0 &&
+           (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
+}
+
+} // namespace
+
+std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
+                                             const OpenOptions &options, bool *interrupted)
+{
+    bool stopped = false;
+    if (!interrupted)
+        interrupted = &stopped;
+    *interrupted = false;
+    if (input == QLatin1String("-")) {
+        if (options.replayable)
+            return spool(STDIN_FILENO, QStringLiteral("standard input"), options, error, interrupted);
+        return fromDescriptor(STDIN_FILENO, StreamWindowBytes);
+    }
+
+    // Opened once, and without waiting: a FIFO whose writer has not come
+    // yet must not hold the program in open(), deaf to Ctrl-C.
+    const QByteArray path = LocalPath::toBytes(input);
+    const int fd = path.isEmpty() ? -1 : ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *error = input + QStringLiteral(": ") + systemError(path.isEmpty() ? ENOENT : errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        *error = S_ISDIR(info.st_mode) ? input + QStringLiteral(" is a folder")
+                                       : input + QStringLiteral(": ") + systemError(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (S_ISREG(info.st_mode) && info.st_size > 0 && !sizeSaysNothing(fd))
+        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), info.st_size);
+
+    // A pipe, a device, or a file whose size says nothing: read once, to its end.
+    if (!options.replayable)
+        return fromDescriptor(fd, StreamWindowBytes, true);
+    std::unique_ptr<ByteSource> kept = spool(fd, input, options, error, interrupted);
+    ::close(fd);
+    return kept;
+}
+
+std::unique_ptr<ByteSource> ByteSource::fromDescriptor(int fd, qint64 windowBytes, bool ownsFd)
+{
+    return std::make_unique<StreamSource>(fd, windowBytes, ownsFd);
 }

@@ -30,17 +30,40 @@ public:
     virtual void setNotify(std::function<void()> notify) = 0;
 };
 
+struct SourceOpenOptions
+{
+    // Readers made one after another each need the input from its start,
+    // so a stream is first kept whole in a temporary file.
+    bool replayable = false;
+    // Readable once the user interrupts: keeping a stream gives up then.
+    int interruptFd = -1;
+};
+
+// The input, opened once. A plain file is read by each destination on its
+// own; anything else (standard input, a pipe, a device, a file of /proc
+// whose size says nothing) is a stream: read once, shared by all readers.
 class ByteSource
 {
 public:
     virtual ~ByteSource() = default;
 
-    // A path, or "-" for standard input. Null with error set when it cannot be read.
-    static std::unique_ptr<ByteSource> open(const QString &input, QString *error);
-    // Standard input read by a thread of its own through a window of windowBytes.
-    static std::unique_ptr<ByteSource> fromDescriptor(int fd, qint64 windowBytes);
+    using OpenOptions = SourceOpenOptions;
+
+    // A path, or "-" for standard input. Never waits for a pipe's writer,
+    // except while keeping a replayable stream. Null with error set when it
+    // cannot be read, or with interrupted set when the user stopped it.
+    static std::unique_ptr<ByteSource> open(const QString &input, QString *error,
+                                            const OpenOptions &options = {},
+                                            bool *interrupted = nullptr);
+    // A stream read by a thread of its own through a window of windowBytes.
+    // ownsFd: the descriptor is closed once the stream has ended.
+    static std::unique_ptr<ByteSource> fromDescriptor(int fd, qint64 windowBytes,
+                                                      bool ownsFd = false);
 
     virtual qint64 size() const = 0; // -1 when not known in advance
+    // The input's length once known: the size, or a stream's once it has
+    // been read to its end; else -1.
+    virtual qint64 knownLength() const { return size(); }
     // All readers must be made before start().
     virtual std::unique_ptr<SourceReader> makeReader() = 0;
     virtual void start() = 0;

@@ -1,3 +1,4 @@
+#include "app/files/localpath.h"
 #include "app/settingscodec.h"
 #include "app/startupsettings.h"
 #include "bytesource.h"
@@ -9,10 +10,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
-#include <QTemporaryFile>
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,7 +30,38 @@ void onInterrupt(int)
 
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "varnet-send: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message).toLocal8Bit().constData());
+}
+
+// A standard descriptor the caller closed would be the number the next
+// open() gets, and reading standard input would then read, or the summary
+// be written into, whatever took it. They are held instead: the outputs on
+// /dev/null, standard input on a folder, which /dev/stdin cannot pass off
+// as an empty input as /dev/null would. Returns whether it was closed.
+bool holdStandardDescriptors()
+{
+    bool inputClosed = false;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (fd == STDIN_FILENO)
+            inputClosed = true;
+        // The lowest free number is this one, the lower ones being open.
+        ::open(fd == STDIN_FILENO ? "/" : "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+    return inputClosed;
+}
+
+// "-", or a name for it such as /dev/stdin.
+bool namesStandardInput(const QString &input)
+{
+    if (input == QLatin1String("-"))
+        return true;
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(STDIN_FILENO, &held) == 0 &&
+           ::stat(LocalPath::toBytes(input).constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 // The window's saved destination: its printer, or its address on port 9100.
@@ -62,37 +95,46 @@ qint64 peakRssKiB()
     return -1;
 }
 
-// Standard input can be streamed to destinations that run together; ones
-// that must wait their turn need it from the start, so it is kept on disk.
-std::unique_ptr<ByteSource> spoolStandardInput(QTemporaryFile &spool, QString *error)
+// Every destination reported as never reached, for an input given up on.
+QList<DestinationResult> nothingStarted(const QList<Destination> &destinations)
 {
-    QFile in;
-    if (!in.open(STDIN_FILENO, QIODevice::ReadOnly) || !spool.open()) {
-        *error = QStringLiteral("cannot keep standard input: %1").arg(spool.errorString());
-        return nullptr;
+    QList<DestinationResult> results;
+    for (const Destination &destination : destinations) {
+        DestinationResult result;
+        result.destination = destination;
+        result.outcome = DestinationResult::Outcome::NotStarted;
+        result.error = QStringLiteral("interrupted while the input was being read");
+        results.append(result);
     }
-    for (;;) {
-        const QByteArray chunk = in.read(1024 * 1024);
-        if (chunk.isEmpty())
-            break;
-        if (spool.write(chunk) != chunk.size()) {
-            *error = QStringLiteral("cannot keep standard input: %1").arg(spool.errorString());
-            return nullptr;
-        }
-    }
-    spool.flush();
-    return ByteSource::open(spool.fileName(), error);
+    return results;
+}
+
+void printSummary(const SendOptions &options, qint64 inputBytes,
+                  const QList<DestinationResult> &results, int code)
+{
+    if (options.json)
+        std::fputs(jsonSummary(options.input, inputBytes, results, code, peakRssKiB()).constData(),
+                   stdout);
+    else
+        std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // Before anything else can open a descriptor.
+    const bool inputClosed = holdStandardDescriptors();
+    // As bytes: a file name need not be UTF-8.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << LocalPath::fromBytes(QByteArray(argv[i]));
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varnet-send"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNET_VERSION));
 
-    const ParsedArguments parsed = parseSendArguments(app.arguments().mid(1));
+    const ParsedArguments parsed = parseSendArguments(arguments);
     if (parsed.showHelp) {
         std::fputs(sendUsage().toLocal8Bit().constData(), stdout);
         return 0;
@@ -116,14 +158,35 @@ int main(int argc, char **argv)
         options.destinations.append(*saved);
     }
 
+    if (inputClosed && namesStandardInput(options.input)) {
+        printError(QStringLiteral("standard input is closed"));
+        return SendExit::InputUnreadable;
+    }
+
+    // Set up before the input is opened: keeping a stream that never comes
+    // must still give way to Ctrl-C.
+    if (::pipe(interruptPipe) == 0) {
+        std::signal(SIGINT, onInterrupt);
+        std::signal(SIGTERM, onInterrupt);
+    }
+    // A peer that closes on us must not kill the program before it reports.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Nor a file size limit while the input is kept: the write fails instead.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     QString error;
-    QTemporaryFile spool;
-    std::unique_ptr<ByteSource> source;
-    if (options.input == QLatin1String("-") && options.parallel > 0 &&
-        options.parallel < options.destinations.size())
-        source = spoolStandardInput(spool, &error);
-    else
-        source = ByteSource::open(options.input, &error);
+    bool interrupted = false;
+    // Destinations that must wait their turn need the input from its start.
+    ByteSource::OpenOptions opening;
+    opening.replayable = options.parallel > 0 && options.parallel < options.destinations.size();
+    opening.interruptFd = interruptPipe[0];
+    std::unique_ptr<ByteSource> source = ByteSource::open(options.input, &error, opening, &interrupted);
+    if (interrupted) {
+        const QList<DestinationResult> results = nothingStarted(options.destinations);
+        const int code = exitCodeFor(results, true);
+        printSummary(options, -1, results, code);
+        return code;
+    }
     if (!source) {
         printError(error);
         return SendExit::InputUnreadable;
@@ -132,18 +195,12 @@ int main(int argc, char **argv)
     const bool showProgress = !options.quiet && !options.json && ::isatty(STDERR_FILENO);
     SendSession session(options, std::move(source), showProgress);
 
-    if (::pipe(interruptPipe) == 0) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
     QSocketNotifier interrupts(interruptPipe[0], QSocketNotifier::Read);
     QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&session] {
         char byte = 0;
         [[maybe_unused]] const ssize_t ignored = ::read(interruptPipe[0], &byte, 1);
         session.interrupt();
     });
-    // A peer that closes on us must not kill the program before it reports.
-    std::signal(SIGPIPE, SIG_IGN);
 
     QObject::connect(&session, &SendSession::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
@@ -152,12 +209,6 @@ int main(int argc, char **argv)
 
     const QList<DestinationResult> results = session.results();
     const int code = exitCodeFor(results, session.interrupted());
-    if (options.json) {
-        std::fputs(jsonSummary(options.input, session.inputSize(), results, code, peakRssKiB())
-                       .constData(),
-                   stdout);
-    }
-    else
-        std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
+    printSummary(options, session.inputSize(), results, code);
     return code;
 }

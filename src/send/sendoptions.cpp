@@ -1,6 +1,9 @@
 #include "sendoptions.h"
 
 #include <QHostAddress>
+#include <QUrl>
+
+#include <cmath>
 
 namespace {
 
@@ -10,7 +13,8 @@ std::optional<int> seconds(const QString &text, const QString &option, QString *
 {
     bool ok = false;
     const double value = text.toDouble(&ok);
-    if (!ok || value < 0 || value > 86400) {
+    // nan passes every comparison, and inf or 1e309 is no time at all.
+    if (!ok || !std::isfinite(value) || value < 0 || value > 86400) {
         *error = QStringLiteral("%1 needs a number of seconds from 0 to 86400, not \"%2\"")
                      .arg(option, text);
         return std::nullopt;
@@ -44,9 +48,10 @@ QString Destination::label() const
     case Kind::Ipp:
         return name;
     case Kind::Tcp:
+        // Joined, not substituted: a scope such as "%1" in an IPv6 address stays.
         if (name.contains(QLatin1Char(':')))
-            return QStringLiteral("[%1]:%2").arg(name).arg(port);
-        return QStringLiteral("%1:%2").arg(name).arg(port);
+            return QLatin1Char('[') + name + QStringLiteral("]:") + QString::number(port);
+        return name + QLatin1Char(':') + QString::number(port);
     }
     return name;
 }
@@ -169,8 +174,12 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
                 return fail(error);
             options.destinations.append(*destination);
         } else if (argument == QLatin1String("--ipp")) {
+            const QUrl uri(value);
             if (!value.startsWith(QLatin1String("ipp://")) && !value.startsWith(QLatin1String("ipps://")))
                 return fail(QStringLiteral("--ipp needs an ipp:// or ipps:// URI, not \"%1\"").arg(value));
+            if (!uri.isValid() || uri.host().isEmpty())
+                return fail(QStringLiteral("--ipp needs a printer's address in the URI, not \"%1\"")
+                                .arg(value));
             options.destinations.append({Destination::Kind::Ipp, value, 0});
         } else if (argument == QLatin1String("--parallel")) {
             bool ok = false;

@@ -1,5 +1,7 @@
 #include "sendreport.h"
 
+#include "app/files/localpath.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,28 +62,31 @@ QString outcomeName(Outcome outcome)
 
 QString textSummary(const QList<DestinationResult> &results)
 {
+    // Names and printers' messages may hold anything; written raw, a control
+    // character would act on the terminal (clear it, forge a line). Pieces
+    // are joined, not substituted in turn, so a "%1" in a name stays as it is.
+    const auto shown = [](const QString &text) { return LocalPath::printable(text); };
     qsizetype width = 0;
     for (const DestinationResult &result : results)
-        width = std::max(width, result.destination.label().size());
+        width = std::max(width, shown(result.destination.label()).size());
 
     QString text;
     for (const DestinationResult &result : results) {
-        QString line = QStringLiteral("%1 %2 %3 %4 bytes")
-                           .arg(result.outcome == Outcome::Delivered ? QStringLiteral("ok  ")
-                                                                     : QStringLiteral("FAIL"))
-                           .arg(result.destination.kindName(), -7)
-                           .arg(result.destination.label(), -static_cast<int>(width))
-                           .arg(result.bytes);
+        QString line = (result.outcome == Outcome::Delivered ? QStringLiteral("ok  ")
+                                                             : QStringLiteral("FAIL")) +
+                       QLatin1Char(' ') + result.destination.kindName().leftJustified(7) +
+                       QLatin1Char(' ') + shown(result.destination.label()).leftJustified(width) +
+                       QLatin1Char(' ') + QString::number(result.bytes) + QStringLiteral(" bytes");
         if (result.jobId > 0)
-            line += QStringLiteral(", job %1").arg(result.jobId);
+            line += QStringLiteral(", job ") + QString::number(result.jobId);
         if (!result.jobState.isEmpty())
-            line += QStringLiteral(" %1").arg(result.jobState);
+            line += QLatin1Char(' ') + shown(result.jobState);
         if (!result.note.isEmpty())
-            line += QStringLiteral(" (%1)").arg(result.note);
+            line += QStringLiteral(" (") + shown(result.note) + QLatin1Char(')');
         if (result.outcome != Outcome::Delivered) {
-            line += QStringLiteral(": %1").arg(outcomeName(result.outcome));
+            line += QStringLiteral(": ") + outcomeName(result.outcome);
             if (!result.error.isEmpty())
-                line += QStringLiteral(" (%1)").arg(result.error);
+                line += QStringLiteral(" (") + shown(result.error) + QLatin1Char(')');
         }
         text += line + QLatin1Char('\n');
     }
@@ -135,7 +140,8 @@ QString humanBytes(double bytes)
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
                      bool running)
 {
-    QString line = QStringLiteral("%1  %2").arg(label, humanBytes(static_cast<double>(done)));
+    QString line = QStringLiteral("%1  %2").arg(LocalPath::printable(label),
+                                                humanBytes(static_cast<double>(done)));
     if (total > 0)
         line += QStringLiteral(" / %1  %2%")
                     .arg(humanBytes(static_cast<double>(total)))

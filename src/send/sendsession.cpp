@@ -96,7 +96,7 @@ QList<DestinationResult> SendSession::results() const
 
 qint64 SendSession::inputSize() const
 {
-    return m_source->size();
+    return m_source->knownLength();
 }
 
 double SendSession::recentRate(qsizetype index, qint64 nowMs)

@@ -1,3 +1,4 @@
+#include "app/files/localpath.h"
 #include "app/messageseam.h"
 #include "app/varnet.h"
 #include "transmission/exitstatus.h"
@@ -95,7 +96,18 @@ void Varnet::sendTcp()
             emit tcpSendFinished(ok);
     });
 
-    sender->start(Text2->text(), IP->text(), Port->text());
+    // QFile cannot spell a name whose bytes are not UTF-8; such a file is
+    // opened here and handed over open.
+    const QString path = Text2->text();
+    auto file = std::make_unique<QFile>();
+    QString why;
+    if (LocalPath::toBytes(path) != QFile::encodeName(path) &&
+        LocalPath::openRegularFile(*file, path, QIODevice::ReadOnly, &why)) {
+        const qint64 size = file->size();
+        sender->start(std::move(file), LocalPath::printable(path), size, IP->text(), Port->text());
+        return;
+    }
+    sender->start(path, IP->text(), Port->text());
 }
 
 void Varnet::Timer1_Timer()

@@ -1,12 +1,14 @@
 #include "app/twips.h"
 #include "app/varnet.h"
 #include "fakeprinters.h"
+#include "messagerecorder.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +19,9 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -268,6 +273,42 @@ private slots:
         QCOMPARE(control<QLineEdit>(again, "Port")->text(), QStringLiteral("9100"));
         QCOMPARE(control<QComboBox>(again, "Combo1")->currentText(), QStringLiteral("First"));
         QVERIFY(control<QRadioButton>(again, "Option2")->isChecked());
+    }
+
+    void settingsThatCannotBeSaved_data()
+    {
+        QTest::addColumn<QString>("blocker"); // what stands in the way
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("read-only folder") << "read-only" << "Permission denied";
+        QTest::newRow("a folder in the file's place") << "folder" << "a folder has that name";
+    }
+
+    void settingsThatCannotBeSaved()
+    {
+        QFETCH(QString, blocker);
+        QFETCH(QString, reason);
+        const QString folder = QFileInfo(settingsFile()).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        if (blocker == QLatin1String("read-only")) {
+            if (::geteuid() == 0)
+                QSKIP("the superuser writes into read-only folders");
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+        } else {
+            QVERIFY(QDir().mkpath(settingsFile()));
+        }
+        FakePrinters printers({"First"}, "First");
+        MessageRecorder messages;
+        {
+            Varnet window(printers);
+            window.Form_Load(QString());
+            window.show();
+            QVERIFY(window.close());
+        }
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        QDir(settingsFile()).removeRecursively();
+        QCOMPARE(messages.texts().size(), 1);
+        const QString text = messages.texts().first();
+        QVERIFY2(text.contains(settingsFile()) && text.contains(reason), qPrintable(text));
     }
 
     void removedPrinterIsReplacedByCurrentOnClose()

@@ -1,3 +1,4 @@
+#include "app/files/localpath.h"
 #include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "cupssandbox.h"
@@ -17,6 +18,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +66,7 @@ class TestCommandLine : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_spacedPath;
+    QByteArray m_oddPath; // not UTF-8, so Qt could not remove it by its name
     QByteArray m_content = binaryContent();
     TcpSink m_queueDevice;
     CupsSandbox m_sandbox;
@@ -103,6 +109,11 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(m_content);
         file.close();
+        m_oddPath = QFile::encodeName(m_dir.path()) + "/job\xe4\xff.prn";
+        const int fd = ::open(m_oddPath.constData(), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fd >= 0 && ::write(fd, m_content.constData(), static_cast<size_t>(m_content.size())) ==
+                               m_content.size());
+        ::close(fd);
 
         QVERIFY(m_queueDevice.listen());
         QVERIFY2(m_sandbox.start(), qPrintable(m_sandbox.lastOutput()));
@@ -127,6 +138,8 @@ private slots:
             const char *kind = toPrinter ? "printer" : "tcp";
             QTest::addRow("%s, quoted path with spaces", kind) << toPrinter << quoted;
             QTest::addRow("%s, quote inside the path", kind) << toPrinter << inner;
+            // As main() takes it from the bytes of the command line.
+            QTest::addRow("%s, name not UTF-8", kind) << toPrinter << LocalPath::fromBytes(m_oddPath);
         }
     }
 
@@ -179,6 +192,14 @@ private slots:
                                                 << "sink" << 3 << "does not exist";
         QTest::newRow("queue rejecting jobs") << spaced << "True" << "closed" << 6 << "not accepting";
         QTest::newRow("nothing listening") << spaced << "False" << "sink" << 4 << "faild! State:";
+        QString words = m_dir.path() + QLatin1Char('/');
+        for (int i = 0; i < 5000; ++i)
+            words += QStringLiteral("word%1 ").arg(i);
+        const QString fifo = m_dir.filePath("fifo");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        // Opening it to read would wait for a writer that never comes.
+        QTest::newRow("FIFO") << fifo << "False" << "sink" << 3 << "not an ordinary file";
+        QTest::newRow("thousands of words") << words << "True" << "sink" << 3 << "does not exist";
     }
 
     void failuresSendNothing()
@@ -200,9 +221,16 @@ private slots:
         QVERIFY(!shown);
         QCOMPARE(messages.texts().size(), 1);
         QVERIFY2(messages.texts().first().contains(message), qPrintable(messages.texts().first()));
+        // A box that fits on a screen.
+        QVERIFY(messages.texts().first().size() <= 1001);
         QVERIFY(!messages.texts().contains(QStringLiteral("Executed!")));
         QCOMPARE(settingsBytes(), settingsBefore);
         QCOMPARE(m_queueDevice.connectionCount(), jobsBefore);
+    }
+
+    void cleanupTestCase()
+    {
+        ::unlink(m_oddPath.constData());
     }
 
     void theProgramItself()

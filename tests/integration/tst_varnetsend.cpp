@@ -9,10 +9,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "testdata.h"
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -45,14 +47,17 @@ private:
     QTemporaryDir m_dir;
 
     // Runs varnet-send while this thread's event loop serves the sinks.
+    static QByteArray shellData() { return randomBytes((1 << 20) + 100, 6); }
+
     Run run(const QStringList &arguments, const QString &stdinFile = QString(),
-            QProcess *started = nullptr, int timeoutMs = 120000)
+            QProcess *started = nullptr, int timeoutMs = 120000,
+            const QString &program = QStringLiteral(VARNET_SEND))
     {
         QProcess local;
         QProcess &process = started ? *started : local;
         if (!stdinFile.isEmpty())
             process.setStandardInputFile(stdinFile);
-        process.start(QStringLiteral(VARNET_SEND), arguments);
+        process.start(program, arguments);
         Run result;
         if (!process.waitForStarted(10000)) {
             qWarning("varnet-send did not start within 10 s: %s", qPrintable(process.errorString()));
@@ -267,6 +272,125 @@ private slots:
         QCOMPARE(result.exitCode, exitCode);
         if (exitCode == 2)
             QVERIFY(result.err.contains("Usage"));
+    }
+
+    // Inputs as a shell hands them over. The script runs in bash with $VS
+    // (the program), $A and $B (two sinks), $DEAD (a refused port), $DATA
+    // (a file of `content`) and $DIR (a scratch folder); 77 skips the row.
+    void inputsFromTheShell_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("content"); // what both sinks get when delivered
+        QTest::addColumn<QByteArray>("shown");   // part of what is written out
+        QTest::addColumn<int>("interruptMs");    // SIGINT this long after the start; 0: none
+
+        const QByteArray data = shellData();
+        QFile version(QStringLiteral("/proc/version"));
+        QVERIFY(version.open(QIODevice::ReadOnly));
+        const QByteArray proc = version.readAll();
+        const QString two = QStringLiteral("exec \"$VS\" --json -H \"$A\" -H \"$B\" ");
+        QTest::newRow("pipe, both at once") << two + "<(cat \"$DATA\")" << 0 << data << QByteArray() << 0;
+        QTest::newRow("pipe, one after the other")
+            << two + "--parallel 1 <(cat \"$DATA\")" << 0 << data << QByteArray() << 0;
+        QTest::newRow("file of /proc") << two + "/proc/version" << 0 << proc << QByteArray() << 0;
+        QTest::newRow("name not UTF-8")
+            << "cp \"$DATA\" \"$DIR\"/$'a\\xffb.bin' && " + two.mid(5) +
+                   "\"$DIR\"/$'a\\xffb.bin'; s=$?; rm \"$DIR\"/$'a\\xffb.bin'; exit $s" << 0 << data
+            << QByteArray() << 0;
+        QTest::newRow("FIFO without writer")
+            << "rm -f \"$DIR/fifo\" && mkfifo \"$DIR/fifo\" && " + two + "\"$DIR/fifo\"" << 130
+            << QByteArray() << QByteArray("cancelled") << 500;
+        QTest::newRow("FIFO without writer, kept for turns")
+            << "rm -f \"$DIR/fifo\" && mkfifo \"$DIR/fifo\" && " + two + "--parallel 1 \"$DIR/fifo\""
+            << 130 << QByteArray() << QByteArray("not-started") << 500;
+        QTest::newRow("standard input closed") << two + "- <&-" << 3 << QByteArray()
+                                               << QByteArray("standard input is closed") << 0;
+        QTest::newRow("standard input closed, named") << two + "/dev/stdin <&-" << 3 << QByteArray()
+                                                      << QByteArray("standard input is closed") << 0;
+        QTest::newRow("spool on a full disk")
+            << "unshare -rm true 2>/dev/null || exit 77; mkdir -p \"$DIR/tiny\" && exec unshare -rm sh -c "
+               "'mount -t tmpfs -o size=256k none \"$DIR/tiny\" && TMPDIR=\"$DIR/tiny\" exec \"$@\"' sh " +
+                   two.mid(5) + "--parallel 1 - < \"$DATA\""
+            << 3 << QByteArray() << QByteArray("No space left on device") << 0;
+        QTest::newRow("spool over the file size limit")
+            << "ulimit -f 256; " + two + "--parallel 1 - < \"$DATA\"" << 3 << QByteArray()
+            << QByteArray("File too large") << 0;
+        QTest::newRow("control characters in names")
+            << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
+            << QByteArray() << QByteArray("/Q%1\\x1b[2J\\x0d\\x0aok ") << 0;
+    }
+
+    void inputsFromTheShell()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, shown);
+        QFETCH(int, interruptMs);
+
+        TcpSink first;
+        TcpSink second;
+        QVERIFY(first.listen());
+        QVERIFY(second.listen());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("VS", QStringLiteral(VARNET_SEND));
+        environment.insert("A", QStringLiteral("127.0.0.1:%1").arg(first.port()));
+        environment.insert("B", QStringLiteral("127.0.0.1:%1").arg(second.port()));
+        environment.insert("DEAD", QString::number(TcpSink::unusedPort()));
+        environment.insert("DATA", writeTestFile(m_dir.filePath("shell.bin"), shellData()));
+        environment.insert("DIR", m_dir.path());
+        process.setProcessEnvironment(environment);
+        if (interruptMs > 0)
+            QTimer::singleShot(interruptMs, &process, [&process] {
+                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            });
+        const Run result = run({"-c", "exec 2>&1; " + script}, QString(), &process, 20000, "bash");
+        if (result.exitCode == 77)
+            QSKIP("this machine lets no test mount a file system");
+        QVERIFY2(result.exitCode == exitCode, result.out.constData());
+        QVERIFY2(result.out.contains(shown), result.out.constData());
+        QVERIFY2(!result.out.contains('\x1b') && !result.out.contains('\r'), result.out.constData());
+        if (exitCode != 0) {
+            QCOMPARE(first.totalBytes() + second.totalBytes(), 0);
+            return;
+        }
+        QCOMPARE(result.summary.value("inputBytes").toInteger(), content.size());
+        QTRY_COMPARE(first.totalBytes(), content.size());
+        QTRY_COMPARE(second.totalBytes(), content.size());
+        QVERIFY(first.received() == content && second.received() == content);
+    }
+
+    void fileChangedDuringSend_data()
+    {
+        QTest::addColumn<qint64>("newSize");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("cut short") << qint64(1 << 20) << "shrank from 16777216 to 1048576 bytes";
+        QTest::newRow("grown") << qint64((16 << 20) + 10) << "grew from 16777216 to 16777226 bytes";
+    }
+
+    void fileChangedDuringSend()
+    {
+        QFETCH(qint64, newSize);
+        QFETCH(QString, reason);
+        const QString path = writeTestFile(m_dir.filePath("changing.bin"), randomBytes(16 << 20, 7));
+        TcpSink slow;
+        slow.setMode(TcpSink::Mode::Slow, 8 << 20);
+        QVERIFY(slow.listen());
+        QProcess process;
+        // Changed while the first bytes arrive: far from the end the sender has read.
+        bool changed = false;
+        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&changed, path, newSize] {
+            if (!std::exchange(changed, true))
+                QVERIFY(QFile::resize(path, newSize));
+        });
+        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()), path},
+                               QString(), &process, 60000);
+        QCOMPARE(result.exitCode, 5);
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(entry.value("outcome").toString(), QStringLiteral("transfer-failed"));
+        QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
     }
 
     void interruptCancelsCleanly()

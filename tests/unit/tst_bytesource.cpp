@@ -1,6 +1,8 @@
+#include "app/files/localpath.h"
 #include "send/bytesource.h"
 
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -9,6 +11,8 @@
 #include <future>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +34,13 @@ class TestByteSource : public QObject
 {
     Q_OBJECT
 
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oddName; // Qt could not remove it by its name
+
 private slots:
+    void cleanupTestCase() { ::unlink(m_oddName.constData()); }
+
     void fileReadersAreIndependent()
     {
         QTemporaryFile file;
@@ -50,6 +60,108 @@ private slots:
         QCOMPARE(drain(*second, 65536), data);
         QVERIFY(first->atEnd());
         QVERIFY(first->error().isEmpty());
+    }
+
+    void fileChangedWhileRead_data()
+    {
+        QTest::addColumn<qint64>("newSize");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("cut short") << qint64(100000) << "shrank from 300000 to 100000 bytes";
+        QTest::newRow("cut below what was read") << qint64(1000) << "shrank from 300000 to 1000 bytes";
+        QTest::newRow("grown") << qint64(300001) << "grew from 300000 to 300001 bytes";
+    }
+
+    void fileChangedWhileRead()
+    {
+        QFETCH(qint64, newSize);
+        QFETCH(QString, reason);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(randomBytes(300000));
+        file.flush();
+        QString error;
+        const auto source = ByteSource::open(file.fileName(), &error);
+        QVERIFY2(source, qPrintable(error));
+        auto reader = source->makeReader();
+        QCOMPARE(reader->readBlocking(65536).size(), 65536);
+        QVERIFY(file.resize(newSize));
+        drain(*reader, 65536);
+        QVERIFY(reader->atEnd());
+        QVERIFY2(reader->error().contains(reason), qPrintable(reader->error()));
+    }
+
+    // Inputs whose size says nothing are read once, to their end, and
+    // shared; a name that is not UTF-8 is opened all the same.
+    void inputsReadOnce_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("fifo");       // written by a writer that comes after the opening
+        QTest::addColumn<bool>("replayable"); // kept whole first
+        QTest::addColumn<qint64>("size");
+
+        QFile proc(QStringLiteral("/proc/version"));
+        QVERIFY(proc.open(QIODevice::ReadOnly));
+        const QByteArray version = proc.readAll();
+        const QByteArray data = randomBytes(200000, 9);
+        const QString fifo = m_dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QByteArray &oddName = m_oddName = QFile::encodeName(m_dir.path()) + "/a\xff\x80" "b.bin";
+        const int fd = ::open(oddName.constData(), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fd >= 0 && ::write(fd, data.constData(), static_cast<size_t>(data.size())) == data.size());
+        ::close(fd);
+
+        QTest::newRow("file of /proc") << "/proc/version" << version << false << false << qint64(-1);
+        QTest::newRow("file of /proc, kept") << "/proc/version" << version << false << true
+                                             << qint64(version.size());
+        QTest::newRow("FIFO, writer comes later") << fifo << data << true << false << qint64(-1);
+        QTest::newRow("FIFO, writer comes later, kept") << fifo << data << true << true << qint64(data.size());
+        QTest::newRow("name not UTF-8") << LocalPath::fromBytes(oddName) << data << false << false
+                                        << qint64(data.size());
+    }
+
+    void inputsReadOnce()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, fifo);
+        QFETCH(bool, replayable);
+        QFETCH(qint64, size);
+
+        std::jthread writer([&] {
+            if (!fifo)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // Without a reader this open fails rather than waits.
+            int fd = -1;
+            for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+                fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            if (fd < 0)
+                return;
+            ::fcntl(fd, F_SETFL, 0);
+            [[maybe_unused]] const ssize_t put = ::write(fd, content.constData(), static_cast<size_t>(content.size()));
+            ::close(fd);
+        });
+        QString error;
+        ByteSource::OpenOptions options;
+        options.replayable = replayable;
+        const auto source = ByteSource::open(path, &error, options);
+        QVERIFY2(source, qPrintable(error));
+        QCOMPARE(source->size(), size);
+        auto first = source->makeReader();
+        auto second = source->makeReader();
+        source->start();
+        auto firstRead = std::async(std::launch::async, [&first] { return drain(*first, 4096); });
+        auto secondRead = std::async(std::launch::async, [&second] { return drain(*second, 65536); });
+        QVERIFY2(firstRead.wait_for(std::chrono::seconds(30)) == std::future_status::ready &&
+                     secondRead.wait_for(std::chrono::seconds(30)) == std::future_status::ready,
+                 "the readers did not reach the input's end");
+        QCOMPARE(firstRead.get(), content);
+        QCOMPARE(secondRead.get(), content);
+        QCOMPARE(source->knownLength(), content.size());
     }
 
     void unreadableInputs_data()

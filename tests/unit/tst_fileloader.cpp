@@ -1,4 +1,5 @@
 #include "app/files/fileloader.h"
+#include "app/files/localpath.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,9 @@
 #include "testdata.h"
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 Q_DECLARE_METATYPE(FileLoader::Outcome)
@@ -32,6 +35,7 @@ class TestFileLoader : public QObject
 
 private:
     QTemporaryDir m_dir;
+    QByteArray m_oddName; // Qt could not remove it by its name
 
     QString write(const QString &name, const QByteArray &content)
     {
@@ -42,6 +46,13 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
+    }
+
+    void cleanupTestCase()
+    {
+#ifdef Q_OS_UNIX
+        ::unlink(m_oddName.constData());
+#endif
     }
 
     void load_data()
@@ -67,6 +78,16 @@ private slots:
         const QString fifo = m_dir.filePath("pipe");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QTest::newRow("pipe") << fifo << FileLoader::Outcome::Unreadable << QByteArray();
+        // Its size says 0; its content is read to the end all the same.
+        QFile version(QStringLiteral("/proc/version"));
+        QVERIFY(version.open(QIODevice::ReadOnly));
+        QTest::newRow("file of /proc") << "/proc/version" << FileLoader::Outcome::Loaded << version.readAll();
+        m_oddName = QFile::encodeName(m_dir.path()) + "/job\xff.prn";
+        const int fd = ::open(m_oddName.constData(), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fd >= 0 && ::write(fd, binary.constData(), static_cast<size_t>(binary.size())) == binary.size());
+        ::close(fd);
+        QTest::newRow("name not UTF-8") << LocalPath::fromBytes(m_oddName) << FileLoader::Outcome::Loaded
+                                        << binary;
 #endif
     }
 
@@ -116,7 +137,8 @@ private slots:
         QFETCH(FileLoader::Outcome, outcome);
 
         // Sparse: the length is real, the disk space is not used.
-        const QString path = m_dir.filePath(QStringLiteral("huge %1.bin").arg(size));
+        // A "%2" in the name must not take the size's place in the message.
+        const QString path = m_dir.filePath(QStringLiteral("huge %2 ") + QString::number(size) + ".bin");
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(size));

@@ -55,6 +55,15 @@ private slots:
         QTest::newRow("ipp needs ipp scheme") << QStringList{"--ipp", "http://x/", "f"} << "" << "ipp://";
         QTest::newRow("flag with value") << QStringList{"--wait=yes", "f"} << "" << "takes no value";
         QTest::newRow("empty printer") << QStringList{"-p", "", "f"} << "" << "queue name";
+        QTest::newRow("nan timeout") << QStringList{"--connect-timeout", "nan", "f"} << "" << "--connect-timeout";
+        QTest::newRow("infinite wait") << QStringList{"--wait-eof", "inf", "f"} << "" << "--wait-eof";
+        QTest::newRow("wait beyond double") << QStringList{"--wait-eof=1e309", "f"} << "" << "--wait-eof";
+        QTest::newRow("negative wait") << QStringList{"--wait-eof", "-0.5", "f"} << "" << "--wait-eof";
+        QTest::newRow("ipp without host") << QStringList{"--ipp", "ipp://", "f"} << "" << "address";
+        QTest::newRow("ipp with only a port") << QStringList{"--ipp", "ipp://:631/printers/x", "f"} << ""
+                                              << "address";
+        QTest::newRow("IPv6 scope like a placeholder") << QStringList{"-H", "[fe80::1%1]:9101", "f"}
+                                                       << "tcp:[fe80::1%1]:9101" << "";
     }
 
     void parse()
@@ -145,9 +154,19 @@ private slots:
         bad.error = QStringLiteral("not accepting jobs");
         bad.jobId = 12;
 
-        const QString text = textSummary({good, bad});
+        // What a name or a printer says is shown, never obeyed by the terminal.
+        DestinationResult odd = bad;
+        odd.destination.name = QStringLiteral("Q%1\x1b[2J\r\nok %2");
+        odd.error = QStringLiteral("ready\x1b]0;title\x07");
+
+        const QString text = textSummary({good, bad, odd});
         const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[2].contains(QLatin1String(" Q%1\\x1b[2J\\x0d\\x0aok %2 0 bytes")),
+                 qPrintable(lines[2]));
+        QVERIFY2(lines[2].endsWith(QLatin1String("(ready\\x1b]0;title\\x07)")), qPrintable(lines[2]));
+        QVERIFY(!text.contains(QChar(0x1b)) && !text.contains(QLatin1Char('\r')));
+        QCOMPARE(progressLine(odd.destination.label(), 0, -1, 0), QStringLiteral("Q%1\\x1b[2J\\x0d\\x0aok %2  0 B  0 B/s"));
         QVERIFY(lines[0].startsWith(QLatin1String("ok")) && lines[0].contains(QLatin1String("127.0.0.1:9100")));
         QVERIFY(lines[1].startsWith(QLatin1String("FAIL")) && lines[1].contains(QLatin1String("not accepting jobs")));
 
