@@ -6,7 +6,8 @@
 # entry with its icon, opening a file from the file manager (xdg-open, which
 # runs the desktop entry's Exec line), the window under Xvfb, and removal.
 # Run from anywhere, as root, with everything committed (fresh-debian.sh tests
-# the committed state). Takes about ten minutes.
+# the committed state). Takes about two and a half minutes once the release
+# build in build/package is up to date; the first release build adds about five.
 #   check-package.sh            all of it
 #   check-package.sh --inside DEB   the part that runs in the fresh system
 set -euo pipefail
