@@ -16,9 +16,16 @@ for source in "$root"/src/platform/win/*.cpp; do
         status=1
     fi
 done
-if ! "$windres" -I "$root/src/resources" "$root/src/resources/varnet.rc" -O coff \
+# The resource script takes its version from the header CMake makes from project().
+cmake -DOUTPUT_DIR="$out" -P "$root/cmake/VarnetVersion.cmake"
+version=$(sed -n 's/^#define VARNET_VERSION "\(.*\)"$/\1/p' "$out/varnetversion.h")
+if ! "$windres" -I "$root/src/resources" -I "$out" "$root/src/resources/varnet.rc" -O coff \
     -o "$out/varnet.res.o"; then
     echo "FAILED: varnet.rc" >&2
+    status=1
+elif ! "$windres" -i "$out/varnet.res.o" -O rc | tr -d '\0' >"$out/varnet.res.rc" ||
+    [ "$(grep -cE "VALUE \"(File|Product)Version\", \"$version\"" "$out/varnet.res.rc")" != 2 ]; then
+    echo "FAILED: varnet.rc does not carry file and product version $version" >&2
     status=1
 fi
 [ $status = 0 ] && echo "all Windows sources compile"

@@ -3,17 +3,22 @@
 # so a second run costs a second.
 #   deps.sh run    what building and starting the program needs
 #   deps.sh test   that plus the test tools (sandbox scheduler, cross compiler, ...)
+#   deps.sh package   what building and checking the Debian package needs
 set -euo pipefail
 
-run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libcups2-dev libgl-dev)
+# help2man and rsvg-convert make the manual pages and icons during the build.
+run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libcups2-dev libgl-dev
+    help2man librsvg2-bin)
 test_packages=(cups cups-daemon cups-client cups-ipp-utils socat netcat-openbsd
     xvfb xauth g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 fonts-dejavu-core procps time
-    wine64 python3-minimal)
+    wine64 python3-minimal desktop-file-utils appstream man-db)
+package_packages=(dpkg-dev file lintian)
 
 case "${1:-run}" in
 run) wanted=("${run_packages[@]}") ;;
 test) wanted=("${run_packages[@]}" "${test_packages[@]}") ;;
-*) echo "usage: $0 run|test" >&2; exit 2 ;;
+package) wanted=("${run_packages[@]}" "${package_packages[@]}") ;;
+*) echo "usage: $0 run|test|package" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,10 +1,45 @@
+#include "app/commandline.h"
 #include "app/files/localpath.h"
 #include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "app/windowplacement.h"
 #include "platform/platform.h"
+#include "transmission/exitstatus.h"
+#include "varnetversion.h"
 
 #include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+void printUsage()
+{
+    std::printf(
+        "Usage: varnet [FILE]\n"
+        "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
+        "saved by the window (its printer, or its IP address on port 9100), without\n"
+        "showing the window, and ends.\n"
+        "\n"
+        "The command line is one file name: its arguments are joined by single blanks\n"
+        "and every double quote is removed. A file really named --help or --version is\n"
+        "sent, not taken as an option.\n"
+        "\n"
+        "      --help     this text\n"
+        "      --version  the version\n"
+        "\n"
+        "Exit status:\n"
+        "  %-3d  the file was sent and accepted\n"
+        "  %-3d  the file could not be loaded\n"
+        "  %-3d  no connection (the printer is not known to the spooler, or TCP failed)\n"
+        "  %-3d  the transfer broke off\n"
+        "  %-3d  the spooler refused the job\n"
+        "  %-3d  the send was cancelled (progress window closed)\n",
+        SendExit::Delivered, SendExit::InputUnreadable, SendExit::ConnectionFailed,
+        SendExit::TransferFailed, SendExit::SpoolerRefused, SendExit::Interrupted);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -12,6 +47,17 @@ int main(int argc, char **argv)
     // As bytes: a file name need not be UTF-8.
     const QString commandLine =
         LocalPath::fromBytes(QByteArray::fromStdString(platform::commandLineText(argc, argv)));
+
+    // Answered without a display, so they work wherever the program is installed.
+    const QString path = stripDoubleQuotes(commandLine);
+    if ((path == QLatin1String("--help") || path == QLatin1String("--version")) &&
+        !LocalPath::status(path).exists) {
+        if (path == QLatin1String("--help"))
+            printUsage();
+        else
+            std::puts("varnet " VARNET_VERSION);
+        return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnet"));

@@ -5,6 +5,7 @@
 #include "sendoptions.h"
 #include "sendreport.h"
 #include "sendsession.h"
+#include "varnetversion.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -131,7 +132,7 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varnet-send"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARNET_VERSION));
 
     const ParsedArguments parsed = parseSendArguments(arguments);
     if (parsed.showHelp) {
@@ -139,7 +140,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (parsed.showVersion) {
-        std::puts("varnet-send 1.00");
+        std::puts("varnet-send " VARNET_VERSION);
         return 0;
     }
     if (!parsed.options) {

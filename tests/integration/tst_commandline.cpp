@@ -6,6 +6,7 @@
 #include "tcpsink.h"
 #include "transmission/frmsocket.h"
 #include "transmission/tcpblocksender.h"
+#include "varnetversion.h"
 
 #include <QApplication>
 #include <QDir>
@@ -326,6 +327,58 @@ private slots:
         QCOMPARE(settingsBytes(), settingsBefore);
         QVERIFY2(!scheduler.hasPendingConnections() && !scheduler.waitForNewConnection(0),
                  "the scheduler was asked");
+    }
+
+    void helpAndVersion_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<bool>("fileOfThatName");
+        QTest::addColumn<QByteArray>("output"); // how standard output starts
+
+        QTest::newRow("--help") << "--help" << false << QByteArray("Usage: varnet [FILE]\n");
+        QTest::newRow("--version") << "--version" << false << QByteArray("varnet " VARNET_VERSION "\n");
+        // The command line names a file; only when there is none is it an option.
+        QTest::newRow("a file named --help") << "--help" << true << QByteArray();
+        QTest::newRow("a file named --version") << "--version" << true << QByteArray();
+    }
+
+    void helpAndVersion()
+    {
+        QFETCH(QString, argument);
+        QFETCH(bool, fileOfThatName);
+        QFETCH(QByteArray, output);
+
+        QTemporaryDir dir;
+        QProcess varnet;
+        varnet.setWorkingDirectory(dir.path());
+        TcpSink sink;
+        if (fileOfThatName) {
+            if (!sink.listen(QHostAddress::LocalHost, 9100))
+                QSKIP("port 9100 on 127.0.0.1 is taken on this machine");
+            saveSettings(QString(), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
+            QFile file(dir.filePath(argument));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(m_content);
+        } else {
+            // Answered without a display: a program that opened one would fail here.
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                environment.remove(QLatin1String(name));
+            varnet.setProcessEnvironment(environment);
+        }
+
+        varnet.start(QStringLiteral(VARNET_EXE), {argument});
+        QVERIFY(varnet.waitForStarted());
+        QTRY_VERIFY2_WITH_TIMEOUT(varnet.state() == QProcess::NotRunning,
+                                  "varnet did not end within 60 s", 60000);
+        const QByteArray printed = varnet.readAllStandardOutput();
+        QCOMPARE(varnet.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(varnet.exitCode(), 0);
+        QVERIFY2(printed.startsWith(output), printed.constData());
+        if (fileOfThatName) {
+            QCOMPARE(printed, QByteArray());
+            QTRY_COMPARE(sink.received(), m_content);
+        }
     }
 };
 
