@@ -72,6 +72,10 @@ void TcpBlockSender::start(const QString &path, const QString &host, const QStri
     QString problem;
     if (info.isDir())
         problem = QStringLiteral("It is a folder.");
+    else if (info.exists() && !info.isFile())
+        // Opening a pipe waits for a writer that may never come, and the
+        // window would wait with it.
+        problem = QStringLiteral("It is a pipe or a device, not a file.");
     else if (!file->open(QIODevice::ReadOnly))
         problem = file->errorString();
     if (problem.isEmpty()) {

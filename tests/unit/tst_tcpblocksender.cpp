@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "testdata.h"
 
 using namespace std::chrono_literals;
@@ -145,6 +147,8 @@ private slots:
                                       << "Cannot send \"";
         QTest::newRow("folder") << "folder" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable)
                                 << "Cannot send \"";
+        QTest::newRow("pipe without a writer")
+            << "fifo" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable) << "Cannot send \"";
         for (const char *port : {"", "0", "65536", "abc", "-1", "91 00", "0x2000"})
             QTest::addRow("port text '%s'", port)
                 << "port" << port << badPort
@@ -178,6 +182,10 @@ private slots:
             path = dir.filePath(QStringLiteral("gone.prn"));
         if (failure == QLatin1String("folder"))
             path = dir.path();
+        if (failure == QLatin1String("fifo")) {
+            path = dir.filePath(QStringLiteral("fifo"));
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        }
 
         TcpBlockSender sender;
         sender.setConnectTimeout(300ms);
@@ -208,7 +216,8 @@ private slots:
         } else {
             QCOMPARE(sink.totalBytes(), qint64(0));
         }
-        if (failure == QLatin1String("missing") || failure == QLatin1String("folder"))
+        if (failure == QLatin1String("missing") || failure == QLatin1String("folder") ||
+            failure == QLatin1String("fifo"))
             QCOMPARE(sink.connectionCount(), 0); // the printer never sees a connection
 
         // Closing or cancelling after the failure changes nothing.
