@@ -4,8 +4,8 @@
 //   varnet_rawjob_bench QUEUE FILE
 
 #include "app/files/fileloader.h"
+#include "platform/spooler.h"
 #include "transmission/rawjob.h"
-#include "transmission/spooler.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,8 +2,8 @@
 
 #include "about/engravedline.h"
 #include "about/homepage.h"
-#include "app/messageseam.h"
-#include "app/twips.h"
+#include "widgets/messageseam.h"
+#include "widgets/twips.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,11 +1,11 @@
 #include "app/commandline.h"
-#include "app/files/localpath.h"
-#include "app/printers/printercollection.h"
 #include "app/varnet.h"
-#include "app/windowplacement.h"
+#include "common/localpath.h"
 #include "platform/platform.h"
+#include "platform/printercollection.h"
 #include "transmission/exitstatus.h"
 #include "varnetversion.h"
+#include "widgets/windowplacement.h"
 
 #include <QApplication>
 

@@ -1,14 +1,16 @@
 #include "varnet.h"
 
+#include "about/frmabout.h"
 #include "app/files/dropintake.h"
 #include "app/files/filechooser.h"
-#include "app/messageseam.h"
-#include "app/settingscodec.h"
-#include "app/startupsettings.h"
-#include "app/twips.h"
+#include "common/settingscodec.h"
+#include "common/startupsettings.h"
 #include "platform/platform.h"
 #include "transmission/frmsocket.h"
 #include "transmission/tcpblocksender.h"
+#include "widgets/messageseam.h"
+#include "widgets/twips.h"
+#include "widgets/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -273,6 +275,25 @@ void Varnet::Exit_Click()
 {
     m_endWithoutSaving = true;
     QCoreApplication::exit(0);
+}
+
+void Varnet::About_Click()
+{
+    // One box for the whole program. It has no owner, so the main window
+    // stays usable and either window may be closed first; the box's own
+    // deletion on close clears the pointer for the next request.
+    static QPointer<frmAbout> box;
+    if (!box) {
+        box = new frmAbout;
+        // The frame's size is known only once the window is shown; centring
+        // again then keeps the title bar in the sum.
+        centerOnScreen(box);
+        box->show();
+        centerOnScreen(box);
+    }
+    box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 void Varnet::Image1_Click()

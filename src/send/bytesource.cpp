@@ -1,6 +1,6 @@
 #include "bytesource.h"
 
-#include "app/files/localpath.h"
+#include "common/localpath.h"
 
 #include <QDir>
 

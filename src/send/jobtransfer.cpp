@@ -3,7 +3,7 @@
 #include "bytesource.h"
 #include "platform/cups/cupsjobs.h"
 #include "platform/cups/ippjob.h"
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 
 #include <QMetaObject>
 

@@ -1,6 +1,6 @@
 #include "sendreport.h"
 
-#include "app/files/localpath.h"
+#include "common/localpath.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

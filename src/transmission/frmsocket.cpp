@@ -1,8 +1,8 @@
 #include "frmsocket.h"
 
-#include "app/twips.h"
-#include "app/windowplacement.h"
 #include "transmission/tcpblocksender.h"
+#include "widgets/twips.h"
+#include "widgets/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "rawjob.h"
 
-#include "spooler.h"
+#include "platform/spooler.h"
 
 #include <QByteArray>
 

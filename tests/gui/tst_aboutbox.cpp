@@ -1,9 +1,9 @@
 #include "about/frmabout.h"
 #include "about/homepage.h"
-#include "app/twips.h"
 #include "app/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "widgets/twips.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,7 +1,7 @@
-#include "app/twips.h"
 #include "app/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "widgets/twips.h"
 
 #include <QAction>
 #include <QApplication>

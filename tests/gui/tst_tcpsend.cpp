@@ -1,10 +1,10 @@
-#include "app/twips.h"
 #include "app/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
 #include "tcpsink.h"
 #include "transmission/frmsocket.h"
 #include "transmission/tcpblocksender.h"
+#include "widgets/twips.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,10 +1,10 @@
-#include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "cupssandbox.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "platform/printercollection.h"
+#include "platform/spooler.h"
 #include "tcpsink.h"
-#include "transmission/spooler.h"
 
 #include <QComboBox>
 #include <QFile>

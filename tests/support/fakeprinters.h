@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/printers/printercollection.h"
+#include "platform/printercollection.h"
 
 #include <string>
 #include <vector>

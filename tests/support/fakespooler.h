@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 
 #include <QByteArray>
 #include <QString>

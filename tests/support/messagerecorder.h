@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/messageseam.h"
+#include "widgets/messageseam.h"
 
 #include <QList>
 

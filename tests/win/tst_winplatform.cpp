@@ -14,12 +14,12 @@
 // --open-fails expects the name not to open. FILE is a Windows path. The last
 // output line is "N passed, M failed"; the exit code is 0 only without failures.
 
-#include "app/printers/printercollection.h"
 #include "platform/platform.h"
+#include "platform/printercollection.h"
+#include "platform/spooler.h"
 #include "platform/tcpconnection.h"
 #include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
-#include "transmission/spooler.h"
 
 #include <winsock2.h>
 #include <windows.h>

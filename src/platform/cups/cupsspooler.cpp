@@ -1,4 +1,4 @@
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 
 #include "cupsconnection.h"
 

@@ -1,4 +1,3 @@
-#include "platform/platform.h"
 #include "platform/tcpconnection.h"
 #include "wintext.h"
 
@@ -7,15 +6,6 @@
 
 #include <climits>
 #include <string>
-
-namespace platform {
-
-void adviseLargeBuffer(void *, std::size_t)
-{
-    // Large pages need a privilege ordinary users lack; nothing to advise.
-}
-
-} // namespace platform
 
 namespace platform::tcp {
 

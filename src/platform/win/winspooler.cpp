@@ -1,4 +1,4 @@
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 #include "wintext.h"
 
 #include <windows.h>

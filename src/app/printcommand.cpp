@@ -1,8 +1,8 @@
-#include "app/messageseam.h"
 #include "app/varnet.h"
+#include "platform/spooler.h"
 #include "transmission/exitstatus.h"
 #include "transmission/rawjob.h"
-#include "transmission/spooler.h"
+#include "widgets/messageseam.h"
 
 #include <QComboBox>
 #include <QRadioButton>
