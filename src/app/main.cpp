@@ -3,6 +3,7 @@
 #include "common/localpath.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
+#include "transmission/endpoint.h"
 #include "transmission/exitstatus.h"
 #include "varnetversion.h"
 #include "widgets/windowplacement.h"
@@ -15,28 +16,23 @@ namespace {
 
 void printUsage()
 {
-    std::printf(
-        "Usage: varnet [FILE]\n"
-        "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
-        "saved by the window (its printer, or its IP address on port 9100), without\n"
-        "showing the window, and ends.\n"
-        "\n"
-        "The command line is one file name: its arguments are joined by single blanks\n"
-        "and every double quote is removed. A file really named --help or --version is\n"
-        "sent, not taken as an option.\n"
-        "\n"
-        "      --help     this text\n"
-        "      --version  the version\n"
-        "\n"
-        "Exit status:\n"
-        "  %-3d  the file was sent and accepted\n"
-        "  %-3d  the file could not be loaded\n"
-        "  %-3d  no connection (the printer is not known to the spooler, or TCP failed)\n"
-        "  %-3d  the transfer broke off\n"
-        "  %-3d  the spooler refused the job\n"
-        "  %-3d  the send was cancelled (progress window closed)\n",
-        SendExit::Delivered, SendExit::InputUnreadable, SendExit::ConnectionFailed,
-        SendExit::TransferFailed, SendExit::SpoolerRefused, SendExit::Interrupted);
+    const QString usage =
+        QStringLiteral(
+            "Usage: varnet [FILE]\n"
+            "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
+            "saved by the window (its printer, or its IP address on port %1), without\n"
+            "showing the window, and ends.\n"
+            "\n"
+            "The command line is one file name: its arguments are joined by single blanks\n"
+            "and every double quote is removed. A file really named --help or --version is\n"
+            "sent, not taken as an option.\n"
+            "\n"
+            "      --help     this text\n"
+            "      --version  the version\n"
+            "\n")
+            .arg(RawPrintPort) +
+        exitStatusHelp(ExitStatusReader::Window);
+    std::fputs(usage.toLocal8Bit().constData(), stdout);
 }
 
 } // namespace

@@ -9,29 +9,6 @@
 #include <QLineEdit>
 #include <QTimer>
 
-namespace {
-
-int exitStatusFor(TcpBlockSender::Outcome outcome)
-{
-    switch (outcome) {
-    case TcpBlockSender::Outcome::BadPort:
-    case TcpBlockSender::Outcome::ConnectFailed:
-        return SendExit::ConnectionFailed;
-    case TcpBlockSender::Outcome::FileUnreadable:
-        return SendExit::InputUnreadable;
-    case TcpBlockSender::Outcome::Cancelled:
-        return SendExit::Interrupted;
-    case TcpBlockSender::Outcome::None:
-    case TcpBlockSender::Outcome::Closed:
-        return SendExit::Delivered;
-    case TcpBlockSender::Outcome::SendFailed:
-        break;
-    }
-    return SendExit::TransferFailed;
-}
-
-} // namespace
-
 void Varnet::sendTcp()
 {
     const QString message = QStringLiteral("Message");
@@ -95,9 +72,9 @@ void Varnet::sendTcp()
             Qt::QueuedConnection);
     });
     connect(sender, &TcpBlockSender::finished, this, [this, sender](bool ok) {
-        if (sender->outcome() == TcpBlockSender::Outcome::Cancelled)
+        if (sender->outcome() == SendOutcome::Cancelled)
             m_sendStatus = SendExit::Interrupted;
-        if (ok || sender->outcome() == TcpBlockSender::Outcome::Cancelled)
+        if (ok || sender->outcome() == SendOutcome::Cancelled)
             emit tcpSendFinished(ok);
     });
 

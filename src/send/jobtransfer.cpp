@@ -9,7 +9,7 @@
 
 namespace {
 constexpr qint64 ChunkBytes = 256 * 1024;
-using Result = DestinationResult::Outcome;
+using Result = SendOutcome;
 
 const QString EmptyJobNote =
     QStringLiteral("the file is empty: the job holds no document, so nothing is printed");

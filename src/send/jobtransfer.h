@@ -27,7 +27,7 @@ public:
 private:
     struct Outcome
     {
-        DestinationResult::Outcome outcome = DestinationResult::Outcome::Delivered;
+        SendOutcome outcome = SendOutcome::Delivered;
         QString error;
         int jobId = 0;
         QString jobState;

@@ -5,6 +5,7 @@
 #include "sendoptions.h"
 #include "sendreport.h"
 #include "sendsession.h"
+#include "transmission/endpoint.h"
 #include "varnetversion.h"
 
 #include <QCoreApplication>
@@ -64,7 +65,7 @@ bool namesStandardInput(const QString &input)
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-// The window's saved destination: its printer, or its address on port 9100.
+// The window's saved destination: its printer, or its address on the raw printing port.
 std::optional<Destination> savedDestination()
 {
     const std::optional<bool> printerQueue = optFromText(StartupSettings::read(StartupSettings::KeyOpt));
@@ -77,8 +78,8 @@ std::optional<Destination> savedDestination()
     const QString ip = StartupSettings::read(StartupSettings::KeyIp);
     if (ip.isEmpty())
         return std::nullopt;
-    // The window connects to the address as typed, on port 9100 (its port is never saved).
-    return Destination{Destination::Kind::Tcp, ip, 9100};
+    // The window connects to the address as typed, on the default port (its port is never saved).
+    return Destination{Destination::Kind::Tcp, ip, RawPrintPort};
 }
 
 // This process's own peak memory. getrusage() would also count what a
@@ -102,7 +103,7 @@ QList<DestinationResult> nothingStarted(const QList<Destination> &destinations)
     for (const Destination &destination : destinations) {
         DestinationResult result;
         result.destination = destination;
-        result.outcome = DestinationResult::Outcome::NotStarted;
+        result.outcome = SendOutcome::NotStarted;
         result.error = QStringLiteral("interrupted while the input was being read");
         results.append(result);
     }

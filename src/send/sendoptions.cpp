@@ -1,13 +1,13 @@
 #include "sendoptions.h"
 
-#include <QHostAddress>
+#include "transmission/endpoint.h"
+#include "transmission/exitstatus.h"
+
 #include <QUrl>
 
 #include <cmath>
 
 namespace {
-
-constexpr quint16 RawPrintPort = 9100;
 
 std::optional<int> seconds(const QString &text, const QString &option, QString *error)
 {
@@ -20,15 +20,6 @@ std::optional<int> seconds(const QString &text, const QString &option, QString *
         return std::nullopt;
     }
     return static_cast<int>(value * 1000);
-}
-
-std::optional<quint16> portNumber(const QString &text)
-{
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return std::nullopt;
-    return static_cast<quint16>(port);
 }
 
 // Options that take a value, in both spellings.
@@ -49,10 +40,7 @@ QString Destination::label() const
     case Kind::Ipp:
         return name;
     case Kind::Tcp:
-        // Joined, not substituted: a scope such as "%1" in an IPv6 address stays.
-        if (name.contains(QLatin1Char(':')))
-            return QLatin1Char('[') + name + QStringLiteral("]:") + QString::number(port);
-        return name + QLatin1Char(':') + QString::number(port);
+        return Endpoint{name, port}.label();
     }
     return name;
 }
@@ -68,56 +56,6 @@ QString Destination::kindName() const
         return QStringLiteral("tcp");
     }
     return QString();
-}
-
-std::optional<Destination> parseHostPort(const QString &text, QString *error)
-{
-    Destination destination;
-    destination.kind = Destination::Kind::Tcp;
-    destination.port = RawPrintPort;
-    QString host = text;
-    QString portText;
-
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0) {
-            *error = QStringLiteral("missing ] in host \"%1\"").arg(text);
-            return std::nullopt;
-        }
-        host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':'))) {
-                *error = QStringLiteral("unexpected text after ] in host \"%1\"").arg(text);
-                return std::nullopt;
-            }
-            portText = rest.mid(1);
-        }
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        host = text.left(colon);
-        portText = text.mid(colon + 1);
-    }
-    // Several colons without brackets: an IPv6 literal, default port.
-
-    if (host.isEmpty()) {
-        *error = QStringLiteral("no host in \"%1\"").arg(text);
-        return std::nullopt;
-    }
-    if (host.contains(QLatin1Char(':')) && QHostAddress(host).protocol() != QHostAddress::IPv6Protocol) {
-        *error = QStringLiteral("\"%1\" is not an IPv6 address").arg(host);
-        return std::nullopt;
-    }
-    if (!portText.isNull()) {
-        const std::optional<quint16> port = portNumber(portText);
-        if (!port) {
-            *error = QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(portText);
-            return std::nullopt;
-        }
-        destination.port = *port;
-    }
-    destination.name = host;
-    return destination;
 }
 
 ParsedArguments parseSendArguments(const QStringList &arguments)
@@ -170,10 +108,10 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
                 return fail(QStringLiteral("--printer needs a queue name"));
             options.destinations.append({Destination::Kind::Printer, value, 0});
         } else if (argument == QLatin1String("-H") || argument == QLatin1String("--host")) {
-            const std::optional<Destination> destination = parseHostPort(value, &error);
-            if (!destination)
+            const std::optional<Endpoint> endpoint = Endpoint::parse(value, &error);
+            if (!endpoint)
                 return fail(error);
-            options.destinations.append(*destination);
+            options.destinations.append({Destination::Kind::Tcp, endpoint->host, endpoint->port});
         } else if (argument == QLatin1String("--ipp")) {
             const QUrl uri(value);
             if (!value.startsWith(QLatin1String("ipp://")) && !value.startsWith(QLatin1String("ipps://")))
@@ -233,39 +171,39 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
 
 QString sendUsage()
 {
+    const auto seconds = [](auto duration) {
+        return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+    };
     return QStringLiteral(
-        "Usage: varnet-send [options] FILE|-\n"
-        "Sends FILE (or standard input) unchanged to printers.\n"
-        "\n"
-        "  -p, --printer NAME        raw job to a spooler queue\n"
-        "  -H, --host HOST[:PORT]    raw TCP to HOST, port 9100 unless given; repeat for several\n"
-        "      --ipp URI             raw job straight to an IPP printer\n"
-        "      --parallel N          how many destinations at once (default: all)\n"
-        "      --connect-timeout S   seconds to wait for a connection (default 10)\n"
-        "      --wait-eof S          TCP: after the last byte, wait up to S seconds for the\n"
-        "                            printer to close its side (default 30; 0 = wait only\n"
-        "                            until every byte is acknowledged)\n"
-        "      --stall-timeout S     TCP: give up when the printer takes no byte for S seconds\n"
-        "                            (default 60)\n"
-        "      --wait                spooler/IPP: wait until the job has ended and report it\n"
-        "      --response-timeout S  spooler/IPP: give up when the scheduler or printer has\n"
-        "                            neither answered nor taken data for S seconds (default 60)\n"
-        "      --title TEXT          job name (default \"Command Print\")\n"
-        "  -q, --quiet               no progress\n"
-        "      --json                no progress; a JSON summary on standard output\n"
-        "  -h, --help                this text\n"
-        "      --version             the version\n"
-        "\n"
-        "A FILE of - reads standard input.\n"
-        "Without a destination the one saved by the Varnet window is used (TCP: port 9100).\n"
-        "\n"
-        "Exit status:\n"
-        "  0    all delivered\n"
-        "  2    usage error\n"
-        "  3    unreadable input\n"
-        "  4    connection failure (also an unknown queue)\n"
-        "  5    transfer failure\n"
-        "  6    spooler refusal (with --wait also a job aborted or canceled)\n"
-        "  7    partly delivered\n"
-        "  130  interrupted\n");
+               "Usage: varnet-send [options] FILE|-\n"
+               "Sends FILE (or standard input) unchanged to printers.\n"
+               "\n"
+               "  -p, --printer NAME        raw job to a spooler queue\n"
+               "  -H, --host HOST[:PORT]    raw TCP to HOST, port %1 unless given; repeat for several\n"
+               "      --ipp URI             raw job straight to an IPP printer\n"
+               "      --parallel N          how many destinations at once (default: all)\n"
+               "      --connect-timeout S   seconds to wait for a connection (default %2)\n"
+               "      --wait-eof S          TCP: after the last byte, wait up to S seconds for the\n"
+               "                            printer to close its side (default %3; 0 = wait only\n"
+               "                            until every byte is acknowledged)\n"
+               "      --stall-timeout S     TCP: give up when the printer takes no byte for S seconds\n"
+               "                            (default %4)\n"
+               "      --wait                spooler/IPP: wait until the job has ended and report it\n"
+               "      --response-timeout S  spooler/IPP: give up when the scheduler or printer has\n"
+               "                            neither answered nor taken data for S seconds (default %5)\n"
+               "      --title TEXT          job name (default \"%6\")\n"
+               "  -q, --quiet               no progress\n"
+               "      --json                no progress; a JSON summary on standard output\n"
+               "  -h, --help                this text\n"
+               "      --version             the version\n"
+               "\n"
+               "A FILE of - reads standard input.\n"
+               "Without a destination the one saved by the Varnet window is used (TCP: port %1).\n"
+               "\n")
+               .arg(RawPrintPort)
+               .arg(seconds(TcpBlockSender::ConnectTimeout), seconds(TcpBlockSender::PeerCloseWait),
+                    seconds(TcpBlockSender::StallTimeout),
+                    seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs)),
+                    QLatin1String(RawJobDocumentName)) +
+           exitStatusHelp(ExitStatusReader::Sender);
 }

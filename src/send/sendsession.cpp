@@ -87,7 +87,7 @@ QList<DestinationResult> SendSession::results() const
     for (const Transfer *transfer : m_transfers) {
         DestinationResult result = transfer->result();
         if (!transfer->isDone()) {
-            result.outcome = DestinationResult::Outcome::NotStarted;
+            result.outcome = SendOutcome::NotStarted;
             result.error = QStringLiteral("interrupted before its turn");
         }
         results.append(result);
@@ -150,9 +150,9 @@ void SendSession::drawProgress(bool final)
                                     started ? recentRate(i, now) : 0.0,
                                     started && !transfer->isDone());
         if (transfer->isDone()) {
-            const DestinationResult::Outcome outcome = transfer->result().outcome;
+            const SendOutcome outcome = transfer->result().outcome;
             line += QStringLiteral("  ") + outcomeName(outcome);
-            ++(outcome == DestinationResult::Outcome::Delivered ? delivered : failed);
+            ++(outcome == SendOutcome::Delivered ? delivered : failed);
         } else if (!started) {
             line += m_interrupted ? QStringLiteral("  not started") : QStringLiteral("  waiting");
             ++waiting;

@@ -38,31 +38,17 @@ void TcpTransfer::cancel()
 
 void TcpTransfer::onFinished(bool ok)
 {
-    using Result = DestinationResult::Outcome;
-    if (!ok) {
-        // What reached the printer, not what we let go of.
-        const qint64 acknowledged = m_sender->acknowledgedBytes();
-        setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());
-    }
     if (ok) {
         if (m_waitEofMs > 0 && !m_sender->peerClosed())
             setNote(QStringLiteral("the printer kept its side open; every byte was acknowledged"));
-        finish(Result::Delivered);
+        finish(SendOutcome::Delivered);
         return;
     }
-    switch (m_sender->outcome()) {
-    case TcpBlockSender::Outcome::BadPort:
-    case TcpBlockSender::Outcome::ConnectFailed:
-        finish(Result::ConnectionFailed, m_sender->failureReason());
-        return;
-    case TcpBlockSender::Outcome::Cancelled:
-        finish(Result::Cancelled, QStringLiteral("interrupted, the connection was closed"));
-        return;
-    case TcpBlockSender::Outcome::FileUnreadable:
-    case TcpBlockSender::Outcome::SendFailed:
-    case TcpBlockSender::Outcome::None:
-    case TcpBlockSender::Outcome::Closed:
-        break;
-    }
-    finish(Result::TransferFailed, m_sender->failureReason());
+    // What reached the printer, not what we let go of.
+    const qint64 acknowledged = m_sender->acknowledgedBytes();
+    setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());
+    if (m_sender->outcome() == SendOutcome::Cancelled)
+        finish(SendOutcome::Cancelled, QStringLiteral("interrupted, the connection was closed"));
+    else
+        finish(m_sender->outcome(), m_sender->failureReason());
 }

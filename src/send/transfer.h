@@ -37,7 +37,7 @@ protected:
     void setSent(qint64 bytes) { m_bytes = bytes; }
     void markStarted() { m_clock.start(); }
     // Records the outcome once; later calls are ignored.
-    void finish(DestinationResult::Outcome outcome, const QString &error = QString());
+    void finish(SendOutcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);
     void setNote(const QString &note) { m_result.note = note; }
 

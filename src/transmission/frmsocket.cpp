@@ -1,6 +1,7 @@
 #include "frmsocket.h"
 
 #include "transmission/tcpblocksender.h"
+#include "widgets/classicstyle.h"
 #include "widgets/twips.h"
 #include "widgets/windowplacement.h"
 
@@ -15,17 +16,10 @@ frmsocket::frmsocket(QWidget *parent)
     setWindowTitle(QStringLiteral("Message"));
     setFixedSize(twipsToPixels(4980), twipsToPixels(1185));
 
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipsRect(720, 240, 4095, 495));
-    // Where the classic font is not installed the nearest sans serif stands in.
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(9.75);
-    font.setWeight(QFont::Normal);
-    Label1->setFont(font);
+    Label1 = place<QLabel>(this, "Label1", twipsRect(720, 240, 4095, 495),
+                           QStringLiteral("Sending..."));
+    Label1->setFont(classicFont(9.75));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1->setText(QStringLiteral("Sending..."));
 
     winsock = new TcpBlockSender(this);
     winsock->setObjectName(QStringLiteral("winsock"));

@@ -1,6 +1,7 @@
 #include "tcpblocksender.h"
 
 #include "platform/tcpconnection.h"
+#include "transmission/endpoint.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,15 +30,6 @@ QString durationText(std::chrono::milliseconds duration)
     return QString::number(ms) + QStringLiteral(" ms");
 }
 
-// "[::1]" is how people write an IPv6 printer next to a port; the socket
-// wants the bare address.
-QString bareHost(const QString &host)
-{
-    if (host.size() > 2 && host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        return host.mid(1, host.size() - 2);
-    return host;
-}
-
 QString systemText(int error)
 {
     return QString::fromStdString(tcp::errorText(error));
@@ -62,7 +54,7 @@ TcpBlockSender::~TcpBlockSender()
     if (m_lookupId >= 0)
         QHostInfo::abortHostLookup(m_lookupId);
     // Gone mid-send is cancelled: the printer must not take it as complete.
-    dropConnection(m_phase == Phase::Done && m_outcome == Outcome::Closed);
+    dropConnection(m_phase == Phase::Done && m_outcome == SendOutcome::Delivered);
 }
 
 void TcpBlockSender::start(const QString &path, const QString &host, const QString &portText)
@@ -93,27 +85,26 @@ void TcpBlockSender::start(const QString &path, const QString &host, const QStri
     m_sourceName = path;
     // Failures found here are reported from the event loop like all others,
     // so callers may connect to the signals after start() returns.
-    if (!parsePort(portText, &m_port))
+    if (!checkPort(portText, &m_port))
         return;
     QMetaObject::invokeMethod(
-        this, [this, problem] { fail(Outcome::FileUnreadable, problem); }, Qt::QueuedConnection);
+        this, [this, problem] { fail(SendOutcome::InputUnreadable, problem); }, Qt::QueuedConnection);
 }
 
-bool TcpBlockSender::parsePort(const QString &portText, quint16 *port)
+bool TcpBlockSender::checkPort(const QString &portText, quint16 *port)
 {
-    bool isNumber = false;
-    const uint number = portText.toUInt(&isNumber, 10);
-    if (!isNumber || number < 1 || number > 65535) {
+    const std::optional<quint16> number = parsePort(portText);
+    if (!number) {
         QMetaObject::invokeMethod(
             this,
             [this, portText] {
-                fail(Outcome::BadPort,
+                fail(SendOutcome::ConnectionFailed,
                      QStringLiteral("The port \"%1\" is not a number from 1 to 65535.").arg(portText));
             },
             Qt::QueuedConnection);
         return false;
     }
-    *port = static_cast<quint16>(number);
+    *port = *number;
     return true;
 }
 
@@ -125,7 +116,7 @@ void TcpBlockSender::start(std::unique_ptr<QIODevice> source, const QString &sou
     m_phase = Phase::Connecting;
     m_sourceName = sourceName;
     m_host = bareHost(host);
-    if (!parsePort(portText, &m_port))
+    if (!checkPort(portText, &m_port))
         return;
     m_source = std::move(source);
     m_fileSize = expectedSize;
@@ -150,7 +141,7 @@ void TcpBlockSender::onLookedUp(const QHostInfo &info)
     if (m_phase != Phase::Connecting)
         return;
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        fail(Outcome::ConnectFailed, info.errorString() + QLatin1Char('.'));
+        fail(SendOutcome::ConnectionFailed, info.errorString() + QLatin1Char('.'));
         return;
     }
     m_addresses = info.addresses();
@@ -181,7 +172,7 @@ void TcpBlockSender::connectNext()
             m_writeNotifier.setEnabled(true);
         return;
     }
-    fail(Outcome::ConnectFailed, m_lastConnectError + QLatin1Char('.'));
+    fail(SendOutcome::ConnectionFailed, m_lastConnectError + QLatin1Char('.'));
 }
 
 void TcpBlockSender::onConnected()
@@ -203,13 +194,13 @@ void TcpBlockSender::onConnectTimeout()
     if (m_phase != Phase::Connecting)
         return;
     if (m_resolving) {
-        fail(Outcome::ConnectFailed,
+        fail(SendOutcome::ConnectionFailed,
              QStringLiteral("The printer's name could not be looked up within %1.")
                  .arg(durationText(m_connectTimeout)),
              4);
         return;
     }
-    fail(Outcome::ConnectFailed, QStringLiteral("The printer did not accept the connection within %1.")
+    fail(SendOutcome::ConnectionFailed, QStringLiteral("The printer did not accept the connection within %1.")
                                      .arg(durationText(m_connectTimeout)),
          6);
 }
@@ -294,7 +285,7 @@ void TcpBlockSender::onWatch()
     } else if (!waiting) {
         m_sinceProgress.start();
     } else if (m_sinceProgress.elapsed() >= m_stallTimeout.count()) {
-        fail(Outcome::SendFailed,
+        fail(SendOutcome::TransferFailed,
              QStringLiteral("The printer took nothing for %1.").arg(durationText(m_stallTimeout)));
         return;
     }
@@ -318,13 +309,13 @@ void TcpBlockSender::onPeerCloseTimeout()
         return;
     }
     if (unacknowledged < 0) {
-        fail(Outcome::SendFailed,
+        fail(SendOutcome::TransferFailed,
              QStringLiteral("The printer did not close the connection within %1, and the system "
                             "cannot tell whether it took every byte.")
                  .arg(durationText(m_peerCloseWait)));
         return;
     }
-    fail(Outcome::SendFailed, QStringLiteral("The printer did not take the last %1 bytes within %2.")
+    fail(SendOutcome::TransferFailed, QStringLiteral("The printer did not take the last %1 bytes within %2.")
                                   .arg(unacknowledged)
                                   .arg(durationText(m_peerCloseWait)));
 }
@@ -354,7 +345,7 @@ void TcpBlockSender::cancel()
     if (m_phase == Phase::Done)
         return;
     m_phase = Phase::Done;
-    m_outcome = Outcome::Cancelled;
+    m_outcome = SendOutcome::Cancelled;
     stopTimers();
     m_source.reset();
     dropConnection(false);
@@ -369,7 +360,7 @@ void TcpBlockSender::endStream()
             failOnSocket(error);
             return;
         }
-        fail(Outcome::SendFailed, QStringLiteral("The connection was gone before the end of the "
+        fail(SendOutcome::TransferFailed, QStringLiteral("The connection was gone before the end of the "
                                                  "job could be sent."));
         return;
     }
@@ -451,7 +442,7 @@ int TcpBlockSender::classicState() const
     case Phase::Done:
         break;
     }
-    if (m_outcome == Outcome::Closed || m_outcome == Outcome::Cancelled)
+    if (m_outcome == SendOutcome::Delivered || m_outcome == SendOutcome::Cancelled)
         return 0;
     return m_stateAtFailure;
 }
@@ -467,10 +458,9 @@ QString TcpBlockSender::failureText() const
                                QStringLiteral(" faild! State: ") +
                                QString::number(m_stateAtFailure);
     switch (m_outcome) {
-    case Outcome::BadPort:
-    case Outcome::ConnectFailed:
+    case SendOutcome::ConnectionFailed:
         return connection + QLatin1Char('\n') + m_reason;
-    case Outcome::SendFailed: {
+    case SendOutcome::TransferFailed: {
         const qint64 acknowledged = acknowledgedBytes();
         const qint64 bytes = acknowledged >= 0 ? acknowledged : m_written;
         QString amount = acknowledged >= 0 ? QStringLiteral("The printer acknowledged ")
@@ -481,12 +471,13 @@ QString TcpBlockSender::failureText() const
         amount += QStringLiteral(" bytes.");
         return connection + QLatin1Char('\n') + m_reason + QLatin1Char('\n') + amount;
     }
-    case Outcome::FileUnreadable:
+    case SendOutcome::InputUnreadable:
         return QStringLiteral("Cannot send \"") + m_sourceName + QStringLiteral("\" to ") +
                remoteAddress() + QStringLiteral(": ") + m_reason;
-    case Outcome::None:
-    case Outcome::Closed:
-    case Outcome::Cancelled:
+    case SendOutcome::NotStarted:
+    case SendOutcome::Delivered:
+    case SendOutcome::SpoolerRefused:
+    case SendOutcome::Cancelled:
         break;
     }
     return QString();
@@ -558,7 +549,7 @@ void TcpBlockSender::fill()
         while (got < wanted) {
             const qint64 read = m_source->read(m_buffer.data() + got, wanted - got);
             if (read < 0) {
-                fail(Outcome::SendFailed,
+                fail(SendOutcome::TransferFailed,
                      QStringLiteral("Reading the file failed: %1.").arg(m_source->errorString()));
                 return;
             }
@@ -569,7 +560,7 @@ void TcpBlockSender::fill()
         m_buffer.resize(probing ? 0 : got);
         const bool sourceEnded = got < wanted && (!m_source->isSequential() || m_source->atEnd());
         if (probing && got > 0) {
-            fail(Outcome::SendFailed,
+            fail(SendOutcome::TransferFailed,
                  QStringLiteral("The file grew during the send beyond the %1 bytes it had when the "
                                 "send began.")
                      .arg(m_fileSize));
@@ -577,7 +568,7 @@ void TcpBlockSender::fill()
         }
         m_count += m_buffer.size();
         if (sourceEnded && m_fileSize >= 0 && m_count < m_fileSize) {
-            fail(Outcome::SendFailed,
+            fail(SendOutcome::TransferFailed,
                  QStringLiteral("The file shrank during the send: it had %1 bytes when the send "
                                 "began, and ended after %2.")
                      .arg(m_fileSize)
@@ -626,16 +617,16 @@ void TcpBlockSender::reportProgress(bool force)
 void TcpBlockSender::failOnSocket(int error)
 {
     if (tcp::isResetError(error)) {
-        fail(Outcome::SendFailed,
+        fail(SendOutcome::TransferFailed,
              m_peerEnded ? QStringLiteral("The printer closed the connection before it had taken "
                                           "every byte.")
                          : QStringLiteral("The printer reset the connection."));
         return;
     }
-    fail(Outcome::SendFailed, systemText(error) + QLatin1Char('.'));
+    fail(SendOutcome::TransferFailed, systemText(error) + QLatin1Char('.'));
 }
 
-void TcpBlockSender::fail(Outcome outcome, const QString &reason, int state)
+void TcpBlockSender::fail(SendOutcome outcome, const QString &reason, int state)
 {
     if (m_phase == Phase::Done)
         return;
@@ -656,7 +647,7 @@ void TcpBlockSender::finish(bool ok)
 {
     m_phase = Phase::Done;
     if (ok)
-        m_outcome = Outcome::Closed;
+        m_outcome = SendOutcome::Delivered;
     stopTimers();
     dropConnection(ok);
     emit finished(ok);

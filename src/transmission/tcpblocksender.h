@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/waitlimits.h"
+#include "transmission/exitstatus.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -39,7 +42,7 @@ public:
     static constexpr qint64 QueueLimit = qint64{1} << 20;
     // A LAN round trip is longer than one event pass, so the connection gets
     // this long to stand before the send gives up.
-    static constexpr std::chrono::milliseconds ConnectTimeout{10000};
+    static constexpr std::chrono::milliseconds ConnectTimeout{WaitLimits::DefaultConnectTimeoutMs};
     // A printer that takes no byte for this long is given up on, so that a
     // send always ends.
     static constexpr std::chrono::milliseconds StallTimeout{60000};
@@ -48,7 +51,6 @@ public:
     static constexpr std::chrono::milliseconds TimeSlice{10};
 
     enum class Phase { Idle, Connecting, Sending, Queued, Closing, AwaitingPeerClose, Done };
-    enum class Outcome { None, Closed, BadPort, FileUnreadable, ConnectFailed, SendFailed, Cancelled };
 
     explicit TcpBlockSender(QObject *parent = nullptr);
     ~TcpBlockSender() override;
@@ -86,7 +88,8 @@ public:
     Phase phase() const { return m_phase; }
     // Connecting or still queueing blocks.
     bool isBusy() const { return m_phase == Phase::Connecting || m_phase == Phase::Sending; }
-    Outcome outcome() const { return m_outcome; }
+    // NotStarted until the send has ended.
+    SendOutcome outcome() const { return m_outcome; }
     // Bytes taken from the source and queued for sending.
     qint64 count() const { return m_count; }
     // What waits for the printer and is not on the wire yet: our own buffer
@@ -118,7 +121,7 @@ signals:
     void finished(bool ok);
 
 private:
-    bool parsePort(const QString &portText, quint16 *port);
+    bool checkPort(const QString &portText, quint16 *port);
     void onLookedUp(const QHostInfo &info);
     void connectNext();
     void onConnected();
@@ -132,7 +135,7 @@ private:
     void endStream();
     void checkDelivered();
     void scheduleFill();
-    void fail(Outcome outcome, const QString &reason, int state = 9);
+    void fail(SendOutcome outcome, const QString &reason, int state = 9);
     void failOnSocket(int error);
     void finish(bool ok);
     void reportProgress(bool force);
@@ -160,7 +163,7 @@ private:
     QString m_reason;
     QString m_address;
     Phase m_phase = Phase::Idle;
-    Outcome m_outcome = Outcome::None;
+    SendOutcome m_outcome = SendOutcome::NotStarted;
     int m_stateAtFailure = 0;
     qint64 m_count = 0;
     qint64 m_written = 0;

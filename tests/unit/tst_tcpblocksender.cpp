@@ -1,4 +1,5 @@
 #include "tcpsink.h"
+#include "transmission/endpoint.h"
 #include "transmission/tcpblocksender.h"
 
 #include <QFile>
@@ -14,15 +15,51 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-} // namespace
-
 class TestTcpBlockSender : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void endpoint_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("parsed"); // the label, or part of the error
+
+        const auto row = [](const char *text, bool valid, const char *parsed) {
+            QTest::addRow("%s", text) << QString::fromUtf8(text) << valid << QString::fromUtf8(parsed);
+        };
+        row("10.0.0.5", true, "10.0.0.5:9100");
+        row("printer.lan:9101", true, "printer.lan:9101");
+        row("[::1]", true, "[::1]:9100");
+        row("[::1]:9101", true, "[::1]:9101");
+        row("::1", true, "[::1]:9100");
+        row("[fe80::1%1]:9101", true, "[fe80::1%1]:9101");
+        for (const char *port : {"0", "65536", "x", "", "-1", "91 00", "0x2000"})
+            row(qPrintable(QStringLiteral("h:") + QLatin1String(port)), false,
+                qPrintable(QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(QLatin1String(port))));
+        row("", false, "no host");
+        row(":9100", false, "no host");
+        row("[::1", false, "missing ]");
+        row("[::1]x", false, "unexpected text after ]");
+        row("a:b:c", false, "\"a:b:c\" is not an IPv6 address");
+    }
+
+    void endpoint()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QString, parsed);
+
+        QString error;
+        const std::optional<Endpoint> endpoint = Endpoint::parse(text, &error);
+        QCOMPARE(endpoint.has_value(), valid);
+        if (valid)
+            QCOMPARE(endpoint->label(), parsed);
+        else
+            QVERIFY2(error.contains(parsed), qPrintable(error));
+    }
+
     void sendsFileExactly_data()
     {
         QTest::addColumn<int>("size");
@@ -133,28 +170,25 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QString>("expected");
 
-        const auto connectFailed = static_cast<int>(TcpBlockSender::Outcome::ConnectFailed);
-        const auto badPort = static_cast<int>(TcpBlockSender::Outcome::BadPort);
+        const auto connectFailed = static_cast<int>(SendOutcome::ConnectionFailed);
+        const auto badPort = static_cast<int>(SendOutcome::ConnectionFailed);
         QTest::newRow("refused") << "refused" << "" << connectFailed
                                  << "Connection to 127.0.0.1 faild! State: 9\nConnection refused.";
         QTest::newRow("never accepts")
             << "never accepts" << "" << connectFailed
             << "Connection to 127.0.0.1 faild! State: 6\nThe printer did not accept the "
                "connection within 300 ms.";
-        QTest::newRow("reset mid-transfer") << "reset" << "" << static_cast<int>(TcpBlockSender::Outcome::SendFailed)
+        QTest::newRow("reset mid-transfer") << "reset" << "" << static_cast<int>(SendOutcome::TransferFailed)
                                             << "Connection to 127.0.0.1 faild! State: 9\n";
-        QTest::newRow("missing file") << "missing" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable)
+        QTest::newRow("missing file") << "missing" << "" << static_cast<int>(SendOutcome::InputUnreadable)
                                       << "Cannot send \"";
-        QTest::newRow("folder") << "folder" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable)
+        QTest::newRow("folder") << "folder" << "" << static_cast<int>(SendOutcome::InputUnreadable)
                                 << "Cannot send \"";
         QTest::newRow("pipe without a writer")
-            << "fifo" << "" << static_cast<int>(TcpBlockSender::Outcome::FileUnreadable) << "Cannot send \"";
-        for (const char *port : {"", "0", "65536", "abc", "-1", "91 00", "0x2000"})
-            QTest::addRow("port text '%s'", port)
-                << "port" << port << badPort
-                << QStringLiteral("Connection to 127.0.0.1 faild! State: 9\nThe port \"%1\" is "
-                                  "not a number from 1 to 65535.")
-                       .arg(QLatin1String(port));
+            << "fifo" << "" << static_cast<int>(SendOutcome::InputUnreadable) << "Cannot send \"";
+        QTest::newRow("bad port") << "port" << "91 00" << badPort
+                                  << "Connection to 127.0.0.1 faild! State: 9\nThe port \"91 00\" is "
+                                     "not a number from 1 to 65535.";
     }
 
     void failures()
@@ -282,7 +316,7 @@ private slots:
             QCOMPARE(sender.acknowledgedBytes(), qint64(size));
             return;
         }
-        QCOMPARE(sender.outcome(), TcpBlockSender::Outcome::SendFailed);
+        QCOMPARE(sender.outcome(), SendOutcome::TransferFailed);
         // Acknowledged is at least what the printer read, and never the
         // whole file while the printer read less.
         const qint64 acknowledged = sender.acknowledgedBytes();
@@ -353,7 +387,7 @@ private slots:
         sender.cancel();
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().first().toBool(), false);
-        QCOMPARE(sender.outcome(), TcpBlockSender::Outcome::Cancelled);
+        QCOMPARE(sender.outcome(), SendOutcome::Cancelled);
         QTRY_COMPARE(sink.closedCount(), 1);
         QVERIFY(sink.received().size() < bytes.size());
         QCOMPARE(sink.received(), bytes.left(sink.received().size()));
