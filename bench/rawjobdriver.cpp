@@ -31,7 +31,7 @@ int main(int argc, char **argv)
     const Clock::time_point inMemory = Clock::now();
     const auto spooler = createSystemSpooler();
     const RawJobOutcome outcome = sendRawJob(*spooler, QString::fromLocal8Bit(argv[1]), content);
-    if (outcome.result != RawJobOutcome::Result::Sent) {
+    if (outcome.outcome != SendOutcome::Delivered) {
         std::fprintf(stderr, "not sent: %s\n", qPrintable(outcome.reason));
         return 1;
     }

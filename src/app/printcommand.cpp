@@ -28,33 +28,29 @@ void Varnet::Command2_Click()
 
 void Varnet::sendToCurrentPrinter()
 {
-    std::unique_ptr<Spooler> ownSpooler;
-    Spooler *spooler = m_spooler;
-    if (spooler == nullptr) {
-        ownSpooler = createSystemSpooler();
-        spooler = ownSpooler.get();
-    }
-
+    const std::unique_ptr<Spooler> ownSpooler = m_spooler ? nullptr : createSystemSpooler();
     const QString printer = m_printers.currentPrinter();
-    const RawJobOutcome outcome = sendRawJob(*spooler, printer, Druckertext);
-    switch (outcome.result) {
-    case RawJobOutcome::Result::Sent:
+    const RawJobOutcome job =
+        sendRawJob(m_spooler ? *m_spooler : *ownSpooler, printer, Druckertext);
+    m_sendStatus = exitStatusFor(job.outcome);
+    if (job.outcome == SendOutcome::Delivered) {
         MessageSeam::show(this, QStringLiteral("Executed!"), QStringLiteral("Message"));
-        break;
-    case RawJobOutcome::Result::OpenFailed:
-        m_sendStatus = SendExit::ConnectionFailed;
-        MessageSeam::show(this, QStringLiteral("The Printer Name you typed wasn't recognized."));
-        break;
-    case RawJobOutcome::Result::Failed:
-        m_sendStatus = outcome.failedStep == RawJobOutcome::Step::Write ? SendExit::TransferFailed
-                                                                       : SendExit::SpoolerRefused;
-        // Never "Executed!" for a job the spooler did not take whole: say
-        // which queue failed and in the spooler's own words why.
-        MessageSeam::show(
-            this,
-            QStringLiteral("The file was not printed on \"%1\": %2").arg(printer, outcome.reason));
-        break;
+        return;
     }
+    if (job.failedStep == RawJobOutcome::Step::Open) {
+        MessageSeam::show(this, QStringLiteral("The Printer Name you typed wasn't recognized."));
+        return;
+    }
+    QString reason = job.reason;
+    if (job.failedStep == RawJobOutcome::Step::Write) {
+        const QString counts =
+            QStringLiteral("only %1 of %2 bytes were accepted").arg(job.taken).arg(job.offered);
+        reason = reason.isEmpty() ? counts : reason + QStringLiteral(" (") + counts + u')';
+    }
+    // Never "Executed!" for a job the spooler did not take whole: say which
+    // queue failed and in the spooler's own words why.
+    MessageSeam::show(
+        this, QStringLiteral("The file was not printed on \"%1\": %2").arg(printer, reason));
 }
 
 void Varnet::setSpooler(Spooler *spooler)

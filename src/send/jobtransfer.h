@@ -3,11 +3,9 @@
 #include "platform/waitlimits.h"
 #include "transfer.h"
 
-#include <functional>
-#include <optional>
 #include <thread>
 
-struct JobEnd;
+class Spooler;
 
 // A raw job to a spooler queue or straight to an IPP printer. Spooler and
 // IPP calls block, so the job runs on a thread of its own and reports back
@@ -33,15 +31,9 @@ private:
         QString jobState;
         QString note;
     };
-    Outcome runPrinterJob(SourceReader &reader);
-    Outcome runIppJob(SourceReader &reader);
+    Outcome run(SourceReader &reader);
     // The report of a job taken whole, after following it when asked to.
-    Outcome followed(int jobId, const std::function<JobEnd()> &follow) const;
-    // Hands the whole input to write(), chunk by chunk. Nothing when all of
-    // it went; otherwise the failure, after withdraw() has undone the job.
-    std::optional<Outcome> copyInput(SourceReader &reader,
-                                     const std::function<std::optional<Outcome>(const QByteArray &)> &write,
-                                     const std::function<void()> &withdraw);
+    Outcome followed(Spooler &spooler, int jobId) const;
 
     QString m_title;
     bool m_waitForJob;

@@ -48,45 +48,46 @@ private slots:
     void outcomeMessages_data()
     {
         QTest::addColumn<QString>("failAt");
+        QTest::addColumn<QString>("spoolerSays");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("title");
 
+        const QString notPrinted = QStringLiteral("The file was not printed on \"Zebra\": ");
         QTest::newRow("accepted") << ""
-                                  << "Executed!"
-                                  << "Message";
+                                  << ""
+                                  << "Executed!";
         QTest::newRow("open refused") << "open"
-                                      << "The Printer Name you typed wasn't recognized."
-                                      << "Varnet";
+                                      << "Unknown printer"
+                                      << "The Printer Name you typed wasn't recognized.";
         QTest::newRow("job refused") << "startDocument"
-                                     << "The file was not printed on \"Zebra\": simulated failure"
-                                     << "Varnet";
+                                     << "Not accepting jobs" << notPrinted + "Not accepting jobs";
         QTest::newRow("page refused") << "startPage"
-                                      << "The file was not printed on \"Zebra\": simulated failure"
-                                      << "Varnet";
+                                      << "Access denied" << notPrinted + "Access denied";
         QTest::newRow("short write")
             << "write"
-            << "The file was not printed on \"Zebra\": simulated failure (only 3 of 17 bytes "
-               "were accepted)"
-            << "Varnet";
+            << "Broken pipe" << notPrinted + "Broken pipe (only 3 of 17 bytes were accepted)";
+        QTest::newRow("short write, spooler silent")
+            << "write"
+            << "" << notPrinted + "only 3 of 17 bytes were accepted";
         QTest::newRow("end of document refused")
             << "endDocument"
-            << "The file was not printed on \"Zebra\": simulated failure"
-            << "Varnet";
+            << "" << notPrinted + "the job could not be finished";
     }
 
     void outcomeMessages()
     {
         QFETCH(QString, failAt);
+        QFETCH(QString, spoolerSays);
         QFETCH(QString, text);
-        QFETCH(QString, title);
 
         Setup setup;
         setup.spooler.failAt = failAt;
+        setup.spooler.failureText = spoolerSays.toStdString();
         setup.spooler.acceptBytes = 3;
         QTest::mouseClick(control<QPushButton>(setup.window, "Command2"), Qt::LeftButton);
 
         QCOMPARE(setup.recorder.texts(), QStringList{text});
-        QCOMPARE(setup.recorder.messages.first().title, title);
+        QCOMPARE(setup.recorder.messages.first().title,
+                 failAt.isEmpty() ? QStringLiteral("Message") : QStringLiteral("Varnet"));
         QCOMPARE(setup.recorder.messages.first().icon, QMessageBox::NoIcon);
         QCOMPARE(setup.spooler.calls.first(), QStringLiteral("open:Zebra"));
         if (failAt.isEmpty())

@@ -23,6 +23,7 @@ public:
     bool close() override;
     int jobId() const override { return job; }
     std::string errorText() const override { return error; }
+    Failure failure() const override { return failureKind; }
 
     // The step (as named in calls) that fails; for "write" the spooler takes
     // acceptBytes bytes.
@@ -30,6 +31,7 @@ public:
     std::size_t acceptBytes = 0;
     // What the spooler says about the failure; empty means it says nothing.
     std::string failureText = "simulated failure";
+    Failure failureKind = Failure::Refused;
 
     int job = 0; // numbered from 1 as documents start
     QStringList calls;

@@ -80,18 +80,3 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
 }
-
-JobEnd followSchedulerJob(const std::string &queue, int jobId, const WaitLimits &limits)
-{
-    CupsConnection connection(limits);
-    if (!connection.openScheduler()) {
-        if (connection.stopped())
-            return {JobEnd::Kind::Stopped, {}, {}};
-        return {JobEnd::Kind::Lost, {},
-                connection.failureText("the scheduler cannot be reached")};
-    }
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                     "/printers/%s", queue.c_str());
-    return followJob(connection, uri, "/", jobId, limits.stop);
-}

@@ -1,6 +1,7 @@
 #include "platform/spooler.h"
 
 #include "cupsconnection.h"
+#include "cupsjobs.h"
 
 #include <algorithm>
 
@@ -152,8 +153,20 @@ public:
 
     int jobId() const override { return m_job; }
 
+    // Over a connection of its own: the job's was closed with the job.
+    JobEnd followJob() override
+    {
+        CupsConnection connection(m_limits);
+        if (!connection.openScheduler()) {
+            if (connection.stopped())
+                return {JobEnd::Kind::Stopped, {}, {}};
+            return {JobEnd::Kind::Lost, {}, connection.failureText("the scheduler cannot be reached")};
+        }
+        return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop);
+    }
+
     std::string errorText() const override { return m_error; }
-    bool lostConnection() const override { return m_lost; }
+    Failure failure() const override { return m_lost ? Failure::Lost : Failure::Refused; }
 
 private:
     // An empty file makes a job without documents: closing it tells the
