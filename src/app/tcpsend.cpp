@@ -1,8 +1,7 @@
 #include "app/varnet.h"
-#include "common/localpath.h"
 #include "transmission/exitstatus.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpblocksender.h"
+#include "transmission/tcpsendsession.h"
 #include "widgets/messageseam.h"
 
 #include <QLabel>
@@ -31,7 +30,7 @@ void Varnet::sendTcp()
     SocketForm = form;
     form->show();
 
-    TcpBlockSender *sender = form->winsock;
+    TcpSendSession *sender = form->winsock;
     sender->setConnectTimeout(m_tcpConnectTimeout);
     sender->setTimeSlice(m_tcpTimeSlice);
     sender->setStallTimeout(m_tcpStallTimeout);
@@ -56,14 +55,14 @@ void Varnet::sendTcp()
         else if (SocketForm == form)
             Timer1->start();
     });
-    connect(sender, &TcpBlockSender::failed, this, [this, sender, form = QPointer<frmsocket>(form)] {
-        const QString text = sender->failureText();
+    connect(sender, &TcpBlockSender::failed, this, [this, sender, form] {
+        const QString text = form->failureMessage();
         m_sendStatus = exitStatusFor(sender->outcome());
         // The box runs its own event loop; it must not run inside the
         // socket's notification.
         QMetaObject::invokeMethod(
             this,
-            [this, text, form, message = QStringLiteral("Message")] {
+            [this, text, form = QPointer<frmsocket>(form), message = QStringLiteral("Message")] {
                 MessageSeam::show(this, text, message);
                 if (form && SocketForm == form)
                     Timer1->start();
@@ -78,19 +77,7 @@ void Varnet::sendTcp()
             emit tcpSendFinished(ok);
     });
 
-    // QFile cannot spell a name whose bytes are not UTF-8; such a file is
-    // opened here and handed over open.
-    const QString path = Text2->text();
-    auto file = std::make_unique<QFile>();
-    QString why;
-    if (LocalPath::toBytes(path) != QFile::encodeName(path) &&
-        LocalPath::openRegularFile(*file, path, QIODevice::ReadOnly, &why)) {
-        // As for any file: a size of 0 may be a kernel file read to its end.
-        const qint64 size = file->size() > 0 ? file->size() : -1;
-        sender->start(std::move(file), LocalPath::printable(path), size, IP->text(), Port->text());
-        return;
-    }
-    sender->start(path, IP->text(), Port->text());
+    sender->start(Text2->text(), IP->text(), Port->text());
 }
 
 void Varnet::Timer1_Timer()

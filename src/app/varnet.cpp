@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "transmission/endpoint.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpblocksender.h"
+#include "transmission/tcpsendsession.h"
 #include "widgets/classicstyle.h"
 #include "widgets/messageseam.h"
 #include "widgets/twips.h"

@@ -27,8 +27,7 @@ void TcpTransfer::start(std::unique_ptr<SourceReader> reader)
 {
     markStarted();
     const Destination &target = destination();
-    m_sender->start(std::make_unique<ReaderDevice>(std::move(reader)), target.label(), -1,
-                    target.name, QString::number(target.port));
+    m_sender->start(std::make_unique<ReaderDevice>(std::move(reader)), -1, target.name, target.port);
 }
 
 void TcpTransfer::cancel()

@@ -1,6 +1,7 @@
 #include "frmsocket.h"
 
-#include "transmission/tcpblocksender.h"
+#include "common/localpath.h"
+#include "transmission/tcpsendsession.h"
 #include "widgets/classicstyle.h"
 #include "widgets/twips.h"
 #include "widgets/windowplacement.h"
@@ -21,7 +22,7 @@ frmsocket::frmsocket(QWidget *parent)
     Label1->setFont(classicFont(9.75));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    winsock = new TcpBlockSender(this);
+    winsock = new TcpSendSession(this);
     winsock->setObjectName(QStringLiteral("winsock"));
     connect(winsock, &TcpBlockSender::finished, this, [this] {
         // Unloading waits for the connection; once it is gone, so is the
@@ -69,4 +70,50 @@ void frmsocket::closeEvent(QCloseEvent *event)
     }
     event->ignore();
     unload();
+}
+
+int frmsocket::classicState() const
+{
+    using Stage = PrinterConnection::Stage;
+    switch (winsock->phase()) {
+    case TcpBlockSender::Phase::Idle:
+        return 0;
+    case TcpBlockSender::Phase::Connecting:
+        return winsock->connectionStage() == Stage::LookingUp ? 4 : 6;
+    case TcpBlockSender::Phase::Sending:
+    case TcpBlockSender::Phase::Queued:
+        return 7;
+    case TcpBlockSender::Phase::Closing:
+    case TcpBlockSender::Phase::AwaitingPeerClose:
+        return 8;
+    case TcpBlockSender::Phase::Done:
+        break;
+    }
+    if (winsock->outcome() == SendOutcome::Delivered ||
+        winsock->outcome() == SendOutcome::Cancelled)
+        return 0;
+    // Given up on while it still waited, the control stays where it was.
+    return winsock->gaveUpIn() == Stage::LookingUp    ? 4
+           : winsock->gaveUpIn() == Stage::Connecting ? 6
+                                                      : 9;
+}
+
+QString frmsocket::failureMessage() const
+{
+    const QString address = winsock->remoteAddress();
+    if (winsock->outcome() == SendOutcome::InputUnreadable)
+        return QStringLiteral("Cannot send \"") + LocalPath::printable(winsock->path()) +
+               QStringLiteral("\" to ") + address + QStringLiteral(": ") + winsock->failureReason();
+    QString text = QStringLiteral("Connection to ") + address + QStringLiteral(" faild! State: ") +
+                   QString::number(classicState()) + QLatin1Char('\n') + winsock->failureReason();
+    if (winsock->outcome() != SendOutcome::TransferFailed)
+        return text;
+    const qint64 acknowledged = winsock->acknowledgedBytes();
+    text += acknowledged >= 0
+                ? QStringLiteral("\nThe printer acknowledged ") + QString::number(acknowledged)
+                : QStringLiteral("\nThe connection took ") +
+                      QString::number(winsock->handedOverBytes());
+    if (winsock->expectedSize() >= 0)
+        text += QStringLiteral(" of ") + QString::number(winsock->expectedSize());
+    return text + QStringLiteral(" bytes.");
 }

@@ -3,7 +3,7 @@
 #include "messagerecorder.h"
 #include "tcpsink.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpblocksender.h"
+#include "transmission/tcpsendsession.h"
 #include "widgets/twips.h"
 
 #include <QApplication>
@@ -90,6 +90,7 @@ private slots:
         QVERIFY(!form.Label1->font().bold());
         QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
         QCOMPARE(form.findChild<TcpBlockSender *>(QStringLiteral("winsock")), form.winsock);
+        QCOMPARE(form.classicState(), 0);
     }
 
     void sendsFile_data()
@@ -130,6 +131,7 @@ private slots:
         QVERIFY(form);
         QVERIFY(form->isVisible());
         QCOMPARE(form->Label1->text(), QStringLiteral("Sending..."));
+        QCOMPARE(form->classicState(), 6); // connecting to an address
         QStringList seen;
         connect(form->winsock, &TcpBlockSender::progress, this,
                 [&] { seen.append(form->Label1->text()); });
@@ -142,7 +144,7 @@ private slots:
         QCOMPARE(setup.caption(), QStringLiteral("Sending %1 / %1").arg(sizeText));
         // The connection stays open until the timer lets it go.
         QCOMPARE(sink.closedCount(), 0);
-        QCOMPARE(form->winsock->classicState(), 7);
+        QCOMPARE(form->classicState(), 7);
 
         timer->setInterval(10);
         timer->start();
@@ -218,8 +220,12 @@ private slots:
         QTRY_VERIFY(!form);
         QVERIFY(setup.window.SocketForm.isNull());
         QVERIFY(!setup.timer()->isActive());
-        if (failure == QLatin1String("reset"))
+        if (failure == QLatin1String("reset")) {
             QCOMPARE(sink.received(), bytes.left(sink.received().size()));
+            QVERIFY2(messages.messages.first().text.contains(QRegularExpression(
+                         "\\nThe printer acknowledged \\d+ of 16777216 bytes\\.$")),
+                     qPrintable(messages.messages.first().text));
+        }
         else
             QCOMPARE(sink.totalBytes(), qint64(0));
 

@@ -5,7 +5,7 @@
 #include "platform/printercollection.h"
 #include "tcpsink.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpblocksender.h"
+#include "transmission/tcpsendsession.h"
 #include "varnetversion.h"
 
 #include <QApplication>
