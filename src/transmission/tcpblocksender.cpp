@@ -156,11 +156,11 @@ void TcpBlockSender::onPeerCloseTimeout()
 void TcpBlockSender::close()
 {
     switch (m_phase) {
-    case Phase::Idle:
     case Phase::Connecting:
     case Phase::Sending:
-        cancel();
+        m_closeWhenQueued = true;
         return;
+    case Phase::Idle:
     case Phase::Closing:
     case Phase::AwaitingPeerClose:
     case Phase::Done:
@@ -371,7 +371,10 @@ void TcpBlockSender::fill()
     m_source.reset();
     m_phase = Phase::Queued;
     reportProgress(true);
+    const QPointer<TcpBlockSender> self(this);
     emit allQueued(m_count);
+    if (self && m_closeWhenQueued)
+        close();
 }
 
 void TcpBlockSender::reportProgress(bool force)

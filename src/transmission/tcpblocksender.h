@@ -74,9 +74,8 @@ public:
     // so callers may connect to the signals after this returns.
     void refuse(SendOutcome outcome, const QString &reason, const QString &host);
 
-    // Ends the connection once the printer has taken everything queued.
-    // Before the whole file is queued this stops the send early, as cancel()
-    // does.
+    // Ends the connection once the whole file is queued and the printer has
+    // taken it.
     void close();
     // Stops at once with a reset and drops what is still queued; no failure
     // is reported.
@@ -161,6 +160,7 @@ private:
     qint64 m_fileSize = 0;
     bool m_fillScheduled = false;
     bool m_endSent = false;
+    bool m_closeWhenQueued = false;
     std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
     std::chrono::milliseconds m_slice = TimeSlice;
     std::chrono::milliseconds m_stallTimeout = StallTimeout;

@@ -120,6 +120,24 @@ private slots:
         QVERIFY(failed.isEmpty());
     }
 
+    void closeDuringTheSendClosesOnceAllIsQueued()
+    {
+        const QByteArray bytes = randomBytes(4 << 20);
+        QTemporaryDir dir;
+        TcpSink sink;
+        QVERIFY(sink.listen());
+        TcpSendSession sender;
+        QSignalSpy finished(&sender, &TcpBlockSender::finished);
+        sender.start(writeTestFile(dir.filePath(QStringLiteral("job.prn")), bytes),
+                     QStringLiteral("127.0.0.1"), QString::number(sink.port()));
+        sender.close();
+        QCOMPARE(sender.phase(), TcpBlockSender::Phase::Connecting);
+        QVERIFY2(finished.wait(30000), "the send did not end within 30 s");
+        QCOMPARE(finished.first().first().toBool(), true);
+        QTRY_COMPARE(sink.closedCount(), 1);
+        QVERIFY(sink.received() == bytes);
+    }
+
     void slowPeerGetsEveryByteWithBoundedQueue()
     {
         // Larger than the queue bound and the kernel's buffers together, so
