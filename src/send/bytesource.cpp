@@ -1,6 +1,7 @@
 #include "bytesource.h"
 
 #include "common/localpath.h"
+#include "platform/console.h"
 
 #include <QDir>
 
@@ -14,10 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -410,14 +409,6 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     return std::make_unique<FileSource>(std::move(kept), total);
 }
 
-// Files whose size is no measure of their content: procfs says 0, sysfs a page.
-bool sizeSaysNothing(int fd)
-{
-    struct statfs where {};
-    return ::fstatfs(fd, &where) == 0 &&
-           (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
-}
-
 } // namespace
 
 std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
@@ -448,7 +439,7 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         ::close(fd);
         return nullptr;
     }
-    if (S_ISREG(info.st_mode) && info.st_size > 0 && !sizeSaysNothing(fd))
+    if (S_ISREG(info.st_mode) && info.st_size > 0 && !platform::console::sizeSaysNothing(fd))
         return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), info.st_size);
 
     // A pipe, a device, or a file whose size says nothing: read once, to its end.

@@ -2,67 +2,31 @@
 #include "common/localpath.h"
 #include "common/settingscodec.h"
 #include "common/startupsettings.h"
+#include "platform/console.h"
+#include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
-#include "sendsession.h"
+#include "sendscheduler.h"
 #include "transmission/endpoint.h"
 #include "varnetversion.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int)
-{
-    const char byte = 1;
-    // Only async-signal-safe work here; the event loop does the rest.
-    [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
-}
 
 void printError(const QString &message)
 {
     std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message).toLocal8Bit().constData());
 }
 
-// A standard descriptor the caller closed would be the number the next
-// open() gets, and reading standard input would then read, or the summary
-// be written into, whatever took it. They are held instead: the outputs on
-// /dev/null, standard input on a folder, which /dev/stdin cannot pass off
-// as an empty input as /dev/null would. Returns whether it was closed.
-bool holdStandardDescriptors()
-{
-    bool inputClosed = false;
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1)
-            continue;
-        if (fd == STDIN_FILENO)
-            inputClosed = true;
-        // The lowest free number is this one, the lower ones being open.
-        ::open(fd == STDIN_FILENO ? "/" : "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    }
-    return inputClosed;
-}
-
 // "-", or a name for it such as /dev/stdin.
 bool namesStandardInput(const QString &input)
 {
-    if (input == QLatin1String("-"))
-        return true;
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(STDIN_FILENO, &held) == 0 &&
-           ::stat(LocalPath::toBytes(input).constData(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    return input == QLatin1String("-") ||
+           platform::console::isStandardInput(LocalPath::toBytes(input).toStdString());
 }
 
 // The window's saved destination: its printer, or its address on the raw printing port.
@@ -80,20 +44,6 @@ std::optional<Destination> savedDestination()
         return std::nullopt;
     // The window connects to the address as typed, on the default port (its port is never saved).
     return Destination{Destination::Kind::Tcp, ip, RawPrintPort};
-}
-
-// This process's own peak memory. getrusage() would also count what a
-// parent held before exec, so the kernel's high-water mark is read instead.
-qint64 peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 // Every destination reported as never reached, for an input given up on.
@@ -114,7 +64,9 @@ void printSummary(const SendOptions &options, qint64 inputBytes,
                   const QList<DestinationResult> &results, int code)
 {
     if (options.json)
-        std::fputs(jsonSummary(options.input, inputBytes, results, code, peakRssKiB()).constData(),
+        std::fputs(jsonSummary(options.input, inputBytes, results, code,
+                               platform::console::peakMemoryKiB())
+                       .constData(),
                    stdout);
     else
         std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
@@ -125,7 +77,7 @@ void printSummary(const SendOptions &options, qint64 inputBytes,
 int main(int argc, char **argv)
 {
     // Before anything else can open a descriptor.
-    const bool inputClosed = holdStandardDescriptors();
+    const bool inputClosed = platform::console::holdStandardDescriptors();
     // As bytes: a file name need not be UTF-8.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -166,21 +118,14 @@ int main(int argc, char **argv)
 
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
-    if (::pipe(interruptPipe) == 0) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
-    // A peer that closes on us must not kill the program before it reports.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Nor a file size limit while the input is kept: the write fails instead.
-    std::signal(SIGXFSZ, SIG_IGN);
+    const int interrupts = platform::console::catchInterrupts();
 
     QString error;
     bool interrupted = false;
     // Destinations that must wait their turn need the input from its start.
     ByteSource::OpenOptions opening;
     opening.replayable = options.parallel > 0 && options.parallel < options.destinations.size();
-    opening.interruptFd = interruptPipe[0];
+    opening.interruptFd = interrupts;
     std::unique_ptr<ByteSource> source = ByteSource::open(options.input, &error, opening, &interrupted);
     if (interrupted) {
         const QList<DestinationResult> results = nothingStarted(options.destinations);
@@ -193,23 +138,24 @@ int main(int argc, char **argv)
         return SendExit::InputUnreadable;
     }
 
-    const bool showProgress = !options.quiet && !options.json && ::isatty(STDERR_FILENO);
-    SendSession session(options, std::move(source), showProgress);
+    SendScheduler scheduler(options, std::move(source));
+    ProgressView progress(scheduler);
+    if (!options.quiet && !options.json && platform::console::errorIsTerminal())
+        progress.start();
 
-    QSocketNotifier interrupts(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&session] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(interruptPipe[0], &byte, 1);
-        session.interrupt();
+    QSocketNotifier interruptions(interrupts, QSocketNotifier::Read);
+    QObject::connect(&interruptions, &QSocketNotifier::activated, &scheduler, [&scheduler, interrupts] {
+        platform::console::takeInterrupt(interrupts);
+        scheduler.interrupt();
     });
 
-    QObject::connect(&session, &SendSession::finished, &app, &QCoreApplication::quit,
+    QObject::connect(&scheduler, &SendScheduler::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    session.start();
+    scheduler.start();
     app.exec();
 
-    const QList<DestinationResult> results = session.results();
-    const int code = exitCodeFor(results, session.interrupted());
-    printSummary(options, session.inputSize(), results, code);
+    const QList<DestinationResult> results = scheduler.results();
+    const int code = exitCodeFor(results, scheduler.interrupted());
+    printSummary(options, scheduler.knownInputLength(), results, code);
     return code;
 }
