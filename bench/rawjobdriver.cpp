@@ -30,9 +30,10 @@ int main(int argc, char **argv)
 
     const Clock::time_point inMemory = Clock::now();
     const auto spooler = createSystemSpooler();
-    const RawJobOutcome outcome = sendRawJob(*spooler, QString::fromLocal8Bit(argv[1]), content);
+    const RawJobOutcome outcome = sendRawJob(
+        *spooler, argv[1], std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
     if (outcome.outcome != SendOutcome::Delivered) {
-        std::fprintf(stderr, "not sent: %s\n", qPrintable(outcome.reason));
+        std::fprintf(stderr, "not sent: %s\n", outcome.reason.c_str());
         return 1;
     }
     const Clock::time_point sent = Clock::now();

@@ -16,23 +16,20 @@ namespace {
 
 void printUsage()
 {
-    const QString usage =
-        QStringLiteral(
-            "Usage: varnet [FILE]\n"
-            "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
-            "saved by the window (its printer, or its IP address on port %1), without\n"
-            "showing the window, and ends.\n"
-            "\n"
-            "The command line is one file name: its arguments are joined by single blanks\n"
-            "and every double quote is removed. A file really named --help or --version is\n"
-            "sent, not taken as an option.\n"
-            "\n"
-            "      --help     this text\n"
-            "      --version  the version\n"
-            "\n")
-            .arg(RawPrintPort) +
-        exitStatusHelp(ExitStatusReader::Window);
-    std::fputs(usage.toLocal8Bit().constData(), stdout);
+    std::printf(
+        "Usage: varnet [FILE]\n"
+        "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
+        "saved by the window (its printer, or its IP address on port %d), without\n"
+        "showing the window, and ends.\n"
+        "\n"
+        "The command line is one file name: its arguments are joined by single blanks\n"
+        "and every double quote is removed. A file really named --help or --version is\n"
+        "sent, not taken as an option.\n"
+        "\n"
+        "      --help     this text\n"
+        "      --version  the version\n"
+        "\n%s",
+        static_cast<int>(RawPrintPort), exitStatusHelp(ExitStatusReader::Window).c_str());
 }
 
 } // namespace

@@ -31,7 +31,8 @@ void Varnet::sendToCurrentPrinter()
     const std::unique_ptr<Spooler> ownSpooler = m_spooler ? nullptr : createSystemSpooler();
     const QString printer = m_printers.currentPrinter();
     const RawJobOutcome job =
-        sendRawJob(m_spooler ? *m_spooler : *ownSpooler, printer, Druckertext);
+        sendRawJob(m_spooler ? *m_spooler : *ownSpooler, printer.toStdString(),
+                   std::string_view(Druckertext.constData(), static_cast<std::size_t>(Druckertext.size())));
     m_sendStatus = exitStatusFor(job.outcome);
     if (job.outcome == SendOutcome::Delivered) {
         MessageSeam::show(this, QStringLiteral("Executed!"), QStringLiteral("Message"));
@@ -41,7 +42,7 @@ void Varnet::sendToCurrentPrinter()
         MessageSeam::show(this, QStringLiteral("The Printer Name you typed wasn't recognized."));
         return;
     }
-    QString reason = job.reason;
+    QString reason = QString::fromStdString(job.reason);
     if (job.failedStep == RawJobOutcome::Step::Write) {
         const QString counts =
             QStringLiteral("only %1 of %2 bytes were accepted").arg(job.taken).arg(job.offered);
@@ -51,9 +52,4 @@ void Varnet::sendToCurrentPrinter()
     // queue failed and in the spooler's own words why.
     MessageSeam::show(
         this, QStringLiteral("The file was not printed on \"%1\": %2").arg(printer, reason));
-}
-
-void Varnet::setSpooler(Spooler *spooler)
-{
-    m_spooler = spooler;
 }

@@ -10,7 +10,6 @@
 
 void Varnet::sendTcp()
 {
-    const QString message = QStringLiteral("Message");
     if (SocketForm && SocketForm->winsock->isBusy()) {
         // One window and one timer serve one send; the running one finishes
         // undisturbed.
@@ -18,7 +17,7 @@ void Varnet::sendTcp()
                           QStringLiteral("Still sending to %1. Print again when that send has "
                                          "ended.")
                               .arg(SocketForm->winsock->remoteAddress()),
-                          message);
+                          QStringLiteral("Message"));
         return;
     }
     // The earlier send has ended and only waits for its timer: it closes now,
@@ -31,13 +30,10 @@ void Varnet::sendTcp()
     form->show();
 
     TcpSendSession *sender = form->winsock;
-    sender->setConnectTimeout(m_tcpConnectTimeout);
-    sender->setTimeSlice(m_tcpTimeSlice);
-    sender->setStallTimeout(m_tcpStallTimeout);
     // Closing, by Timer1 or at the end of an unattended send, waits until
     // the printer has taken every byte, so that only a delivered file ends
     // without a message.
-    sender->setPeerCloseWait(m_tcpPeerCloseWait);
+    sender->setTiming(m_tcpTiming);
 
     // Text1 is read each time: a file loaded meanwhile changes the size shown,
     // never what is sent.
@@ -62,19 +58,20 @@ void Varnet::sendTcp()
         // socket's notification.
         QMetaObject::invokeMethod(
             this,
-            [this, text, form = QPointer<frmsocket>(form), message = QStringLiteral("Message")] {
-                MessageSeam::show(this, text, message);
+            [this, text, form = QPointer<frmsocket>(form)] {
+                MessageSeam::show(this, text, QStringLiteral("Message"));
                 if (form && SocketForm == form)
                     Timer1->start();
                 emit tcpSendFinished(false);
             },
             Qt::QueuedConnection);
     });
+    // A failure is told once its message has been answered.
     connect(sender, &TcpBlockSender::finished, this, [this, sender](bool ok) {
-        if (sender->outcome() == SendOutcome::Cancelled)
-            m_sendStatus = SendExit::Interrupted;
-        if (ok || sender->outcome() == SendOutcome::Cancelled)
+        if (ok || sender->outcome() == SendOutcome::Cancelled) {
+            m_sendStatus = exitStatusFor(sender->outcome());
             emit tcpSendFinished(ok);
+        }
     });
 
     sender->start(Text2->text(), IP->text(), Port->text());
@@ -88,18 +85,4 @@ void Varnet::Timer1_Timer()
         return;
     SocketForm = nullptr;
     form->unload();
-}
-
-void Varnet::setTcpTuning(std::chrono::milliseconds connectTimeout,
-                          std::chrono::milliseconds timeSlice)
-{
-    m_tcpConnectTimeout = connectTimeout;
-    m_tcpTimeSlice = timeSlice;
-}
-
-void Varnet::setTcpWaits(std::chrono::milliseconds stallTimeout,
-                         std::chrono::milliseconds peerCloseWait)
-{
-    m_tcpStallTimeout = stallTimeout;
-    m_tcpPeerCloseWait = peerCloseWait;
 }

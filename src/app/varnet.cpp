@@ -8,7 +8,6 @@
 #include "platform/platform.h"
 #include "transmission/endpoint.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpsendsession.h"
 #include "widgets/classicstyle.h"
 #include "widgets/messageseam.h"
 #include "widgets/twips.h"
@@ -52,11 +51,7 @@ QStringList itemsOf(const QComboBox *list)
 } // namespace
 
 Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
-    : QMainWindow(parent), m_printers(printers),
-      m_tcpConnectTimeout(TcpBlockSender::ConnectTimeout),
-      m_tcpTimeSlice(TcpBlockSender::TimeSlice),
-      m_tcpStallTimeout(TcpBlockSender::StallTimeout),
-      m_tcpPeerCloseWait(TcpBlockSender::PeerCloseWait)
+    : QMainWindow(parent), m_printers(printers)
 {
     setObjectName(QStringLiteral("Varnet"));
     setWindowTitle(QStringLiteral("Varnet - Socket closed"));

@@ -1,7 +1,7 @@
 #include "bytesource.h"
 
 #include "common/localpath.h"
-#include "platform/console.h"
+#include "platform/platform.h"
 
 #include <QDir>
 
@@ -38,20 +38,24 @@ struct Descriptor
     const int fd;
 };
 
-// Waits until fd has data or its end, then reads. A pipe opened without
-// waiting for its writer reads as ended until the writer has come, so the
-// wait is in poll(), which Linux holds until then; and a descriptor that
-// was handed to us non-blocking simply waits there too.
-ssize_t readWhenReady(int fd, char *buffer, std::size_t size)
+// Waits until fd has data or its end, then reads; or until interruptFd is
+// readable. A pipe opened without waiting for its writer reads as ended
+// until the writer has come, so the wait is in poll(), which Linux holds
+// until then; and a descriptor handed to us non-blocking waits there too.
+constexpr ssize_t Interrupted = -2;
+ssize_t readWhenReady(int fd, char *buffer, std::size_t size, int interruptFd = -1)
 {
     for (;;) {
-        pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, -1) < 0) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
             // Reading now could take a writer that has not come for the end.
             if (errno == EINTR)
                 continue;
             return -1;
         }
+        // The byte stays in the pipe: whoever set it up sees it too.
+        if (waits[1].revents & POLLIN)
+            return Interrupted;
         const ssize_t got = ::read(fd, buffer, size);
         if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
@@ -375,20 +379,11 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     std::vector<char> chunk(1024 * 1024);
     qint64 total = 0;
     for (;;) {
-        pollfd waits[2] = {{fd, POLLIN, 0}, {options.interruptFd, POLLIN, 0}};
-        if (::poll(waits, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return cannotKeep(errno);
-        }
-        // The byte stays in the pipe: whoever set it up sees it too.
-        if (waits[1].revents & POLLIN) {
+        const ssize_t got = readWhenReady(fd, chunk.data(), chunk.size(), options.interruptFd);
+        if (got == Interrupted) {
             *interrupted = true;
             return nullptr;
         }
-        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
         if (got < 0) {
             *error = QStringLiteral("reading %1 failed: %2").arg(inputName, systemError(errno));
             return nullptr;

@@ -2,7 +2,7 @@
 #include "common/localpath.h"
 #include "common/settingscodec.h"
 #include "common/startupsettings.h"
-#include "platform/console.h"
+#include "platform/platform.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -51,9 +51,8 @@ QList<DestinationResult> nothingStarted(const QList<Destination> &destinations)
 {
     QList<DestinationResult> results;
     for (const Destination &destination : destinations) {
-        DestinationResult result;
+        DestinationResult result; // not started
         result.destination = destination;
-        result.outcome = SendOutcome::NotStarted;
         result.error = QStringLiteral("interrupted while the input was being read");
         results.append(result);
     }

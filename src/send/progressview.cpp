@@ -1,6 +1,6 @@
 #include "progressview.h"
 
-#include "platform/console.h"
+#include "platform/platform.h"
 #include "sendscheduler.h"
 #include "transfer.h"
 
@@ -19,12 +19,6 @@ ProgressView::ProgressView(const SendScheduler &scheduler, QObject *parent)
         m_timer.stop();
         draw(true);
     });
-}
-
-void ProgressView::start()
-{
-    m_clock.start();
-    m_timer.start();
 }
 
 double ProgressView::recentRate(qsizetype index, qint64 nowMs)
@@ -73,7 +67,7 @@ void ProgressView::draw(bool final)
                                     started && !transfer->isDone());
         if (transfer->isDone()) {
             const SendOutcome outcome = transfer->result().outcome;
-            line += QStringLiteral("  ") + outcomeName(outcome);
+            line += QStringLiteral("  ") + QLatin1String(outcomeName(outcome));
             ++(outcome == SendOutcome::Delivered ? delivered : failed);
         } else if (!started) {
             line += m_scheduler.interrupted() ? QStringLiteral("  not started")

@@ -22,7 +22,11 @@ public:
     explicit ProgressView(const SendScheduler &scheduler, QObject *parent = nullptr);
 
     // Draws until the scheduler has finished, and then once more, the outcomes too.
-    void start();
+    void start()
+    {
+        m_clock.start();
+        m_timer.start();
+    }
 
 private:
     void draw(bool final);

@@ -138,15 +138,8 @@ QString Destination::label() const
 
 QString Destination::kindName() const
 {
-    switch (kind) {
-    case Kind::Printer:
-        return QStringLiteral("printer");
-    case Kind::Ipp:
-        return QStringLiteral("ipp");
-    case Kind::Tcp:
-        return QStringLiteral("tcp");
-    }
-    return QString();
+    static const char *const names[] = {"printer", "tcp", "ipp"}; // in Kind's order
+    return QLatin1String(names[static_cast<int>(kind)]);
 }
 
 ParsedArguments parseSendArguments(const QStringList &arguments)
@@ -252,5 +245,5 @@ QString sendUsage()
            QStringLiteral("\nWithout a destination the one saved by the Varnet window is used "
                           "(TCP: port %1).\n\n")
                .arg(RawPrintPort) +
-           exitStatusHelp(ExitStatusReader::Sender);
+           QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
 }

@@ -51,7 +51,7 @@ QString textSummary(const QList<DestinationResult> &results)
         if (!result.note.isEmpty())
             line += QStringLiteral(" (") + shown(result.note) + QLatin1Char(')');
         if (result.outcome != SendOutcome::Delivered) {
-            line += QStringLiteral(": ") + outcomeName(result.outcome);
+            line += QStringLiteral(": ") + QLatin1String(outcomeName(result.outcome));
             if (!result.error.isEmpty())
                 line += QStringLiteral(" (") + shown(result.error) + QLatin1Char(')');
         }
@@ -69,7 +69,7 @@ QByteArray jsonSummary(const QString &input, qint64 inputBytes,
             {"destination", result.destination.label()},
             {"kind", result.destination.kindName()},
             {"delivered", result.outcome == SendOutcome::Delivered},
-            {"outcome", outcomeName(result.outcome)},
+            {"outcome", QLatin1String(outcomeName(result.outcome))},
             {"bytes", result.bytes},
             {"seconds", static_cast<double>(result.elapsedMs) / 1000.0},
         };

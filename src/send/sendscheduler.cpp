@@ -1,28 +1,20 @@
 #include "sendscheduler.h"
 
 #include "bytesource.h"
-#include "jobtransfer.h"
-#include "tcptransfer.h"
+#include "transfer.h"
 
 SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSource> source,
                              QObject *parent)
     : QObject(parent), m_options(options), m_source(std::move(source))
 {
     for (const Destination &destination : m_options.destinations) {
-        Transfer *transfer = nullptr;
-        if (destination.kind == Destination::Kind::Tcp)
-            transfer = new TcpTransfer(destination, m_options.connectTimeoutMs,
-                                       m_options.waitEofMs, m_options.stallTimeoutMs, this);
-        else
-            transfer = new JobTransfer(destination, m_options.title, m_options.waitForJob,
-                                       m_options.connectTimeoutMs, m_options.responseTimeoutMs,
-                                       this);
+        Transfer *transfer = destination.kind == Destination::Kind::Tcp
+                                 ? newTcpTransfer(destination, m_options, this)
+                                 : newJobTransfer(destination, m_options, this);
         connect(transfer, &Transfer::finished, this, &SendScheduler::onTransferFinished);
         m_transfers.append(transfer);
     }
 }
-
-SendScheduler::~SendScheduler() = default;
 
 void SendScheduler::start()
 {
@@ -78,14 +70,4 @@ QList<DestinationResult> SendScheduler::results() const
         results.append(result);
     }
     return results;
-}
-
-qint64 SendScheduler::inputSize() const
-{
-    return m_source->size();
-}
-
-qint64 SendScheduler::knownInputLength() const
-{
-    return m_source->knownLength();
 }

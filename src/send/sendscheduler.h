@@ -3,12 +3,13 @@
 #include "sendoptions.h"
 #include "sendreport.h"
 
+#include "bytesource.h"
+
 #include <QList>
 #include <QObject>
 
 #include <memory>
 
-class ByteSource;
 class Transfer;
 
 // Sends one input to every destination, at most `parallel` at a time, and
@@ -20,7 +21,6 @@ class SendScheduler : public QObject
 public:
     SendScheduler(const SendOptions &options, std::unique_ptr<ByteSource> source,
                   QObject *parent = nullptr);
-    ~SendScheduler() override;
 
     void start();
     // Ctrl-C: running transfers are cancelled, waiting ones never start.
@@ -29,8 +29,8 @@ public:
     bool interrupted() const { return m_interrupted; }
     QList<DestinationResult> results() const;
     // The input's size, -1 for a stream; and its length once known.
-    qint64 inputSize() const;
-    qint64 knownInputLength() const;
+    qint64 inputSize() const { return m_source->size(); }
+    qint64 knownInputLength() const { return m_source->knownLength(); }
 
     // One per destination, in the order given; the first startedCount()
     // have been started.

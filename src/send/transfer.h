@@ -47,3 +47,10 @@ private:
     QElapsedTimer m_clock;
     bool m_done = false;
 };
+
+// The transfer to a destination of each kind: raw TCP through the window's
+// sender; a raw job to a spooler queue or an IPP printer.
+Transfer *newTcpTransfer(const Destination &destination, const SendOptions &options,
+                         QObject *parent);
+Transfer *newJobTransfer(const Destination &destination, const SendOptions &options,
+                         QObject *parent);

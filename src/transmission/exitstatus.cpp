@@ -1,6 +1,25 @@
 #include "exitstatus.h"
 
+#include <iterator>
+
 namespace {
+
+struct Outcome
+{
+    SendOutcome outcome;
+    int status;
+    const char *name;
+};
+
+constexpr Outcome Outcomes[] = {
+    {SendOutcome::Delivered, SendExit::Delivered, "delivered"},
+    {SendOutcome::InputUnreadable, SendExit::InputUnreadable, "input-unreadable"},
+    {SendOutcome::ConnectionFailed, SendExit::ConnectionFailed, "connection-failed"},
+    {SendOutcome::TransferFailed, SendExit::TransferFailed, "transfer-failed"},
+    {SendOutcome::SpoolerRefused, SendExit::SpoolerRefused, "spooler-refused"},
+    {SendOutcome::Cancelled, SendExit::Interrupted, "cancelled"},
+    {SendOutcome::NotStarted, SendExit::Interrupted, "not-started"},
+};
 
 // What each status means to the user of each program; null where that
 // program never ends with it.
@@ -25,56 +44,37 @@ constexpr Meaning Meanings[] = {
     {SendExit::Interrupted, "the send was cancelled (progress window closed)", "interrupted"},
 };
 
+constexpr bool oneRowPerOutcomeInOrder()
+{
+    for (std::size_t i = 0; i < std::size(Outcomes); ++i) {
+        if (static_cast<std::size_t>(Outcomes[i].outcome) != i)
+            return false;
+    }
+    return std::size(Outcomes) == static_cast<std::size_t>(SendOutcome::NotStarted) + 1;
+}
+static_assert(oneRowPerOutcomeInOrder());
+
 } // namespace
 
 int exitStatusFor(SendOutcome outcome)
 {
-    switch (outcome) {
-    case SendOutcome::Delivered:
-        return SendExit::Delivered;
-    case SendOutcome::InputUnreadable:
-        return SendExit::InputUnreadable;
-    case SendOutcome::ConnectionFailed:
-        return SendExit::ConnectionFailed;
-    case SendOutcome::TransferFailed:
-        return SendExit::TransferFailed;
-    case SendOutcome::SpoolerRefused:
-        return SendExit::SpoolerRefused;
-    case SendOutcome::Cancelled:
-    case SendOutcome::NotStarted:
-        break;
-    }
-    return SendExit::Interrupted;
+    return Outcomes[static_cast<std::size_t>(outcome)].status;
 }
 
-QString outcomeName(SendOutcome outcome)
+const char *outcomeName(SendOutcome outcome)
 {
-    switch (outcome) {
-    case SendOutcome::Delivered:
-        return QStringLiteral("delivered");
-    case SendOutcome::InputUnreadable:
-        return QStringLiteral("input-unreadable");
-    case SendOutcome::ConnectionFailed:
-        return QStringLiteral("connection-failed");
-    case SendOutcome::TransferFailed:
-        return QStringLiteral("transfer-failed");
-    case SendOutcome::SpoolerRefused:
-        return QStringLiteral("spooler-refused");
-    case SendOutcome::Cancelled:
-        return QStringLiteral("cancelled");
-    case SendOutcome::NotStarted:
-        break;
-    }
-    return QStringLiteral("not-started");
+    return Outcomes[static_cast<std::size_t>(outcome)].name;
 }
 
-QString exitStatusHelp(ExitStatusReader program)
+std::string exitStatusHelp(ExitStatusReader program)
 {
-    QString text = QStringLiteral("Exit status:\n");
+    std::string text = "Exit status:\n";
     for (const Meaning &meaning : Meanings) {
         const char *said = program == ExitStatusReader::Window ? meaning.window : meaning.sender;
-        if (said != nullptr)
-            text += QStringLiteral("  %1  %2\n").arg(meaning.status, -3).arg(QLatin1String(said));
+        if (said != nullptr) {
+            const std::string status = std::to_string(meaning.status);
+            text += "  " + status + std::string(5 - status.size(), ' ') + said + '\n';
+        }
     }
     return text;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
-// How a send to one destination ended, in either program.
+// How a send to one destination ended, in either program. Free of Qt, as
+// the raw-job sequence that speaks in it is.
 enum class SendOutcome {
     Delivered,
     InputUnreadable,  // the file could not be read
@@ -28,8 +29,8 @@ inline constexpr int Interrupted = 130;
 
 int exitStatusFor(SendOutcome outcome);
 // As varnet-send's summaries name it: "connection-failed".
-QString outcomeName(SendOutcome outcome);
+const char *outcomeName(SendOutcome outcome);
 
 // The "Exit status:" section of a program's --help, made from the one table.
 enum class ExitStatusReader { Window, Sender };
-QString exitStatusHelp(ExitStatusReader program);
+std::string exitStatusHelp(ExitStatusReader program);

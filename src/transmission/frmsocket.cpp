@@ -32,8 +32,6 @@ frmsocket::frmsocket(QWidget *parent)
     });
 }
 
-frmsocket::~frmsocket() = default;
-
 void frmsocket::unload()
 {
     m_unloading = true;

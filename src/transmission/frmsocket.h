@@ -13,7 +13,6 @@ class frmsocket : public QWidget
 
 public:
     explicit frmsocket(QWidget *parent = nullptr);
-    ~frmsocket() override;
 
     QLabel *Label1 = nullptr;
     TcpSendSession *winsock = nullptr;

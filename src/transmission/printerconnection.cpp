@@ -4,14 +4,10 @@
 
 namespace tcp = platform::tcp;
 
-namespace {
-
-QString systemText(int error)
+static QString errorText(int error)
 {
     return QString::fromStdString(tcp::errorText(error));
 }
-
-} // namespace
 
 QString durationText(std::chrono::milliseconds duration)
 {
@@ -75,7 +71,7 @@ void PrinterConnection::connectNext()
         tcp::Result result;
         const tcp::Socket socket = tcp::startConnect(m_address.toStdString(), m_port, &result);
         if (socket == tcp::NoSocket) {
-            m_lastError = systemText(result.error);
+            m_lastError = errorText(result.error);
             continue;
         }
         m_socket = socket;
@@ -117,7 +113,7 @@ void PrinterConnection::onWritable()
         return;
     }
     if (result.status != tcp::Status::Done) {
-        m_lastError = systemText(result.error);
+        m_lastError = errorText(result.error);
         m_readNotifier.setEnabled(false);
         tcp::closeAbortively(m_socket);
         m_socket = tcp::NoSocket;
@@ -168,35 +164,10 @@ tcp::Result PrinterConnection::send(const char *data, qint64 size)
     return result;
 }
 
-bool PrinterConnection::endSending()
-{
-    return tcp::shutdownSending(m_socket);
-}
-
-int PrinterConnection::pendingError() const
-{
-    return tcp::pendingError(m_socket);
-}
-
-void PrinterConnection::limitUnsent(qint64 bytes)
-{
-    tcp::limitUnsent(m_socket, static_cast<std::size_t>(bytes));
-}
-
-qint64 PrinterConnection::unacknowledged() const
-{
-    return m_stage == Stage::Connected ? tcp::unacknowledgedBytes(m_socket) : -1;
-}
-
-qint64 PrinterConnection::unsent() const
-{
-    return m_stage == Stage::Connected ? tcp::unsentBytes(m_socket) : -1;
-}
-
 QString PrinterConnection::reason(int error) const
 {
     if (!tcp::isResetError(error))
-        return systemText(error) + QLatin1Char('.');
+        return errorText(error) + QLatin1Char('.');
     // A printer that closes with our bytes unread resets the connection.
     return m_peerEnded ? QStringLiteral("The printer closed the connection before it had taken "
                                         "every byte.")

@@ -47,16 +47,25 @@ public:
     platform::tcp::Result send(const char *data, qint64 size);
     // Ends our sending direction: the printer reads the end of the job.
     // False when the connection is already gone.
-    bool endSending();
+    bool endSending() { return platform::tcp::shutdownSending(m_socket); }
     // The error the connection holds, 0 if none.
-    int pendingError() const;
+    int pendingError() const { return platform::tcp::pendingError(m_socket); }
     // Keeps what the system holds unsent near this many bytes.
-    void limitUnsent(qint64 bytes);
+    void limitUnsent(qint64 bytes)
+    {
+        platform::tcp::limitUnsent(m_socket, static_cast<std::size_t>(bytes));
+    }
     // What the system holds that the printer has not acknowledged, counting
     // our end of stream once sent; and what it has not sent at all. -1
     // where the system cannot tell or there is no connection.
-    qint64 unacknowledged() const;
-    qint64 unsent() const;
+    qint64 unacknowledged() const
+    {
+        return m_stage == Stage::Connected ? platform::tcp::unacknowledgedBytes(m_socket) : -1;
+    }
+    qint64 unsent() const
+    {
+        return m_stage == Stage::Connected ? platform::tcp::unsentBytes(m_socket) : -1;
+    }
     // The printer ended its sending direction in order; it may still read.
     bool peerEnded() const { return m_peerEnded; }
     // A system error of the connection, for people.

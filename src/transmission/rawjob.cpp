@@ -2,25 +2,28 @@
 
 #include "platform/spooler.h"
 
-#include <QByteArray>
-
+#include <cctype>
 #include <utility>
 
-RawJobOutcome sendRawJob(Spooler &spooler, const QString &printer, const QString &documentName,
-                         const RawJobInput &input, const StopFlag *stop,
-                         const std::function<void(qint64)> &taken)
+RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
+                         const std::string &documentName, const RawJobInput &input,
+                         const StopFlag *stop, const std::function<void(long long)> &taken)
 {
     using Step = RawJobOutcome::Step;
     RawJobOutcome outcome;
     const auto stopped = [stop] { return stop != nullptr && stop->isSet(); };
     const auto failed = [&](Step step, const char *fallback) {
         outcome.failedStep = step;
-        outcome.reason = QString::fromStdString(spooler.errorText()).trimmed();
-        if (outcome.reason.isEmpty() && step != Step::Write)
-            outcome.reason = QString::fromLatin1(fallback);
+        // The system's texts may end in a line break.
+        outcome.reason = spooler.errorText();
+        while (!outcome.reason.empty() &&
+               std::isspace(static_cast<unsigned char>(outcome.reason.back())))
+            outcome.reason.pop_back();
+        if (outcome.reason.empty() && step != Step::Write)
+            outcome.reason = fallback;
         if (stopped()) {
             outcome.outcome = SendOutcome::Cancelled;
-            outcome.reason = QStringLiteral("cancelled, the job was withdrawn");
+            outcome.reason = "cancelled, the job was withdrawn";
         } else if (step == Step::Open) {
             outcome.outcome = SendOutcome::ConnectionFailed;
         } else {
@@ -49,30 +52,29 @@ RawJobOutcome sendRawJob(Spooler &spooler, const QString &printer, const QString
         return outcome;
     };
 
-    if (!spooler.open(printer.toStdString()))
+    if (!spooler.open(printer))
         return failed(Step::Open, "the queue could not be opened");
-    if (!spooler.startDocument(documentName.toStdString()))
+    if (!spooler.startDocument(documentName))
         return abandon(Step::StartDocument, "the job could not be started");
     if (!spooler.startPage())
         return abandon(Step::StartPage, "the page could not be started");
 
     // Every piece is written, an empty first one too: the Windows spooler
     // keeps an empty job as one empty page.
-    QByteArray piece;
-    QString inputError;
+    std::string_view piece;
+    std::string inputError;
     while (!stopped() && input(&piece, &inputError) && !stopped()) {
-        const auto size = static_cast<std::size_t>(piece.size());
-        const auto written = static_cast<qint64>(spooler.write(piece.constData(), size));
-        outcome.taken += written;
-        outcome.offered += piece.size();
+        const std::size_t written = spooler.write(piece.data(), piece.size());
+        outcome.taken += static_cast<long long>(written);
+        outcome.offered += static_cast<long long>(piece.size());
         if (taken)
-            taken(written);
+            taken(static_cast<long long>(written));
         if (written != piece.size())
             return abandon(Step::Write, nullptr);
     }
     if (stopped())
         return abandon(Step::Write, nullptr);
-    if (!inputError.isEmpty()) {
+    if (!inputError.empty()) {
         abandon(Step::Write, nullptr);
         outcome.outcome = SendOutcome::TransferFailed;
         outcome.reason = inputError;
@@ -94,11 +96,11 @@ RawJobOutcome sendRawJob(Spooler &spooler, const QString &printer, const QString
     return outcome;
 }
 
-RawJobOutcome sendRawJob(Spooler &spooler, const QString &printer, const QByteArray &content)
+RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer, std::string_view content)
 {
     bool given = false;
-    return sendRawJob(spooler, printer, QString::fromLatin1(RawJobDocumentName),
-                      [&content, &given](QByteArray *piece, QString *) {
+    return sendRawJob(spooler, printer, RawJobDocumentName,
+                      [content, &given](std::string_view *piece, std::string *) {
                           *piece = content;
                           return !std::exchange(given, true);
                       });

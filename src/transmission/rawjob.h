@@ -2,11 +2,10 @@
 
 #include "transmission/exitstatus.h"
 
-#include <QString>
-
 #include <functional>
+#include <string>
+#include <string_view>
 
-class QByteArray;
 class Spooler;
 class StopFlag;
 
@@ -21,22 +20,24 @@ struct RawJobOutcome
     Step failedStep = Step::None;
     // The spooler's own words; for a step it failed silently, what failed,
     // except a short write, which the counts tell.
-    QString reason;
-    qint64 taken = 0;   // bytes the spooler took
-    qint64 offered = 0; // bytes handed to it, the last piece included
-    int jobId = 0;      // the spooler's number for a delivered job
+    std::string reason;
+    long long taken = 0;   // bytes the spooler took
+    long long offered = 0; // bytes handed to it, the last piece included
+    int jobId = 0;         // the spooler's number for a delivered job
 };
 
-// Gives the job's next piece into *piece; false once there is none left,
-// with *error set when the input failed.
-using RawJobInput = std::function<bool(QByteArray *piece, QString *error)>;
+// Gives the job's next piece; false once there is none left, with error set
+// when the input failed. A piece stays valid until the next call.
+using RawJobInput = std::function<bool(std::string_view *piece, std::string *error)>;
 
 // Sends what input gives to the named queue as one raw job of one page.
 // Every call and every written count is checked; a job that was started and
 // then failed is withdrawn, so nothing half-sent is printed. A set stop flag
-// withdraws it too. taken hears of every piece the spooler took.
-RawJobOutcome sendRawJob(Spooler &spooler, const QString &printer, const QString &documentName,
-                         const RawJobInput &input, const StopFlag *stop = nullptr,
-                         const std::function<void(qint64)> &taken = {});
+// withdraws it too. taken hears of every piece the spooler took. Free of Qt,
+// so the Windows spooler runs it under Wine as the program does.
+RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
+                         const std::string &documentName, const RawJobInput &input,
+                         const StopFlag *stop = nullptr,
+                         const std::function<void(long long)> &taken = {});
 // The window's Print: content at once, as "Command Print".
-RawJobOutcome sendRawJob(Spooler &spooler, const QString &printer, const QByteArray &content);
+RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer, std::string_view content);

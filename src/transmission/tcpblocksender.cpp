@@ -49,7 +49,7 @@ void TcpBlockSender::start(std::unique_ptr<QIODevice> source, qint64 expectedSiz
     m_source = std::move(source);
     m_fileSize = expectedSize;
     connect(m_source.get(), &QIODevice::readyRead, this, &TcpBlockSender::scheduleFill);
-    m_connection.open(host, port, m_connectTimeout);
+    m_connection.open(host, port, m_timing.connect);
 }
 
 void TcpBlockSender::refuse(SendOutcome outcome, const QString &reason, const QString &host)
@@ -68,7 +68,7 @@ void TcpBlockSender::onConnected()
     m_connection.limitUnsent(UnsentLimit);
     m_sinceReport.start();
     m_sinceProgress.start();
-    m_watchTimer.start(std::clamp(m_stallTimeout / 10, std::chrono::milliseconds(10),
+    m_watchTimer.start(std::clamp(m_timing.stall / 10, std::chrono::milliseconds(10),
                                   std::chrono::milliseconds(100)));
     fill();
 }
@@ -99,13 +99,9 @@ void TcpBlockSender::onWatch()
 {
     if (m_phase == Phase::Done || m_connection.stage() != PrinterConnection::Stage::Connected)
         return;
-    if (m_connection.peerEnded()) {
-        // No more reads tell of a reset now; the socket's error does.
-        if (const int error = m_connection.pendingError()) {
-            failOnSocket(error);
-            return;
-        }
-    }
+    // No more reads tell of a reset now; the socket's error does.
+    if (m_connection.peerEnded() && failedOnSocketError())
+        return;
     const qint64 unacknowledged = unacknowledgedData();
     const qint64 taken = unacknowledged >= 0 ? m_written - unacknowledged : m_written;
     const bool waiting = m_bufferSent < m_buffer.size() || unacknowledged > 0;
@@ -113,12 +109,12 @@ void TcpBlockSender::onWatch()
         m_acknowledged = taken;
         m_sinceProgress.start();
         if (m_phase == Phase::AwaitingPeerClose && m_peerCloseTimer.isActive())
-            m_peerCloseTimer.start(m_peerCloseWait);
+            m_peerCloseTimer.start(m_timing.peerCloseWait);
     } else if (!waiting) {
         m_sinceProgress.start();
-    } else if (m_sinceProgress.elapsed() >= m_stallTimeout.count()) {
+    } else if (m_sinceProgress.elapsed() >= m_timing.stall.count()) {
         fail(SendOutcome::TransferFailed,
-             QStringLiteral("The printer took nothing for %1.").arg(durationText(m_stallTimeout)));
+             QStringLiteral("The printer took nothing for %1.").arg(durationText(m_timing.stall)));
         return;
     }
     if (m_phase == Phase::AwaitingPeerClose)
@@ -131,10 +127,8 @@ void TcpBlockSender::onPeerCloseTimeout()
         return;
     // The printer kept its side open. If it acknowledged every byte and did
     // not reset, it has them all the same.
-    if (const int error = m_connection.pendingError()) {
-        failOnSocket(error);
+    if (failedOnSocketError())
         return;
-    }
     const qint64 unacknowledged = unacknowledgedData();
     if (unacknowledged == 0) {
         finish(true);
@@ -144,13 +138,13 @@ void TcpBlockSender::onPeerCloseTimeout()
         fail(SendOutcome::TransferFailed,
              QStringLiteral("The printer did not close the connection within %1, and the system "
                             "cannot tell whether it took every byte.")
-                 .arg(durationText(m_peerCloseWait)));
+                 .arg(durationText(m_timing.peerCloseWait)));
         return;
     }
     fail(SendOutcome::TransferFailed,
          QStringLiteral("The printer did not take the last %1 bytes within %2.")
              .arg(unacknowledged)
-             .arg(durationText(m_peerCloseWait)));
+             .arg(durationText(m_timing.peerCloseWait)));
 }
 
 void TcpBlockSender::close()
@@ -188,18 +182,15 @@ void TcpBlockSender::cancel()
 void TcpBlockSender::endStream()
 {
     if (!m_connection.endSending()) {
-        if (const int error = m_connection.pendingError()) {
-            failOnSocket(error);
-            return;
-        }
-        fail(SendOutcome::TransferFailed,
-             QStringLiteral("The connection was gone before the end of the job could be sent."));
+        if (!failedOnSocketError())
+            fail(SendOutcome::TransferFailed,
+                 QStringLiteral("The connection was gone before the end of the job could be sent."));
         return;
     }
     m_endSent = true;
     m_phase = Phase::AwaitingPeerClose;
-    if (m_peerCloseWait.count() > 0)
-        m_peerCloseTimer.start(m_peerCloseWait);
+    if (m_timing.peerCloseWait.count() > 0)
+        m_peerCloseTimer.start(m_timing.peerCloseWait);
     checkDelivered();
 }
 
@@ -210,15 +201,11 @@ void TcpBlockSender::checkDelivered()
     // A printer that closes with our bytes unread resets the connection
     // instead; a printer that closed in order has acknowledged them.
     const bool closed = m_connection.peerEnded();
-    if (!closed && m_peerCloseWait.count() > 0)
+    if ((!closed && m_timing.peerCloseWait.count() > 0) || failedOnSocketError())
         return;
-    if (const int error = m_connection.pendingError()) {
-        failOnSocket(error);
-        return;
-    }
     const qint64 unacknowledged = unacknowledgedData();
     // Where the system cannot tell, the printer's close is the best sign.
-    if (unacknowledged == 0 || (unacknowledged < 0 && (closed || m_peerCloseWait.count() == 0)))
+    if (unacknowledged == 0 || (unacknowledged < 0 && (closed || m_timing.peerCloseWait.count() == 0)))
         finish(true);
     // Otherwise the printer closed only its sending side early and still
     // reads; the watch sees the rest acknowledged, or the time-outs end it.
@@ -244,11 +231,6 @@ qint64 TcpBlockSender::acknowledgedBytes() const
         return m_acknowledged;
     const qint64 unacknowledged = unacknowledgedData();
     return unacknowledged >= 0 ? m_written - unacknowledged : -1;
-}
-
-QString TcpBlockSender::remoteAddress() const
-{
-    return m_connection.address().isEmpty() ? m_host : m_connection.address();
 }
 
 void TcpBlockSender::scheduleFill()
@@ -337,7 +319,7 @@ void TcpBlockSender::fill()
         return;
     QElapsedTimer slice;
     slice.start();
-    const qint64 blocks = m_slice.count() == 0 ? 1 : BlocksPerWrite;
+    const qint64 blocks = m_timing.slice.count() == 0 ? 1 : BlocksPerWrite;
     for (;;) {
         if (!flushPending()) {
             reportProgress(false);
@@ -361,8 +343,8 @@ void TcpBlockSender::fill()
             reportProgress(false);
             return;
         }
-        if (slice.elapsed() >= m_slice.count()) {
-            reportProgress(m_slice.count() == 0);
+        if (slice.elapsed() >= m_timing.slice.count()) {
+            reportProgress(m_timing.slice.count() == 0);
             scheduleFill();
             return;
         }
@@ -383,7 +365,7 @@ void TcpBlockSender::reportProgress(bool force)
     // just before a failure.
     if (m_phase == Phase::Done || m_count == m_reportedCount)
         return;
-    if (!force && m_sinceReport.elapsed() < m_slice.count())
+    if (!force && m_sinceReport.elapsed() < m_timing.slice.count())
         return;
     m_reportedCount = m_count;
     m_sinceReport.start();
@@ -393,6 +375,14 @@ void TcpBlockSender::reportProgress(bool force)
 void TcpBlockSender::failOnSocket(int error)
 {
     fail(SendOutcome::TransferFailed, m_connection.reason(error));
+}
+
+bool TcpBlockSender::failedOnSocketError()
+{
+    const int error = m_connection.pendingError();
+    if (error != 0)
+        failOnSocket(error);
+    return error != 0;
 }
 
 void TcpBlockSender::fail(SendOutcome outcome, const QString &reason)

@@ -50,17 +50,22 @@ public:
     explicit TcpBlockSender(QObject *parent = nullptr);
     ~TcpBlockSender() override;
 
-    void setConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
-    // Zero gives every block its own event pass and progress report.
-    void setTimeSlice(std::chrono::milliseconds slice) { m_slice = slice; }
-    void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
-
-    // After the last byte and our end of stream, the printer gets this long
-    // to close its side, counted again whenever it takes more bytes; a
-    // printer that stays open counts as served only if it acknowledged every
-    // byte. Zero: no wait for the printer's close, only for that
-    // acknowledgement (where the system cannot tell, not even for that).
-    void setPeerCloseWait(std::chrono::milliseconds wait) { m_peerCloseWait = wait; }
+    // How long the send waits for what.
+    struct Timing
+    {
+        std::chrono::milliseconds connect = ConnectTimeout;
+        // Zero gives every block its own event pass and progress report.
+        std::chrono::milliseconds slice = TimeSlice;
+        std::chrono::milliseconds stall = StallTimeout;
+        // After the last byte and our end of stream, the printer gets this
+        // long to close its side, counted again whenever it takes more
+        // bytes; a printer that stays open counts as served only if it
+        // acknowledged every byte. Zero: no wait for the printer's close,
+        // only for that acknowledgement (where the system cannot tell, not
+        // even for that).
+        std::chrono::milliseconds peerCloseWait = PeerCloseWait;
+    };
+    void setTiming(const Timing &timing) { m_timing = timing; }
 
     // Connects, then sends what source gives until its end. A sequential
     // device may have nothing for a while; readyRead brings the sender
@@ -104,7 +109,10 @@ public:
     // Bytes handed to the system for sending.
     qint64 handedOverBytes() const { return m_written; }
     // The peer's address once it is known, else the host as given.
-    QString remoteAddress() const;
+    QString remoteAddress() const
+    {
+        return m_connection.address().isEmpty() ? m_host : m_connection.address();
+    }
     // Why the send failed, as a sentence; empty unless it failed.
     QString failureReason() const { return m_reason; }
     // Whether the printer closed its side before the send ended.
@@ -137,6 +145,8 @@ private:
     void scheduleFill();
     void fail(SendOutcome outcome, const QString &reason);
     void failOnSocket(int error);
+    // Fails the send with the error the connection holds, if any.
+    bool failedOnSocketError();
     void finish(bool ok);
     void reportProgress(bool force);
     qint64 unacknowledgedData() const;
@@ -161,10 +171,7 @@ private:
     bool m_fillScheduled = false;
     bool m_endSent = false;
     bool m_closeWhenQueued = false;
-    std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
-    std::chrono::milliseconds m_slice = TimeSlice;
-    std::chrono::milliseconds m_stallTimeout = StallTimeout;
-    std::chrono::milliseconds m_peerCloseWait = PeerCloseWait;
+    Timing m_timing;
     QTimer m_peerCloseTimer;
     QTimer m_watchTimer;
     QElapsedTimer m_sinceProgress;

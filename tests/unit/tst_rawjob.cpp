@@ -67,6 +67,12 @@ private slots:
         QTest::newRow("end of document refused, spooler silent")
             << "endDocument" << 0 << "" << false << refused << Step::EndDocument
             << "the job could not be finished" << ended + withdrawn;
+        // The input's side: a stop, a read error.
+        QTest::newRow("stopped after the first piece")
+            << "stop" << 0 << "" << false << SendOutcome::Cancelled << Step::Write
+            << "cancelled, the job was withdrawn" << wrote + withdrawn;
+        QTest::newRow("input fails") << "input" << 0 << "" << false << SendOutcome::TransferFailed
+                                     << Step::Write << "Input/output error" << wrote + withdrawn;
         // The job is already complete; a close failure is told but must not
         // withdraw it.
         QTest::newRow("close refused") << "close" << 0 << "Invalid handle" << false << refused
@@ -91,14 +97,29 @@ private slots:
         spooler.failureText = spoolerSays.toStdString();
         spooler.failureKind = lost ? Spooler::Failure::Lost : Spooler::Failure::Refused;
 
-        const RawJobOutcome job = sendRawJob(spooler, QStringLiteral("Laser"), QByteArray(1000, 'x'));
+        // One piece of 1000 bytes, then a stop or an input error where the row says.
+        StopFlag stop;
+        int pieces = 0;
+        const std::string content(1000, 'x');
+        const auto input = [&](std::string_view *piece, std::string *error) {
+            *piece = content;
+            if (pieces == 1 && failAt == QLatin1String("stop"))
+                stop.set();
+            if (pieces == 1 && failAt == QLatin1String("input"))
+                *error = "Input/output error";
+            return pieces++ == 0;
+        };
+        long long taken = 0;
+        const RawJobOutcome job = sendRawJob(spooler, "Laser", RawJobDocumentName, input, &stop,
+                                             [&taken](long long bytes) { taken += bytes; });
         QCOMPARE(spooler.calls, calls);
         QCOMPARE(job.outcome, outcome);
         QCOMPARE(job.failedStep, step);
-        QCOMPARE(job.reason, reason);
+        QCOMPARE(QString::fromStdString(job.reason), reason);
         QCOMPARE(job.jobId, outcome == SendOutcome::Delivered ? 1 : 0);
+        QCOMPARE(job.taken, taken);
         if (failAt == QLatin1String("write"))
-            QCOMPARE(job.taken, qint64(acceptBytes));
+            QCOMPARE(job.taken, static_cast<long long>(acceptBytes));
     }
 
     void contentAndNamePassUnchanged_data()
@@ -121,7 +142,9 @@ private slots:
         QFETCH(QByteArray, content);
 
         FakeSpooler spooler;
-        const RawJobOutcome job = sendRawJob(spooler, printer, content);
+        const RawJobOutcome job = sendRawJob(
+            spooler, printer.toStdString(),
+            std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
         QCOMPARE(job.outcome, SendOutcome::Delivered);
         QCOMPARE(spooler.calls.first(), QStringLiteral("open:") + printer);
         QVERIFY(spooler.calls.contains(QStringLiteral("write:%1").arg(content.size())));
@@ -130,51 +153,6 @@ private slots:
         QCOMPARE(spooler.calls.filter(QStringLiteral("write:")).size(), 1);
         QCOMPARE(static_cast<const void *>(spooler.lastWriteData),
                  static_cast<const void *>(content.constData()));
-    }
-
-    void piecesStopAndInputFailure_data()
-    {
-        QTest::addColumn<int>("stopAfter");  // pieces given before the stop flag is set; -1: never
-        QTest::addColumn<QString>("failure"); // what the input says after its pieces
-        QTest::addColumn<SendOutcome>("outcome");
-        QTest::addColumn<QString>("reason");
-
-        QTest::newRow("three pieces") << -1 << "" << SendOutcome::Delivered << "";
-        QTest::newRow("stopped before the first piece")
-            << 0 << "" << SendOutcome::Cancelled << "cancelled, the job was withdrawn";
-        QTest::newRow("stopped after a piece")
-            << 1 << "" << SendOutcome::Cancelled << "cancelled, the job was withdrawn";
-        QTest::newRow("input fails") << -1 << "Input/output error" << SendOutcome::TransferFailed
-                                     << "Input/output error";
-    }
-
-    void piecesStopAndInputFailure()
-    {
-        QFETCH(int, stopAfter);
-        QFETCH(QString, failure);
-        QFETCH(SendOutcome, outcome);
-        QFETCH(QString, reason);
-
-        FakeSpooler spooler;
-        StopFlag stop;
-        int given = 0;
-        const auto input = [&](QByteArray *piece, QString *error) {
-            if (given == stopAfter)
-                stop.set();
-            *piece = QByteArray(10, static_cast<char>('a' + given));
-            *error = given == 3 ? failure : QString();
-            return given++ < 3;
-        };
-        qint64 taken = 0;
-        const RawJobOutcome job = sendRawJob(spooler, QStringLiteral("Laser"), QStringLiteral("Firmware"),
-                                             input, &stop, [&taken](qint64 bytes) { taken += bytes; });
-        QCOMPARE(job.outcome, outcome);
-        QCOMPARE(job.reason, reason);
-        QCOMPARE(job.taken, taken);
-        const int written = stopAfter >= 0 ? stopAfter : 3;
-        QCOMPARE(spooler.written, QByteArray("aaaaaaaaaabbbbbbbbbbcccccccccc").left(10 * written));
-        QCOMPARE(spooler.calls.contains(QStringLiteral("cancelJob")), outcome != SendOutcome::Delivered);
-        QCOMPARE(spooler.calls.at(1), QStringLiteral("startDocument:Firmware"));
     }
 };
 

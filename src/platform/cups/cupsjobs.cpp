@@ -39,12 +39,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
     for (;;) {
         if (stop != nullptr && stop->isSet())
             return {JobEnd::Kind::Stopped, {}, {}};
-        ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     printerUri.c_str());
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
+        ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
         ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
                       nullptr, wanted);
         const IppResponse response =
@@ -57,10 +52,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
                 reconnected = true;
                 continue;
             }
-            return {JobEnd::Kind::Lost, {},
-                    connection.failureText(cupsLastErrorString() != nullptr
-                                               ? cupsLastErrorString()
-                                               : "no answer")};
+            return {JobEnd::Kind::Lost, {}, connection.failureText(libraryError("no answer"))};
         }
         reconnected = false;
         const ipp_status_t status = ippGetStatusCode(response.get());

@@ -35,12 +35,10 @@ public:
                                                  ? HTTP_ENCRYPTION_ALWAYS
                                                  : HTTP_ENCRYPTION_IF_REQUESTED;
         m_connection = std::make_unique<CupsConnection>(m_limits);
-        if (!m_connection->open(host, port, encryption, "the printer")) {
-            const char *reason = cupsLastErrorString();
+        if (!m_connection->open(host, port, encryption, "the printer"))
             return fail(Failure::NoPrinter,
                         std::string("cannot connect to ") + host + ":" + std::to_string(port),
-                        m_connection->failureText(reason != nullptr ? reason : ""));
-        }
+                        m_connection->failureText(libraryError("")));
         m_uri = uri;
         m_resource = resource;
         return true;
@@ -48,10 +46,7 @@ public:
 
     bool startDocument(const std::string &documentName) override
     {
-        ipp_t *request = ippNewRequest(IPP_OP_PRINT_JOB);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, m_uri.c_str());
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
+        ipp_t *request = newRequest(IPP_OP_PRINT_JOB, m_uri);
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
                      documentName.c_str());
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
@@ -122,12 +117,8 @@ public:
             m_streaming = false;
             return;
         }
-        ipp_t *request = ippNewRequest(IPP_OP_CANCEL_JOB);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, m_uri.c_str());
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", m_jobId);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
-        ippDelete(cupsDoRequest(m_connection->call(), request, m_resource.c_str()));
+        ippDelete(cupsDoRequest(m_connection->call(), newRequest(IPP_OP_CANCEL_JOB, m_uri, m_jobId),
+                                m_resource.c_str()));
     }
 
     // The connection stays for following the job; it closes with the spooler.
