@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "bytesource.h"
+#include "transmission/directfilesource.h"
 #include "transmission/tcpblocksender.h"
 
 #include <QIODevice>
@@ -14,7 +15,7 @@ namespace {
 // A reader seen as a sequential device, so the TCP sender takes a stream as
 // it takes a file. readyRead comes on this object's thread whenever the
 // reader may have more.
-class ReaderDevice final : public QIODevice
+class ReaderDevice final : public QIODevice, public DirectFileSource
 {
 public:
     explicit ReaderDevice(std::unique_ptr<SourceReader> reader)
@@ -39,6 +40,11 @@ public:
 
     bool isSequential() const override { return true; }
     bool atEnd() const override { return m_reader->atEnd(); }
+
+    int fileDescriptor() const override { return m_reader->fileDescriptor(); }
+    qint64 fileOffset() const override { return m_reader->fileOffset(); }
+    qint64 fileBytesLeft() const override { return m_reader->fileBytesLeft(); }
+    void skipFileBytes(qint64 count) override { m_reader->skipFileBytes(count); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override

@@ -164,6 +164,15 @@ tcp::Result PrinterConnection::send(const char *data, qint64 size)
     return result;
 }
 
+tcp::Result PrinterConnection::sendFromFile(int fileDescriptor, qint64 offset, qint64 size)
+{
+    const tcp::Result result =
+        tcp::sendFromFile(m_socket, fileDescriptor, offset, static_cast<std::size_t>(size));
+    if (result.status == tcp::Status::WouldBlock)
+        m_writeNotifier.setEnabled(true);
+    return result;
+}
+
 QString PrinterConnection::reason(int error) const
 {
     if (!tcp::isResetError(error))

@@ -102,6 +102,18 @@ Result send(Socket socket, const char *data, std::size_t size)
     return Result::done(static_cast<std::size_t>(sent));
 }
 
+// TransmitFile exists, but it blocks or needs overlapped sockets; the
+// read-and-send path serves instead.
+bool canSendFromFile()
+{
+    return false;
+}
+
+Result sendFromFile(Socket, int, std::int64_t, std::size_t)
+{
+    return failure(WSAEOPNOTSUPP);
+}
+
 Result receive(Socket socket, char *data, std::size_t size)
 {
     const int got = ::recv(handle(socket), data, chunk(size), 0);
