@@ -123,7 +123,11 @@ int main(int argc, char **argv)
     bool interrupted = false;
     // Destinations that must wait their turn need the input from its start.
     ByteSource::OpenOptions opening;
-    opening.replayable = options.parallel > 0 && options.parallel < options.destinations.size();
+    // A connection to each printer at once may need more descriptors than
+    // the soft limit gives; the hard limit is what the system allows.
+    platform::console::raiseOpenFileLimit();
+    opening.replayable = (options.parallel > 0 && options.parallel < options.destinations.size()) ||
+                         !SendScheduler::allFitAtOnce(options.destinations);
     opening.interruptFd = interrupts;
     std::unique_ptr<ByteSource> source = ByteSource::open(options.input, &error, opening, &interrupted);
     if (interrupted) {

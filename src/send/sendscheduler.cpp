@@ -1,7 +1,45 @@
 #include "sendscheduler.h"
 
 #include "bytesource.h"
+#include "platform/platform.h"
 #include "transfer.h"
+
+#include <QHostAddress>
+
+#include <algorithm>
+
+namespace {
+
+// What a destination in flight holds: its connection, and for a host name
+// the lookup's while it lasts; a job its connection to the scheduler or
+// printer, and one more while the queue is looked up.
+long long descriptorsFor(const Destination &destination)
+{
+    if (destination.kind != Destination::Kind::Tcp)
+        return 2;
+    return QHostAddress().setAddress(destination.name) ? 1 : 2;
+}
+
+// For all the program opens besides: the input, the summary's look at its
+// own memory, the event loop's own.
+constexpr long long SpareDescriptors = 8;
+
+long long descriptorBudget()
+{
+    const long long left = platform::console::descriptorsLeft();
+    return left < 0 ? -1 : std::max(0LL, left - SpareDescriptors);
+}
+
+} // namespace
+
+bool SendScheduler::allFitAtOnce(const QList<Destination> &destinations)
+{
+    const long long budget = descriptorBudget();
+    long long needed = 0;
+    for (const Destination &destination : destinations)
+        needed += descriptorsFor(destination);
+    return budget < 0 || needed <= budget;
+}
 
 SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSource> source,
                              QObject *parent)
@@ -11,26 +49,40 @@ SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSou
         Transfer *transfer = destination.kind == Destination::Kind::Tcp
                                  ? newTcpTransfer(destination, m_options, this)
                                  : newJobTransfer(destination, m_options, this);
-        connect(transfer, &Transfer::finished, this, &SendScheduler::onTransferFinished);
+        connect(transfer, &Transfer::finished, this,
+                [this, transfer] { onTransferFinished(transfer); });
         m_transfers.append(transfer);
     }
 }
 
 void SendScheduler::start()
 {
-    const qsizetype parallel = m_options.parallel > 0 ? m_options.parallel : m_transfers.size();
+    m_descriptorBudget = descriptorBudget();
     // Every reader of a shared stream must exist before it starts flowing.
-    while (m_next < m_transfers.size() && m_running < parallel)
+    while (canStartNext())
         startNext();
     m_source->start();
     if (m_transfers.isEmpty())
         emit finished();
 }
 
+bool SendScheduler::canStartNext() const
+{
+    const qsizetype parallel = m_options.parallel > 0 ? m_options.parallel : m_transfers.size();
+    if (m_interrupted || m_next >= m_transfers.size() || m_running >= parallel)
+        return false;
+    // No destination fails for want of a descriptor: beyond the limit on
+    // open files, the rest wait for a connection to end.
+    return m_running == 0 || m_descriptorBudget < 0 ||
+           m_descriptorsHeld + descriptorsFor(m_transfers.at(m_next)->destination()) <=
+               m_descriptorBudget;
+}
+
 void SendScheduler::startNext()
 {
     Transfer *transfer = m_transfers.at(m_next++);
     ++m_running;
+    m_descriptorsHeld += descriptorsFor(transfer->destination());
     transfer->start(m_source->makeReader());
 }
 
@@ -48,11 +100,11 @@ void SendScheduler::interrupt()
         emit finished();
 }
 
-void SendScheduler::onTransferFinished()
+void SendScheduler::onTransferFinished(const Transfer *transfer)
 {
     --m_running;
-    const qsizetype parallel = m_options.parallel > 0 ? m_options.parallel : m_transfers.size();
-    while (!m_interrupted && m_next < m_transfers.size() && m_running < parallel)
+    m_descriptorsHeld -= descriptorsFor(transfer->destination());
+    while (canStartNext())
         startNext();
     if (m_running == 0)
         emit finished();
