@@ -31,6 +31,8 @@ struct Result
 };
 
 bool isResetError(int error);
+// The program, or the system, has no descriptor left for a new socket.
+bool isOutOfDescriptors(int error);
 // What a system error means to the caller; wouldBlock: it is the system's
 // "nothing can move now".
 inline Result failed(int error, bool wouldBlock)

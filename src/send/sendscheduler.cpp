@@ -51,6 +51,11 @@ SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSou
                                  : newJobTransfer(destination, m_options, this);
         connect(transfer, &Transfer::finished, this,
                 [this, transfer] { onTransferFinished(transfer); });
+        connect(transfer, &Transfer::waitingForDescriptor, this,
+                [this, transfer] { onWaitingForDescriptor(transfer); });
+        // Only when another connection will end and free one, and only a
+        // file can be read again from its start.
+        transfer->setMayWait([this] { return m_running > 1 && m_source->size() >= 0; });
         m_transfers.append(transfer);
     }
 }
@@ -66,21 +71,28 @@ void SendScheduler::start()
         emit finished();
 }
 
+Transfer *SendScheduler::nextToStart() const
+{
+    if (!m_waiting.isEmpty())
+        return m_waiting.first();
+    return m_next < m_transfers.size() ? m_transfers.at(m_next) : nullptr;
+}
+
 bool SendScheduler::canStartNext() const
 {
     const qsizetype parallel = m_options.parallel > 0 ? m_options.parallel : m_transfers.size();
-    if (m_interrupted || m_next >= m_transfers.size() || m_running >= parallel)
+    const Transfer *next = nextToStart();
+    if (m_interrupted || !next || m_running >= parallel)
         return false;
     // No destination fails for want of a descriptor: beyond the limit on
     // open files, the rest wait for a connection to end.
     return m_running == 0 || m_descriptorBudget < 0 ||
-           m_descriptorsHeld + descriptorsFor(m_transfers.at(m_next)->destination()) <=
-               m_descriptorBudget;
+           m_descriptorsHeld + descriptorsFor(next->destination()) <= m_descriptorBudget;
 }
 
 void SendScheduler::startNext()
 {
-    Transfer *transfer = m_transfers.at(m_next++);
+    Transfer *transfer = m_waiting.isEmpty() ? m_transfers.at(m_next++) : m_waiting.takeFirst();
     ++m_running;
     m_descriptorsHeld += descriptorsFor(transfer->destination());
     transfer->start(m_source->makeReader());
@@ -93,15 +105,32 @@ void SendScheduler::interrupt()
     m_interrupted = true;
     // Those not yet started stay so, and are reported as never reached.
     for (qsizetype i = 0; i < m_next; ++i) {
-        if (!m_transfers.at(i)->isDone())
-            m_transfers.at(i)->cancel();
+        Transfer *transfer = m_transfers.at(i);
+        if (!transfer->isDone() && !m_waiting.contains(transfer))
+            transfer->cancel();
     }
     if (m_running == 0)
         emit finished();
 }
 
-void SendScheduler::onTransferFinished(const Transfer *transfer)
+void SendScheduler::onWaitingForDescriptor(Transfer *transfer)
 {
+    --m_running;
+    m_descriptorsHeld -= descriptorsFor(transfer->destination());
+    // Something else holds descriptors the count did not foresee: no more
+    // than are in flight now, until one of them ends.
+    m_descriptorBudget = m_descriptorsHeld;
+    m_waiting.append(transfer);
+}
+
+void SendScheduler::onTransferFinished(Transfer *transfer)
+{
+    // Cancelled while it waited for another turn: it held nothing.
+    if (m_waiting.removeOne(transfer)) {
+        if (m_running == 0)
+            emit finished();
+        return;
+    }
     --m_running;
     m_descriptorsHeld -= descriptorsFor(transfer->destination());
     while (canStartNext())

@@ -48,7 +48,9 @@ signals:
 private:
     bool canStartNext() const;
     void startNext();
-    void onTransferFinished(const Transfer *transfer);
+    void onTransferFinished(Transfer *transfer);
+    void onWaitingForDescriptor(Transfer *transfer);
+    Transfer *nextToStart() const;
 
     SendOptions m_options;
     std::unique_ptr<ByteSource> m_source;
@@ -59,5 +61,7 @@ private:
     // (-1: no limit).
     long long m_descriptorsHeld = 0;
     long long m_descriptorBudget = -1;
+    // Started, but given back for want of a descriptor: first in line.
+    QList<Transfer *> m_waiting;
     bool m_interrupted = false;
 };

@@ -76,23 +76,9 @@ class TcpTransfer final : public Transfer
 {
 public:
     TcpTransfer(const Destination &destination, const SendOptions &options, QObject *parent)
-        : Transfer(destination, parent), m_sender(new TcpBlockSender(this)),
-          m_waitEofMs(options.waitEofMs)
+        : Transfer(destination, parent), m_options(options)
     {
-        using std::chrono::milliseconds;
-        m_sender->setTiming({.connect = milliseconds(options.connectTimeoutMs),
-                             .stall = milliseconds(options.stallTimeoutMs),
-                             .peerCloseWait = milliseconds(options.waitEofMs)});
-        connect(m_sender, &TcpBlockSender::progress, this, [this](qint64 count) {
-            addSent(count - m_reported);
-            m_reported = count;
-        });
-        connect(m_sender, &TcpBlockSender::allQueued, this, [this](qint64 count) {
-            addSent(count - m_reported);
-            m_reported = count;
-            m_sender->close();
-        });
-        connect(m_sender, &TcpBlockSender::finished, this, &TcpTransfer::onFinished);
+        makeSender();
     }
 
     void start(std::unique_ptr<SourceReader> reader) override
@@ -105,10 +91,40 @@ public:
     void cancel() override { m_sender->cancel(); }
 
 private:
+    void makeSender()
+    {
+        using std::chrono::milliseconds;
+        m_sender = new TcpBlockSender(this);
+        m_sender->setTiming({.connect = milliseconds(m_options.connectTimeoutMs),
+                             .stall = milliseconds(m_options.stallTimeoutMs),
+                             .peerCloseWait = milliseconds(m_options.waitEofMs)});
+        connect(m_sender, &TcpBlockSender::progress, this, [this](qint64 count) {
+            addSent(count - m_reported);
+            m_reported = count;
+        });
+        connect(m_sender, &TcpBlockSender::allQueued, this, [this](qint64 count) {
+            addSent(count - m_reported);
+            m_reported = count;
+            m_sender->close();
+        });
+        connect(m_sender, &TcpBlockSender::finished, this, &TcpTransfer::onFinished);
+    }
+
     void onFinished(bool ok)
     {
+        if (!ok && m_sender->outcome() == SendOutcome::ConnectionFailed &&
+            m_sender->lackedDescriptor() && mayWaitForDescriptor()) {
+            // Not the printer's failure: it waits for another turn, with a
+            // sender of its own.
+            m_sender->disconnect(this);
+            m_sender->deleteLater();
+            m_reported = 0;
+            makeSender();
+            emit waitingForDescriptor();
+            return;
+        }
         if (ok) {
-            if (m_waitEofMs > 0 && !m_sender->peerClosed())
+            if (m_options.waitEofMs > 0 && !m_sender->peerClosed())
                 setNote(
                     QStringLiteral("the printer kept its side open; every byte was acknowledged"));
             finish(SendOutcome::Delivered);
@@ -124,9 +140,9 @@ private:
             finish(m_sender->outcome(), m_sender->failureReason());
     }
 
-    TcpBlockSender *m_sender;
+    SendOptions m_options;
+    TcpBlockSender *m_sender = nullptr;
     qint64 m_reported = 0;
-    int m_waitEofMs;
 };
 
 } // namespace

@@ -72,6 +72,11 @@ void PrinterConnection::connectNext()
         const tcp::Socket socket = tcp::startConnect(m_address.toStdString(), m_port, &result);
         if (socket == tcp::NoSocket) {
             m_lastError = errorText(result.error);
+            // No other address would fare better.
+            if (tcp::isOutOfDescriptors(result.error)) {
+                m_lackedDescriptor = true;
+                m_addresses.clear();
+            }
             continue;
         }
         m_socket = socket;

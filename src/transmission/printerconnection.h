@@ -69,6 +69,9 @@ public:
     {
         return m_stage == Stage::Connected ? platform::tcp::unsentBytes(m_socket) : -1;
     }
+    // The connection failed because no socket could be made: the program
+    // had no descriptor left. Nothing reached the printer.
+    bool lackedDescriptor() const { return m_lackedDescriptor; }
     // The printer ended its sending direction in order; it may still read.
     bool peerEnded() const { return m_peerEnded; }
     // A system error of the connection, for people.
@@ -106,4 +109,5 @@ private:
     std::chrono::milliseconds m_timeout{0};
     QTimer m_timer;
     bool m_peerEnded = false;
+    bool m_lackedDescriptor = false;
 };

@@ -115,6 +115,8 @@ public:
     }
     // Why the send failed, as a sentence; empty unless it failed.
     QString failureReason() const { return m_reason; }
+    // The connection could not be made for want of a descriptor.
+    bool lackedDescriptor() const { return m_connection.lackedDescriptor(); }
     // Whether the printer closed its side before the send ended.
     bool peerClosed() const { return m_connection.peerEnded(); }
 

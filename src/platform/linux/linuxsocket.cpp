@@ -161,6 +161,11 @@ bool isResetError(int error)
     return error == ECONNRESET || error == EPIPE || error == ECONNABORTED;
 }
 
+bool isOutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
 bool shutdownSending(Socket socket)
 {
     return ::shutdown(descriptor(socket), SHUT_WR) == 0;

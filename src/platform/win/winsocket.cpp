@@ -144,6 +144,11 @@ bool isResetError(int error)
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET;
 }
 
+bool isOutOfDescriptors(int error)
+{
+    return error == WSAEMFILE || error == WSAENOBUFS;
+}
+
 bool shutdownSending(Socket socket)
 {
     return ::shutdown(handle(socket), SD_SEND) == 0;
