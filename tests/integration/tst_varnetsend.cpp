@@ -489,6 +489,9 @@ private slots:
         QTest::newRow("FIFO without writer, kept for turns")
             << "rm -f \"$DIR/fifo\" && mkfifo \"$DIR/fifo\" && " + two + "--parallel 1 \"$DIR/fifo\""
             << 130 << QByteArray() << QByteArray("not-started") << 500;
+        QTest::newRow("terminal hung up mid-send")
+            << "sleep 5 2>/dev/null | \"$VS\" --json -H \"$A\" -H \"$B\" - & sleep 1; kill -HUP $!; wait $!"
+            << 130 << QByteArray() << QByteArray("cancelled") << 0;
         QTest::newRow("standard input closed") << two + "- <&-" << 3 << QByteArray()
                                                << QByteArray("standard input is closed") << 0;
         QTest::newRow("standard input closed, named") << two + "/dev/stdin <&-" << 3 << QByteArray()
