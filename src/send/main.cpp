@@ -1,6 +1,7 @@
 #include "app/files/localpath.h"
 #include "app/settingscodec.h"
 #include "app/startupsettings.h"
+#include "platform/tcpconnection.h"
 #include "bytesource.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -163,6 +164,8 @@ int main(int argc, char **argv)
         return SendExit::InputUnreadable;
     }
 
+    // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
+    platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
     if (::pipe(interruptPipe) == 0) {

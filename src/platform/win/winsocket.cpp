@@ -200,6 +200,11 @@ void closeGracefully(Socket socket)
     closesocket(handle(socket));
 }
 
+void resetConnectionsWhenKilled()
+{
+    // No signals end a Windows program the way they end a POSIX one.
+}
+
 std::string errorText(int error)
 {
     return systemErrorText(static_cast<unsigned long>(error));
