@@ -66,8 +66,8 @@ ssize_t readWhenReady(int fd, char *buffer, std::size_t size)
 class FileReader final : public SourceReader
 {
 public:
-    FileReader(std::shared_ptr<const Descriptor> file, qint64 size)
-        : m_file(std::move(file)), m_size(size)
+    FileReader(std::shared_ptr<const Descriptor> file, qint64 size, timespec modified)
+        : m_file(std::move(file)), m_size(size), m_modified(modified)
     {
     }
 
@@ -117,6 +117,11 @@ private:
         if (::fstat(m_file->fd, &info) != 0)
             return systemError(errno);
         const qint64 now = info.st_size;
+        // Rewritten in place, the file keeps its length, but what went out
+        // is part old, part new.
+        if (now == m_size && (info.st_mtim.tv_sec != m_modified.tv_sec ||
+                              info.st_mtim.tv_nsec != m_modified.tv_nsec))
+            return QStringLiteral("the file was changed during the send");
         if (now == m_size)
             return {};
         return QStringLiteral("the file %1 from %2 to %3 bytes during the send")
@@ -126,6 +131,7 @@ private:
 
     std::shared_ptr<const Descriptor> m_file;
     qint64 m_size;
+    timespec m_modified;
     qint64 m_offset = 0;
     QString m_error;
     bool m_end = false;
@@ -134,21 +140,24 @@ private:
 class FileSource final : public ByteSource
 {
 public:
-    FileSource(std::shared_ptr<const Descriptor> file, qint64 size)
-        : m_file(std::move(file)), m_size(size)
+    // modified: the file's modification time when it was opened, so that
+    // a destination whose turn comes later still sends the same file.
+    FileSource(std::shared_ptr<const Descriptor> file, qint64 size, timespec modified)
+        : m_file(std::move(file)), m_size(size), m_modified(modified)
     {
     }
 
     qint64 size() const override { return m_size; }
     std::unique_ptr<SourceReader> makeReader() override
     {
-        return std::make_unique<FileReader>(m_file, m_size);
+        return std::make_unique<FileReader>(m_file, m_size, m_modified);
     }
     void start() override {}
 
 private:
     std::shared_ptr<const Descriptor> m_file;
     qint64 m_size;
+    timespec m_modified;
 };
 
 // The bytes of a stream that every reader still needs, and where each
@@ -407,7 +416,9 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
         }
         total += got;
     }
-    return std::make_unique<FileSource>(std::move(kept), total);
+    struct stat info {};
+    ::fstat(spoolFd, &info);
+    return std::make_unique<FileSource>(std::move(kept), total, info.st_mtim);
 }
 
 // Files whose size is no measure of their content: procfs says 0, sysfs a page.
@@ -449,7 +460,8 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         return nullptr;
     }
     if (S_ISREG(info.st_mode) && info.st_size > 0 && !sizeSaysNothing(fd))
-        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), info.st_size);
+        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), info.st_size,
+                                            info.st_mtim);
 
     // A pipe, a device, or a file whose size says nothing: read once, to its end.
     if (!options.replayable)

@@ -129,6 +129,8 @@ void TcpBlockSender::start(std::unique_ptr<QIODevice> source, const QString &sou
         return;
     m_source = std::move(source);
     m_fileSize = expectedSize;
+    if (const auto *file = qobject_cast<QFileDevice *>(m_source.get()); file && expectedSize >= 0)
+        m_fileModified = file->fileTime(QFileDevice::FileModificationTime);
     connect(m_source.get(), &QIODevice::readyRead, this, &TcpBlockSender::scheduleFill);
 
     m_connectTimer.start(m_connectTimeout);
@@ -584,6 +586,12 @@ void TcpBlockSender::fill()
                      .arg(m_count));
             return;
         }
+        // Rewritten in place, a file keeps its length, but what went out is
+        // part old, part new.
+        if (sourceEnded && m_fileModified.isValid() && modifiedSinceStart()) {
+            fail(Outcome::SendFailed, QStringLiteral("The file was changed during the send."));
+            return;
+        }
         if (!flushPending()) {
             if (sourceEnded && m_phase == Phase::Sending)
                 break;
@@ -608,6 +616,17 @@ void TcpBlockSender::fill()
     m_phase = Phase::Queued;
     reportProgress(true);
     emit allQueued(m_count);
+}
+
+bool TcpBlockSender::modifiedSinceStart() const
+{
+    auto *file = qobject_cast<QFileDevice *>(m_source.get());
+    if (!file)
+        return false;
+    // Qt keeps what it learnt of an open file; asking its size makes it look
+    // at the open file again, times included.
+    file->size();
+    return file->fileTime(QFileDevice::FileModificationTime) != m_fileModified;
 }
 
 void TcpBlockSender::reportProgress(bool force)
