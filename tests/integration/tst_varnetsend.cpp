@@ -266,39 +266,58 @@ private slots:
     void ippPrinterAnswers_data()
     {
         QTest::addColumn<IppPrinter::Mode>("mode");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("asScheduler"); // the fake stands in for the scheduler (-p)
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("reason"); // part of the error
 
         using Mode = IppPrinter::Mode;
-        QTest::newRow("takes the job") << Mode::Accept << 0 << "delivered" << "";
-        QTest::newRow("closes without an answer") << Mode::CloseUnanswered << 5 << "transfer-failed"
-                                                  << "closed";
-        QTest::newRow("resets without an answer") << Mode::ResetUnanswered << 5 << "transfer-failed"
-                                                  << "the job was not confirmed";
-        QTest::newRow("never answers") << Mode::NeverAnswer << 5 << "transfer-failed"
+        // More than the socket buffers hold, so a printer that stops
+        // reading holds the sender up.
+        const int large = 8 << 20;
+        QTest::newRow("takes the job") << Mode::Accept << large << false << 0 << "delivered" << "";
+        QTest::newRow("closes without an answer") << Mode::CloseUnanswered << large << false << 5
+                                                  << "transfer-failed" << "closed";
+        QTest::newRow("resets without an answer") << Mode::ResetUnanswered << large << false << 5
+                                                  << "transfer-failed" << "the job was not confirmed";
+        QTest::newRow("never answers") << Mode::NeverAnswer << large << false << 5 << "transfer-failed"
                                        << "the printer did not answer within 1 s";
-        QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << 6 << "spooler-refused"
-                                                 << "Toner low, job refused";
+        QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << large << false << 6
+                                                 << "spooler-refused" << "Toner low, job refused";
+        // Small enough for the sender's system to take at once, so no write
+        // waits: only what the printer's system acknowledged shows that it
+        // never took the job it claims.
+        QTest::newRow("takes the job before the data")
+            << Mode::AcceptBeforeData << 100000 << false << 5 << "transfer-failed"
+            << "answered before it had";
+        QTest::newRow("scheduler takes the job before the data")
+            << Mode::AcceptBeforeData << 100000 << true << 5 << "transfer-failed"
+            << "answered before it had";
     }
 
     void ippPrinterAnswers()
     {
         QFETCH(IppPrinter::Mode, mode);
+        QFETCH(int, size);
+        QFETCH(bool, asScheduler);
         QFETCH(int, exitCode);
         QFETCH(QString, outcome);
         QFETCH(QString, reason);
 
-        // More than the socket buffers hold, so a printer that stops
-        // reading holds the sender up.
-        const QByteArray data = randomBytes(8 << 20, 5);
+        const QByteArray data = randomBytes(size, 5);
         const QString path = writeTestFile(m_dir.filePath(QStringLiteral("ipp.bin")), data);
         IppPrinter printer(mode);
         printer.setRefusal(0x0400, "Toner low, job refused");
         QVERIFY(printer.listen());
 
-        const Run result = run({"--json", "--wait", "--response-timeout", "1", "--ipp",
-                                printer.uri(), path});
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CUPS_SERVER"), printer.uri().section(QLatin1Char('/'), 2, 2));
+        process.setProcessEnvironment(environment);
+        const Run result = run({"--json", "--wait", "--response-timeout", "1",
+                                asScheduler ? "-p" : "--ipp", asScheduler ? "Q" : printer.uri(), path},
+                               QString(), asScheduler ? &process : nullptr);
         QCOMPARE(result.exitCode, exitCode);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), outcome);
@@ -307,7 +326,7 @@ private slots:
             QCOMPARE(entry.value("job").toInt(), 7);
             QCOMPARE(entry.value("jobState").toString(), QStringLiteral("completed"));
             QCOMPARE(printer.documents(), QList<QByteArray>{data});
-        } else {
+        } else if (!asScheduler) {
             QVERIFY(!entry.contains("job"));
         }
     }
