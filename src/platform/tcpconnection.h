@@ -72,6 +72,10 @@ void closeGracefully(Socket socket);
 // no such signals, nothing.
 void resetConnectionsWhenKilled();
 
+// For a program about to end without closing its connections itself: each
+// TCP connection's close, which the system then makes, becomes a reset.
+void resetConnectionsAtExit();
+
 // The system's description of an error number.
 std::string errorText(int error);
 

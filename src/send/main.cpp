@@ -11,9 +11,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,11 +206,32 @@ int main(int argc, char **argv)
     const bool showProgress = !options.quiet && !options.json && ::isatty(STDERR_FILENO);
     SendSession session(options, std::move(source), showProgress);
 
+    // A call into the printing library that cannot be interrupted (a TLS
+    // handshake with a printer that trickles or says nothing) must not keep
+    // the program from ending: a second Ctrl-C, or this long after the first
+    // (time for a withdrawal to be answered), ends it at once. What is still
+    // open is reset, and the summary says what is known.
+    constexpr int LastResortMs = 12000;
+    const auto endNow = [&options, &session] {
+        const QList<DestinationResult> results = session.results();
+        const int code = exitCodeFor(results, true);
+        printSummary(options, session.inputSize(), results, code);
+        std::fflush(nullptr);
+        platform::tcp::resetConnectionsAtExit();
+        std::_Exit(code);
+    };
+    QTimer lastResort;
+    lastResort.setSingleShot(true);
+    QObject::connect(&lastResort, &QTimer::timeout, &session, endNow);
+
     QSocketNotifier interrupts(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&session] {
+    QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&] {
         char byte = 0;
         [[maybe_unused]] const ssize_t ignored = ::read(interruptPipe[0], &byte, 1);
+        if (session.interrupted())
+            endNow();
         session.interrupt();
+        lastResort.start(LastResortMs);
     });
 
     QObject::connect(&session, &SendSession::finished, &app, &QCoreApplication::quit,

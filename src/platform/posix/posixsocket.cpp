@@ -55,10 +55,9 @@ long long queueSize(Socket socket, unsigned long request)
 // before any handler can run, as sysconf() may not be called there.
 int descriptorLimit = 0;
 
-// Runs as a signal handler: only calls that are safe there.
-void resetAndEnd(int signal)
+// Only calls that are safe in a signal handler.
+void lingerNoMore()
 {
-    const int savedErrno = errno;
     for (int fd = 0; fd < descriptorLimit; ++fd) {
         int type = 0;
         socklen_t length = sizeof type;
@@ -72,6 +71,17 @@ void resetAndEnd(int signal)
         const linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
+}
+
+int openMax()
+{
+    return static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
+}
+
+void resetAndEnd(int signal)
+{
+    const int savedErrno = errno;
+    lingerNoMore();
     errno = savedErrno;
     // The handler was reset on entry; once it returns, the signal ends the
     // program just as it would have, and the system's close resets.
@@ -80,9 +90,15 @@ void resetAndEnd(int signal)
 
 } // namespace
 
+void resetConnectionsAtExit()
+{
+    descriptorLimit = openMax();
+    lingerNoMore();
+}
+
 void resetConnectionsWhenKilled()
 {
-    descriptorLimit = static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
+    descriptorLimit = openMax();
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction current {};
         if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
