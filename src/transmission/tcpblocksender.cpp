@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QPointer>
+#include <QStorageInfo>
 
 #include <algorithm>
 
@@ -81,8 +82,12 @@ void TcpBlockSender::start(const QString &path, const QString &host, const QStri
     if (problem.isEmpty()) {
         // A regular file must be sent as long as it was when the send began.
         // Files that report no size (devices, kernel files) are read to
-        // their end instead.
-        const qint64 size = info.isFile() && file->size() > 0 ? file->size() : -1;
+        // their end instead, as are those of /proc and /sys, whose size says
+        // nothing of their content.
+        const QString fileSystem = QString::fromLatin1(QStorageInfo(info.absolutePath()).fileSystemType());
+        const bool sizeSaysNothing =
+            fileSystem == QLatin1String("proc") || fileSystem == QLatin1String("sysfs");
+        const qint64 size = info.isFile() && file->size() > 0 && !sizeSaysNothing ? file->size() : -1;
         start(std::move(file), path, size, host, portText);
         return;
     }

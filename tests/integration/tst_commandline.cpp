@@ -249,6 +249,9 @@ private slots:
                                                      << qint64(1000) << 0 << 5 << "faild! State: 9";
         QTest::newRow("ends its own side at once, reads all")
             << static_cast<int>(TcpSink::Mode::HalfClose) << qint64(0) << 0 << 0 << "";
+        // Its size says a page; its content is a few bytes.
+        QTest::newRow("a file of /sys") << static_cast<int>(TcpSink::Mode::Normal) << qint64(0) << -1
+                                        << 0 << "";
     }
 
     void tcpDeliveryIsChecked()
@@ -265,7 +268,13 @@ private slots:
         saveSettings(QStringLiteral("sink"), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
         QString path = m_spacedPath;
         QByteArray content = m_content;
-        if (size > 0) {
+        if (size < 0) {
+            path = QStringLiteral("/sys/devices/system/cpu/online");
+            QFile kernelFile(path);
+            if (!kernelFile.open(QIODevice::ReadOnly))
+                QSKIP("this machine has no /sys/devices/system/cpu/online");
+            content = kernelFile.readAll();
+        } else if (size > 0) {
             content = QByteArray(size, 'x');
             path = m_dir.filePath(QStringLiteral("large.prn"));
             QFile large(path);
