@@ -529,10 +529,10 @@ private slots:
         QTest::newRow("spool on a full disk")
             << "unshare -rm true 2>/dev/null || exit 77; mkdir -p \"$DIR/tiny\" && exec unshare -rm sh -c "
                "'mount -t tmpfs -o size=256k none \"$DIR/tiny\" && TMPDIR=\"$DIR/tiny\" exec \"$@\"' sh " +
-                   two.mid(5) + "--parallel 1 - < \"$DATA\""
+                   two.mid(5) + "--parallel 1 - < <(cat \"$DATA\")"
             << 3 << QByteArray() << QByteArray("No space left on device") << 0;
         QTest::newRow("spool over the file size limit")
-            << "ulimit -f 256; " + two + "--parallel 1 - < \"$DATA\"" << 3 << QByteArray()
+            << "ulimit -f 256; " + two + "--parallel 1 - < <(cat \"$DATA\")" << 3 << QByteArray()
             << QByteArray("File too large") << 0;
         QTest::newRow("control characters in names")
             << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
@@ -583,15 +583,20 @@ private slots:
     void fileChangedDuringSend_data()
     {
         QTest::addColumn<qint64>("newSize");
+        QTest::addColumn<bool>("asStandardInput"); // given with <, as "-"
         QTest::addColumn<QString>("reason");
-        QTest::newRow("cut short") << qint64(1 << 20) << "shrank from 16777216 to 1048576 bytes";
-        QTest::newRow("grown") << qint64((16 << 20) + 10) << "grew from 16777216 to 16777226 bytes";
-        QTest::newRow("rewritten in place") << qint64(16 << 20) << "the file was changed during the send";
+        QTest::newRow("cut short") << qint64(1 << 20) << false << "shrank from 16777216 to 1048576 bytes";
+        QTest::newRow("grown") << qint64((16 << 20) + 10) << false << "grew from 16777216 to 16777226 bytes";
+        QTest::newRow("rewritten in place") << qint64(16 << 20) << false
+                                            << "the file was changed during the send";
+        QTest::newRow("cut short, given with <") << qint64(1 << 20) << true
+                                                 << "shrank from 16777216 to 1048576 bytes";
     }
 
     void fileChangedDuringSend()
     {
         QFETCH(qint64, newSize);
+        QFETCH(bool, asStandardInput);
         QFETCH(QString, reason);
         const QString path = writeTestFile(m_dir.filePath("changing.bin"), randomBytes(16 << 20, 7));
         TcpSink slow;
@@ -608,8 +613,9 @@ private slots:
                 QVERIFY(newSize == file.size() ? file.write("changed") == 7 : file.resize(newSize));
             }
         });
-        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()), path},
-                               QString(), &process, 60000);
+        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()),
+                                asStandardInput ? QStringLiteral("-") : path},
+                               asStandardInput ? path : QString(), &process, 60000);
         QCOMPARE(result.exitCode, 5);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), QStringLiteral("transfer-failed"));
