@@ -520,7 +520,9 @@ private slots:
             << "rm -f \"$DIR/fifo\" && mkfifo \"$DIR/fifo\" && " + two + "--parallel 1 \"$DIR/fifo\""
             << 130 << QByteArray() << QByteArray("not-started") << 500;
         QTest::newRow("terminal hung up mid-send")
-            << "sleep 5 2>/dev/null | \"$VS\" --json -H \"$A\" -H \"$B\" - & sleep 1; kill -HUP $!; wait $!"
+            << "sleep 5 2>/dev/null | \"$VS\" --json -H \"$A\" -H \"$B\" - & p=$!; for i in $(seq 100); do "
+               "c=$(sed -n 's/^SigCgt:\\s*//p' /proc/$p/status); (( 0x$c & 1 )) && break; sleep 0.1; "
+               "done; sleep 0.3; kill -HUP $p; wait $p"
             << 130 << QByteArray() << QByteArray("cancelled") << 0;
         QTest::newRow("standard input closed") << two + "- <&-" << 3 << QByteArray()
                                                << QByteArray("standard input is closed") << 0;
