@@ -10,9 +10,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -242,5 +244,16 @@ int main(int argc, char **argv)
     const QList<DestinationResult> results = session.results();
     const int code = exitCodeFor(results, session.interrupted());
     printSummary(options, session.inputSize(), results, code);
+    // A host name given up on may still be being looked up, and the
+    // application would wait for that lookup as it ends, as long as the name
+    // service takes. Every connection is closed by now; nothing is left to do.
+    const bool namedHost = std::any_of(
+        options.destinations.cbegin(), options.destinations.cend(), [](const Destination &target) {
+            return target.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(target.name);
+        });
+    if (namedHost) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }
