@@ -84,10 +84,10 @@ void TcpBlockSender::start(const QString &path, const QString &host, const QStri
         // Files that report no size (devices, kernel files) are read to
         // their end instead, as are those of /proc and /sys, whose size says
         // nothing of their content.
-        const QString fileSystem = QString::fromLatin1(QStorageInfo(info.absolutePath()).fileSystemType());
-        const bool sizeSaysNothing =
-            fileSystem == QLatin1String("proc") || fileSystem == QLatin1String("sysfs");
-        const qint64 size = info.isFile() && file->size() > 0 && !sizeSaysNothing ? file->size() : -1;
+        const QByteArray fileSystem = QStorageInfo(info.absolutePath()).fileSystemType();
+        const bool sizeSaysNothing = fileSystem == "proc" || fileSystem == "sysfs";
+        const qint64 size =
+            info.isFile() && file->size() > 0 && !sizeSaysNothing ? file->size() : -1;
         start(std::move(file), path, size, host, portText);
         return;
     }
