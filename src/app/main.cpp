@@ -4,6 +4,7 @@
 #include "app/varnet.h"
 #include "app/windowplacement.h"
 #include "platform/platform.h"
+#include "platform/tcpconnection.h"
 #include "transmission/exitstatus.h"
 #include "varnetversion.h"
 
@@ -58,6 +59,9 @@ int main(int argc, char **argv)
             std::puts("varnet " VARNET_VERSION);
         return 0;
     }
+
+    // Killed mid-send, the printer must see an aborted job, not a short one.
+    platform::tcp::resetConnectionsWhenKilled();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnet"));

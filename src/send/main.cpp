@@ -1,6 +1,7 @@
 #include "app/files/localpath.h"
 #include "app/settingscodec.h"
 #include "app/startupsettings.h"
+#include "platform/tcpconnection.h"
 #include "bytesource.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -9,10 +10,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,11 +168,19 @@ int main(int argc, char **argv)
         return SendExit::InputUnreadable;
     }
 
+    // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
+    platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
     if (::pipe(interruptPipe) == 0) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
+        // A closed terminal would otherwise end the program with an orderly
+        // close of every connection, and a printer would take a cut-off job
+        // for a whole one. Started with it ignored (nohup), the send goes on.
+        struct sigaction hangUp {};
+        if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+            std::signal(SIGHUP, onInterrupt);
     }
     // A peer that closes on us must not kill the program before it reports.
     std::signal(SIGPIPE, SIG_IGN);
@@ -195,11 +208,32 @@ int main(int argc, char **argv)
     const bool showProgress = !options.quiet && !options.json && ::isatty(STDERR_FILENO);
     SendSession session(options, std::move(source), showProgress);
 
+    // A call into the printing library that cannot be interrupted (a TLS
+    // handshake with a printer that trickles or says nothing) must not keep
+    // the program from ending: a second Ctrl-C, or this long after the first
+    // (time for a withdrawal to be answered), ends it at once. What is still
+    // open is reset, and the summary says what is known.
+    constexpr int LastResortMs = 12000;
+    const auto endNow = [&options, &session] {
+        const QList<DestinationResult> results = session.results();
+        const int code = exitCodeFor(results, true);
+        printSummary(options, session.inputSize(), results, code);
+        std::fflush(nullptr);
+        platform::tcp::resetConnectionsAtExit();
+        std::_Exit(code);
+    };
+    QTimer lastResort;
+    lastResort.setSingleShot(true);
+    QObject::connect(&lastResort, &QTimer::timeout, &session, endNow);
+
     QSocketNotifier interrupts(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&session] {
+    QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&] {
         char byte = 0;
         [[maybe_unused]] const ssize_t ignored = ::read(interruptPipe[0], &byte, 1);
+        if (session.interrupted())
+            endNow();
         session.interrupt();
+        lastResort.start(LastResortMs);
     });
 
     QObject::connect(&session, &SendSession::finished, &app, &QCoreApplication::quit,
@@ -210,5 +244,16 @@ int main(int argc, char **argv)
     const QList<DestinationResult> results = session.results();
     const int code = exitCodeFor(results, session.interrupted());
     printSummary(options, session.inputSize(), results, code);
+    // A host name given up on may still be being looked up, and the
+    // application would wait for that lookup as it ends, as long as the name
+    // service takes. Every connection is closed by now; nothing is left to do.
+    const bool namedHost = std::any_of(
+        options.destinations.cbegin(), options.destinations.cend(), [](const Destination &target) {
+            return target.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(target.name);
+        });
+    if (namedHost) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

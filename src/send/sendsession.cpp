@@ -84,9 +84,16 @@ void SendSession::onTransferFinished()
 QList<DestinationResult> SendSession::results() const
 {
     QList<DestinationResult> results;
-    for (const Transfer *transfer : m_transfers) {
+    for (qsizetype i = 0; i < m_transfers.size(); ++i) {
+        const Transfer *transfer = m_transfers.at(i);
         DestinationResult result = transfer->result();
-        if (!transfer->isDone()) {
+        if (!transfer->isDone() && i < m_next) {
+            // Given up on while a call it made could not be interrupted.
+            result.outcome = DestinationResult::Outcome::Cancelled;
+            result.error = QStringLiteral("interrupted; it did not stop in time, so its connection "
+                                          "was reset");
+            result.bytes = transfer->bytesSent();
+        } else if (!transfer->isDone()) {
             result.outcome = DestinationResult::Outcome::NotStarted;
             result.error = QStringLiteral("interrupted before its turn");
         }

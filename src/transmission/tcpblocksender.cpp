@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QPointer>
+#include <QStorageInfo>
 
 #include <algorithm>
 
@@ -81,8 +82,12 @@ void TcpBlockSender::start(const QString &path, const QString &host, const QStri
     if (problem.isEmpty()) {
         // A regular file must be sent as long as it was when the send began.
         // Files that report no size (devices, kernel files) are read to
-        // their end instead.
-        const qint64 size = info.isFile() && file->size() > 0 ? file->size() : -1;
+        // their end instead, as are those of /proc and /sys, whose size says
+        // nothing of their content.
+        const QByteArray fileSystem = QStorageInfo(info.absolutePath()).fileSystemType();
+        const bool sizeSaysNothing = fileSystem == "proc" || fileSystem == "sysfs";
+        const qint64 size =
+            info.isFile() && file->size() > 0 && !sizeSaysNothing ? file->size() : -1;
         start(std::move(file), path, size, host, portText);
         return;
     }
@@ -129,6 +134,8 @@ void TcpBlockSender::start(std::unique_ptr<QIODevice> source, const QString &sou
         return;
     m_source = std::move(source);
     m_fileSize = expectedSize;
+    if (const auto *file = qobject_cast<QFileDevice *>(m_source.get()); file && expectedSize >= 0)
+        m_fileModified = file->fileTime(QFileDevice::FileModificationTime);
     connect(m_source.get(), &QIODevice::readyRead, this, &TcpBlockSender::scheduleFill);
 
     m_connectTimer.start(m_connectTimeout);
@@ -584,6 +591,12 @@ void TcpBlockSender::fill()
                      .arg(m_count));
             return;
         }
+        // Rewritten in place, a file keeps its length, but what went out is
+        // part old, part new.
+        if (sourceEnded && m_fileModified.isValid() && modifiedSinceStart()) {
+            fail(Outcome::SendFailed, QStringLiteral("The file was changed during the send."));
+            return;
+        }
         if (!flushPending()) {
             if (sourceEnded && m_phase == Phase::Sending)
                 break;
@@ -608,6 +621,17 @@ void TcpBlockSender::fill()
     m_phase = Phase::Queued;
     reportProgress(true);
     emit allQueued(m_count);
+}
+
+bool TcpBlockSender::modifiedSinceStart() const
+{
+    auto *file = qobject_cast<QFileDevice *>(m_source.get());
+    if (!file)
+        return false;
+    // Qt keeps what it learnt of an open file; asking its size makes it look
+    // at the open file again, times included.
+    file->size();
+    return file->fileTime(QFileDevice::FileModificationTime) != m_fileModified;
 }
 
 void TcpBlockSender::reportProgress(bool force)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
@@ -136,6 +137,7 @@ private:
     void failOnSocket(int error);
     void finish(bool ok);
     void reportProgress(bool force);
+    bool modifiedSinceStart() const;
     void updateAcknowledged();
     qint64 unacknowledgedData() const;
     // Every failed or cancelled send ends with a reset, never a clean close.
@@ -167,6 +169,8 @@ private:
     qint64 m_acknowledged = 0;
     qint64 m_reportedCount = 0;
     qint64 m_fileSize = 0;
+    // A file's modification time when the send began; invalid for a stream.
+    QDateTime m_fileModified;
     bool m_fillScheduled = false;
     bool m_endSent = false;
     bool m_peerEnded = false;
