@@ -4,8 +4,8 @@
 //   varnet_rawjob_bench QUEUE FILE
 
 #include "app/files/fileloader.h"
+#include "platform/spooler.h"
 #include "transmission/rawjob.h"
-#include "transmission/spooler.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,9 +30,10 @@ int main(int argc, char **argv)
 
     const Clock::time_point inMemory = Clock::now();
     const auto spooler = createSystemSpooler();
-    const RawJobOutcome outcome = sendRawJob(*spooler, QString::fromLocal8Bit(argv[1]), content);
-    if (outcome.result != RawJobOutcome::Result::Sent) {
-        std::fprintf(stderr, "not sent: %s\n", qPrintable(outcome.reason));
+    const RawJobOutcome outcome = sendRawJob(
+        *spooler, argv[1], std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
+    if (outcome.outcome != SendOutcome::Delivered) {
+        std::fprintf(stderr, "not sent: %s\n", outcome.reason.c_str());
         return 1;
     }
     const Clock::time_point sent = Clock::now();

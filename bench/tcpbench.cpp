@@ -2,7 +2,7 @@
 //   varnet_tcpbench FILE HOST PORT
 // prints "seconds=... rss_start_kib=... rss_peak_kib=..." and exits 0 when
 // the whole file went out and the connection closed gracefully.
-#include "transmission/tcpblocksender.h"
+#include "transmission/tcpsendsession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,13 +37,13 @@ int main(int argc, char **argv)
     }
 
     const qint64 rssStart = statusKib("VmRSS");
-    TcpBlockSender sender;
+    TcpSendSession sender;
     QElapsedTimer clock;
     QObject::connect(&sender, &TcpBlockSender::allQueued, &sender, &TcpBlockSender::close);
     QObject::connect(&sender, &TcpBlockSender::finished, &app, [&](bool ok) {
         const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         if (!ok)
-            std::fprintf(stderr, "%s\n", qPrintable(sender.failureText()));
+            std::fprintf(stderr, "%s\n", qPrintable(sender.failureReason()));
         std::printf("seconds=%.3f bytes=%lld rss_start_kib=%lld rss_peak_kib=%lld\n", seconds,
                     static_cast<long long>(sender.count()), static_cast<long long>(rssStart),
                     static_cast<long long>(statusKib("VmHWM")));

@@ -2,24 +2,18 @@
 
 #include "about/engravedline.h"
 #include "about/homepage.h"
-#include "app/messageseam.h"
-#include "app/twips.h"
+#include "widgets/classicstyle.h"
+#include "widgets/messageseam.h"
+#include "widgets/twips.h"
 
 #include <QLabel>
 #include <QPushButton>
-
-// The box may be built before any other window has registered the pictures.
-static void initResources()
-{
-    Q_INIT_RESOURCE(varnet);
-}
 
 namespace {
 
 QLabel *placeLabel(QWidget *parent, const char *name, const QRect &geometry, const QString &text)
 {
-    auto *label = place<QLabel>(parent, name, geometry);
-    label->setText(text);
+    auto *label = place<QLabel>(parent, name, geometry, text);
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
@@ -39,7 +33,6 @@ frmAbout::frmAbout(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
-    initResources();
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Varnet"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -47,12 +40,11 @@ frmAbout::frmAbout(QWidget *parent)
 
     // The boxes were sized for the small classic dialog font; a larger
     // desktop font would cut the description and the warning short.
-    QFont dialogFont(QStringLiteral("MS Sans Serif"));
-    dialogFont.setPointSizeF(8.25);
+    const QFont dialogFont = classicFont(8.25);
     setFont(dialogFont);
 
-    cmdOK = place<QPushButton>(this, "cmdOK", twipsRect(4245, 2880, 1260, 390));
-    cmdOK->setText(QStringLiteral("OK"));
+    cmdOK =
+        place<QPushButton>(this, "cmdOK", twipsRect(4245, 2880, 1260, 390), QStringLiteral("OK"));
     cmdOK->setDefault(true);
 
     // A sunken two-pixel border around the 32 x 32 picture makes up the box.
@@ -60,7 +52,7 @@ frmAbout::frmAbout(QWidget *parent)
     picIcon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picIcon->setLineWidth(2);
     picIcon->setAlignment(Qt::AlignCenter);
-    picIcon->setPixmap(QPixmap(QStringLiteral(":/varnet/abouticon.png")));
+    picIcon->setPixmap(QPixmap(picturePath("abouticon.png")));
 
     lblDescription = placeLabel(
         this, "lblDescription", twipsRect(1050, 1125, 3885, 1050),
@@ -79,8 +71,8 @@ frmAbout::frmAbout(QWidget *parent)
     setTextColor(lblDisclaimer, QColor(255, 0, 0));
     setTextColor(lblTitle, Qt::black);
 
-    Command1 = place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375));
-    Command1->setText(HomePage::address());
+    Command1 = place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375),
+                                  HomePage::address());
     QFont linkFont = dialogFont;
     linkFont.setUnderline(true);
     Command1->setFont(linkFont);

@@ -1,9 +1,9 @@
 #include "app/commandline.h"
-#include "app/files/localpath.h"
-#include "app/messageseam.h"
 #include "app/varnet.h"
+#include "common/localpath.h"
 #include "transmission/exitstatus.h"
 #include "transmission/frmsocket.h"
+#include "widgets/messageseam.h"
 
 #include <QApplication>
 #include <QEventLoop>

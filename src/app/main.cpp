@@ -1,12 +1,13 @@
 #include "app/commandline.h"
-#include "app/files/localpath.h"
-#include "app/printers/printercollection.h"
 #include "app/varnet.h"
-#include "app/windowplacement.h"
+#include "common/localpath.h"
 #include "platform/platform.h"
+#include "platform/printercollection.h"
 #include "platform/tcpconnection.h"
+#include "transmission/endpoint.h"
 #include "transmission/exitstatus.h"
 #include "varnetversion.h"
+#include "widgets/windowplacement.h"
 
 #include <QApplication>
 
@@ -19,7 +20,7 @@ void printUsage()
     std::printf(
         "Usage: varnet [FILE]\n"
         "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
-        "saved by the window (its printer, or its IP address on port 9100), without\n"
+        "saved by the window (its printer, or its IP address on port %d), without\n"
         "showing the window, and ends.\n"
         "\n"
         "The command line is one file name: its arguments are joined by single blanks\n"
@@ -28,16 +29,8 @@ void printUsage()
         "\n"
         "      --help     this text\n"
         "      --version  the version\n"
-        "\n"
-        "Exit status:\n"
-        "  %-3d  the file was sent and accepted\n"
-        "  %-3d  the file could not be loaded\n"
-        "  %-3d  no connection (the printer is not known to the spooler, or TCP failed)\n"
-        "  %-3d  the transfer broke off\n"
-        "  %-3d  the spooler refused the job\n"
-        "  %-3d  the send was cancelled (progress window closed)\n",
-        SendExit::Delivered, SendExit::InputUnreadable, SendExit::ConnectionFailed,
-        SendExit::TransferFailed, SendExit::SpoolerRefused, SendExit::Interrupted);
+        "\n%s",
+        static_cast<int>(RawPrintPort), exitStatusHelp(ExitStatusReader::Window).c_str());
 }
 
 } // namespace

@@ -1,14 +1,17 @@
 #include "varnet.h"
 
+#include "about/frmabout.h"
 #include "app/files/dropintake.h"
 #include "app/files/filechooser.h"
-#include "app/messageseam.h"
-#include "app/settingscodec.h"
-#include "app/startupsettings.h"
-#include "app/twips.h"
+#include "common/settingscodec.h"
+#include "common/startupsettings.h"
 #include "platform/platform.h"
+#include "transmission/endpoint.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpblocksender.h"
+#include "widgets/classicstyle.h"
+#include "widgets/messageseam.h"
+#include "widgets/twips.h"
+#include "widgets/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,13 +23,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-
-// The pictures live in a static library, whose resources are not registered
-// by themselves.
-static void initResources()
-{
-    Q_INIT_RESOURCE(varnet);
-}
 
 namespace {
 
@@ -55,16 +51,11 @@ QStringList itemsOf(const QComboBox *list)
 } // namespace
 
 Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
-    : QMainWindow(parent), m_printers(printers),
-      m_tcpConnectTimeout(TcpBlockSender::ConnectTimeout),
-      m_tcpTimeSlice(TcpBlockSender::TimeSlice),
-      m_tcpStallTimeout(TcpBlockSender::StallTimeout),
-      m_tcpPeerCloseWait(TcpBlockSender::PeerCloseWait)
+    : QMainWindow(parent), m_printers(printers)
 {
-    initResources();
     setObjectName(QStringLiteral("Varnet"));
     setWindowTitle(QStringLiteral("Varnet - Socket closed"));
-    setWindowIcon(QIcon(QStringLiteral(":/varnet/icon.png")));
+    setWindowIcon(QIcon(picturePath("icon.png")));
     buildControls();
     buildMenus();
 
@@ -89,46 +80,42 @@ void Varnet::buildControls()
     setCentralWidget(client);
     paintBackground(client, classicColor(platform::ColorActiveBorder));
 
-    // The classic dialog font; where it is not installed the nearest sans
-    // serif of that size stands in, so captions fit their buttons.
-    QFont dialogFont(QStringLiteral("MS Sans Serif"));
-    dialogFont.setStyleHint(QFont::SansSerif);
-    dialogFont.setPointSizeF(8.25);
+    const QFont dialogFont = classicFont(8.25);
     client->setFont(dialogFont);
     QFont labelFont = dialogFont;
     labelFont.setItalic(true);
 
-    Command1 = place<QPushButton>(client, "Command1", twipsRect(5520, 1920, 1215, 375));
-    Command1->setText(QStringLiteral("File select"));
+    Command1 = place<QPushButton>(client, "Command1", twipsRect(5520, 1920, 1215, 375),
+                                  QStringLiteral("File select"));
     Combo1 = place<QComboBox>(client, "Combo1", twipsRect(1320, 120, 5400, 315));
     Combo1->setEditable(false);
-    Text1 = place<QLineEdit>(client, "Text1", twipsRect(2400, 1560, 2895, 285));
-    Text1->setText(QStringLiteral("0 bytes"));
+    Text1 = place<QLineEdit>(client, "Text1", twipsRect(2400, 1560, 2895, 285),
+                             QStringLiteral("0 bytes"));
     Text1->setReadOnly(true);
     // Read as plain text: the box takes the window's colour.
     paintBackground(Text1, classicColor(platform::ColorActiveBorder), QPalette::Base);
-    Label1 = place<QLabel>(client, "Label1", twipsRect(1320, 1560, 975, 255));
-    Label1->setText(QStringLiteral("Size:"));
-    Command2 = place<QPushButton>(client, "Command2", twipsRect(5520, 2400, 1215, 375));
-    Command2->setText(QStringLiteral("Print"));
+    Label1 =
+        place<QLabel>(client, "Label1", twipsRect(1320, 1560, 975, 255), QStringLiteral("Size:"));
+    Command2 = place<QPushButton>(client, "Command2", twipsRect(5520, 2400, 1215, 375),
+                                  QStringLiteral("Print"));
     Text2 = place<QLineEdit>(client, "Text2", twipsRect(1320, 840, 5415, 525));
-    Label2 = place<QLabel>(client, "Label2", twipsRect(120, 120, 735, 255));
-    Label2->setText(QStringLiteral("Printer:"));
-    Label3 = place<QLabel>(client, "Label3", twipsRect(240, 840, 615, 255));
-    Label3->setText(QStringLiteral("File:"));
-    Command3 = place<QPushButton>(client, "Command3", twipsRect(5520, 1440, 1215, 375));
-    Command3->setText(QStringLiteral("Default printer"));
+    Label2 =
+        place<QLabel>(client, "Label2", twipsRect(120, 120, 735, 255), QStringLiteral("Printer:"));
+    Label3 =
+        place<QLabel>(client, "Label3", twipsRect(240, 840, 615, 255), QStringLiteral("File:"));
+    Command3 = place<QPushButton>(client, "Command3", twipsRect(5520, 1440, 1215, 375),
+                                  QStringLiteral("Default printer"));
     IP = place<QLineEdit>(client, "IP", twipsRect(1320, 480, 4095, 285));
-    Label4 = place<QLabel>(client, "Label4", twipsRect(120, 480, 735, 255));
-    Label4->setText(QStringLiteral("IP, Port:"));
-    Option1 = place<QRadioButton>(client, "Option1", twipsRect(960, 120, 255, 315));
-    Option1->setText(QStringLiteral("Option1"));
-    Option2 = place<QRadioButton>(client, "Option2", twipsRect(960, 480, 255, 255));
-    Option2->setText(QStringLiteral("Option2"));
-    Port = place<QLineEdit>(client, "Port", twipsRect(5520, 480, 1215, 285));
-    Port->setText(QStringLiteral("9100"));
+    Label4 =
+        place<QLabel>(client, "Label4", twipsRect(120, 480, 735, 255), QStringLiteral("IP, Port:"));
+    Option1 = place<QRadioButton>(client, "Option1", twipsRect(960, 120, 255, 315),
+                                  QStringLiteral("Option1"));
+    Option2 = place<QRadioButton>(client, "Option2", twipsRect(960, 480, 255, 255),
+                                  QStringLiteral("Option2"));
+    Port = place<QLineEdit>(client, "Port", twipsRect(5520, 480, 1215, 285),
+                            QString::number(RawPrintPort));
     Image1 = place<QLabel>(client, "Image1", twipsRect(1320, 1920, 3990, 735));
-    Image1->setPixmap(QPixmap(QStringLiteral(":/varnet/banner.png")));
+    Image1->setPixmap(QPixmap(picturePath("banner.png")));
     Image1->installEventFilter(this);
 
     for (QLabel *label : {Label1, Label2, Label3, Label4})
@@ -273,6 +260,25 @@ void Varnet::Exit_Click()
 {
     m_endWithoutSaving = true;
     QCoreApplication::exit(0);
+}
+
+void Varnet::About_Click()
+{
+    // One box for the whole program. It has no owner, so the main window
+    // stays usable and either window may be closed first; the box's own
+    // deletion on close clears the pointer for the next request.
+    static QPointer<frmAbout> box;
+    if (!box) {
+        box = new frmAbout;
+        // The frame's size is known only once the window is shown; centring
+        // again then keeps the title bar in the sum.
+        centerOnScreen(box);
+        box->show();
+        centerOnScreen(box);
+    }
+    box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 void Varnet::Image1_Click()

@@ -4,11 +4,11 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <chrono>
 #include <memory>
 
 #include "app/files/fileloader.h"
 #include "app/printers/printerselection.h"
+#include "transmission/tcpblocksender.h"
 
 class QComboBox;
 class QLabel;
@@ -66,10 +66,9 @@ public:
 
     // Seams for tests; the window owns nothing passed here.
     void setFileChooser(FileChooser *chooser);
-    void setTcpTuning(std::chrono::milliseconds connectTimeout, std::chrono::milliseconds timeSlice);
-    void setTcpWaits(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds peerCloseWait);
+    void setTcpTiming(const TcpBlockSender::Timing &timing) { m_tcpTiming = timing; }
     // The spooler Print uses; null gives a fresh system spooler per run.
-    void setSpooler(Spooler *spooler);
+    void setSpooler(Spooler *spooler) { m_spooler = spooler; }
 
 signals:
     // Once per TCP send: its connection is gone and any failure message has
@@ -98,10 +97,7 @@ private:
     bool m_endWithoutSaving = false;
     bool m_commandLineMode = false;
     int m_sendStatus = 0; // how the last Print ended, as an exit status
-    std::chrono::milliseconds m_tcpConnectTimeout;
-    std::chrono::milliseconds m_tcpTimeSlice;
-    std::chrono::milliseconds m_tcpStallTimeout;
-    std::chrono::milliseconds m_tcpPeerCloseWait;
+    TcpBlockSender::Timing m_tcpTiming;
 
     QPushButton *Command1 = nullptr;
     QComboBox *Combo1 = nullptr;

@@ -22,4 +22,37 @@ std::uint32_t systemColor(SystemColor index);
 // 4 KiB. Only a hint; the buffer works the same either way.
 void adviseLargeBuffer(void *data, std::size_t size);
 
+// For a program run from a shell, on POSIX descriptors: only where
+// varnet-send, their one user, is built (Linux).
+namespace console {
+
+// A standard descriptor the caller closed would be the number the next
+// open() gets, and reading standard input would then read, or the summary
+// be written into, whatever took it. They are held instead: the outputs on
+// /dev/null, standard input on a folder, which /dev/stdin cannot pass off
+// as an empty input as /dev/null would. Returns whether input was closed.
+bool holdStandardDescriptors();
+// Whether path names the file standard input is (/dev/stdin does).
+bool isStandardInput(const std::string &path);
+// From now on Ctrl-C, SIGTERM and a closed terminal (SIGHUP, unless it was
+// ignored when the program started) each put a byte into the returned
+// descriptor (-1 when there is none), for the event loop to hear. A peer
+// that closes on us, or a file size limit, no longer ends the program: the
+// call fails instead and the program can say so.
+int catchInterrupts();
+void takeInterrupt(int descriptor);
+bool errorIsTerminal();
+struct TerminalSize
+{
+    int columns = 0; // 0: unknown
+    int rows = 0;
+};
+TerminalSize errorTerminalSize();
+// Peak memory in KiB, -1 when unknown.
+long long peakMemoryKiB();
+// Files whose size is no measure of their content: procfs says 0, sysfs a page.
+bool sizeSaysNothing(int descriptor);
+
+} // namespace console
+
 } // namespace platform

@@ -26,7 +26,20 @@ struct Result
     Status status = Status::Failed;
     std::size_t bytes = 0;
     int error = 0; // the system's error number for Reset and Failed
+
+    static Result done(std::size_t bytes) { return {Status::Done, bytes, 0}; }
 };
+
+bool isResetError(int error);
+// What a system error means to the caller; wouldBlock: it is the system's
+// "nothing can move now".
+inline Result failed(int error, bool wouldBlock)
+{
+    const Status status = wouldBlock             ? Status::WouldBlock
+                          : isResetError(error) ? Status::Reset
+                                                : Status::Failed;
+    return {status, 0, error};
+}
 
 // Starts connecting to a numeric IPv4 or IPv6 address (an IPv6 scope may
 // follow a '%'). Done: connected at once; WouldBlock: under way, call
@@ -41,7 +54,6 @@ Result receive(Socket socket, char *data, std::size_t size);
 // The error the connection holds, 0 if none. Reading it clears it, so a
 // later receive reports the end of the stream instead.
 int pendingError(Socket socket);
-bool isResetError(int error);
 
 // Ends our sending direction: the peer reads the end of the stream after our
 // last byte. False when the connection is already gone.

@@ -1,6 +1,7 @@
 #include "bytesource.h"
 
-#include "app/files/localpath.h"
+#include "common/localpath.h"
+#include "platform/platform.h"
 
 #include <QDir>
 
@@ -14,10 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -39,20 +38,24 @@ struct Descriptor
     const int fd;
 };
 
-// Waits until fd has data or its end, then reads. A pipe opened without
-// waiting for its writer reads as ended until the writer has come, so the
-// wait is in poll(), which Linux holds until then; and a descriptor that
-// was handed to us non-blocking simply waits there too.
-ssize_t readWhenReady(int fd, char *buffer, std::size_t size)
+// Waits until fd has data or its end, then reads; or until interruptFd is
+// readable. A pipe opened without waiting for its writer reads as ended
+// until the writer has come, so the wait is in poll(), which Linux holds
+// until then; and a descriptor handed to us non-blocking waits there too.
+constexpr ssize_t Interrupted = -2;
+ssize_t readWhenReady(int fd, char *buffer, std::size_t size, int interruptFd = -1)
 {
     for (;;) {
-        pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, -1) < 0) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
             // Reading now could take a writer that has not come for the end.
             if (errno == EINTR)
                 continue;
             return -1;
         }
+        // The byte stays in the pipe: whoever set it up sees it too.
+        if (waits[1].revents & POLLIN)
+            return Interrupted;
         const ssize_t got = ::read(fd, buffer, size);
         if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
@@ -388,20 +391,11 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     std::vector<char> chunk(1024 * 1024);
     qint64 total = 0;
     for (;;) {
-        pollfd waits[2] = {{fd, POLLIN, 0}, {options.interruptFd, POLLIN, 0}};
-        if (::poll(waits, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return cannotKeep(errno);
-        }
-        // The byte stays in the pipe: whoever set it up sees it too.
-        if (waits[1].revents & POLLIN) {
+        const ssize_t got = readWhenReady(fd, chunk.data(), chunk.size(), options.interruptFd);
+        if (got == Interrupted) {
             *interrupted = true;
             return nullptr;
         }
-        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
         if (got < 0) {
             *error = QStringLiteral("reading %1 failed: %2").arg(inputName, systemError(errno));
             return nullptr;
@@ -424,14 +418,6 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     return std::make_unique<FileSource>(std::move(kept), 0, total, info.st_mtim);
 }
 
-// Files whose size is no measure of their content: procfs says 0, sysfs a page.
-bool sizeSaysNothing(int fd)
-{
-    struct statfs where {};
-    return ::fstatfs(fd, &where) == 0 &&
-           (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
-}
-
 } // namespace
 
 std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
@@ -448,7 +434,7 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         struct stat info {};
         const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
         if (::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
-            info.st_size > at && !sizeSaysNothing(STDIN_FILENO)) {
+            info.st_size > at && !platform::console::sizeSaysNothing(STDIN_FILENO)) {
             const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
             if (fd >= 0)
                 return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), at,
@@ -474,7 +460,7 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         ::close(fd);
         return nullptr;
     }
-    if (S_ISREG(info.st_mode) && info.st_size > 0 && !sizeSaysNothing(fd))
+    if (S_ISREG(info.st_mode) && info.st_size > 0 && !platform::console::sizeSaysNothing(fd))
         return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, info.st_size,
                                             info.st_mtim);
 

@@ -1,75 +1,40 @@
-#include "app/files/localpath.h"
-#include "app/settingscodec.h"
-#include "app/startupsettings.h"
-#include "platform/tcpconnection.h"
 #include "bytesource.h"
+#include "common/localpath.h"
+#include "common/settingscodec.h"
+#include "common/startupsettings.h"
+#include "platform/platform.h"
+#include "platform/tcpconnection.h"
+#include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
-#include "sendsession.h"
+#include "sendscheduler.h"
+#include "transmission/endpoint.h"
 #include "varnetversion.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int)
-{
-    const char byte = 1;
-    // Only async-signal-safe work here; the event loop does the rest.
-    [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
-}
 
 void printError(const QString &message)
 {
     std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message).toLocal8Bit().constData());
 }
 
-// A standard descriptor the caller closed would be the number the next
-// open() gets, and reading standard input would then read, or the summary
-// be written into, whatever took it. They are held instead: the outputs on
-// /dev/null, standard input on a folder, which /dev/stdin cannot pass off
-// as an empty input as /dev/null would. Returns whether it was closed.
-bool holdStandardDescriptors()
-{
-    bool inputClosed = false;
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1)
-            continue;
-        if (fd == STDIN_FILENO)
-            inputClosed = true;
-        // The lowest free number is this one, the lower ones being open.
-        ::open(fd == STDIN_FILENO ? "/" : "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    }
-    return inputClosed;
-}
-
 // "-", or a name for it such as /dev/stdin.
 bool namesStandardInput(const QString &input)
 {
-    if (input == QLatin1String("-"))
-        return true;
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(STDIN_FILENO, &held) == 0 &&
-           ::stat(LocalPath::toBytes(input).constData(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    return input == QLatin1String("-") ||
+           platform::console::isStandardInput(LocalPath::toBytes(input).toStdString());
 }
 
-// The window's saved destination: its printer, or its address on port 9100.
+// The window's saved destination: its printer, or its address on the raw printing port.
 std::optional<Destination> savedDestination()
 {
     const std::optional<bool> printerQueue = optFromText(StartupSettings::read(StartupSettings::KeyOpt));
@@ -82,22 +47,8 @@ std::optional<Destination> savedDestination()
     const QString ip = StartupSettings::read(StartupSettings::KeyIp);
     if (ip.isEmpty())
         return std::nullopt;
-    // The window connects to the address as typed, on port 9100 (its port is never saved).
-    return Destination{Destination::Kind::Tcp, ip, 9100};
-}
-
-// This process's own peak memory. getrusage() would also count what a
-// parent held before exec, so the kernel's high-water mark is read instead.
-qint64 peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    // The window connects to the address as typed, on the default port (its port is never saved).
+    return Destination{Destination::Kind::Tcp, ip, RawPrintPort};
 }
 
 // Every destination reported as never reached, for an input given up on.
@@ -105,9 +56,8 @@ QList<DestinationResult> nothingStarted(const QList<Destination> &destinations)
 {
     QList<DestinationResult> results;
     for (const Destination &destination : destinations) {
-        DestinationResult result;
+        DestinationResult result; // not started
         result.destination = destination;
-        result.outcome = DestinationResult::Outcome::NotStarted;
         result.error = QStringLiteral("interrupted while the input was being read");
         results.append(result);
     }
@@ -118,7 +68,9 @@ void printSummary(const SendOptions &options, qint64 inputBytes,
                   const QList<DestinationResult> &results, int code)
 {
     if (options.json)
-        std::fputs(jsonSummary(options.input, inputBytes, results, code, peakRssKiB()).constData(),
+        std::fputs(jsonSummary(options.input, inputBytes, results, code,
+                               platform::console::peakMemoryKiB())
+                       .constData(),
                    stdout);
     else
         std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
@@ -129,7 +81,7 @@ void printSummary(const SendOptions &options, qint64 inputBytes,
 int main(int argc, char **argv)
 {
     // Before anything else can open a descriptor.
-    const bool inputClosed = holdStandardDescriptors();
+    const bool inputClosed = platform::console::holdStandardDescriptors();
     // As bytes: a file name need not be UTF-8.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -172,27 +124,14 @@ int main(int argc, char **argv)
     platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
-    if (::pipe(interruptPipe) == 0) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-        // A closed terminal would otherwise end the program with an orderly
-        // close of every connection, and a printer would take a cut-off job
-        // for a whole one. Started with it ignored (nohup), the send goes on.
-        struct sigaction hangUp {};
-        if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
-            std::signal(SIGHUP, onInterrupt);
-    }
-    // A peer that closes on us must not kill the program before it reports.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Nor a file size limit while the input is kept: the write fails instead.
-    std::signal(SIGXFSZ, SIG_IGN);
+    const int interrupts = platform::console::catchInterrupts();
 
     QString error;
     bool interrupted = false;
     // Destinations that must wait their turn need the input from its start.
     ByteSource::OpenOptions opening;
     opening.replayable = options.parallel > 0 && options.parallel < options.destinations.size();
-    opening.interruptFd = interruptPipe[0];
+    opening.interruptFd = interrupts;
     std::unique_ptr<ByteSource> source = ByteSource::open(options.input, &error, opening, &interrupted);
     if (interrupted) {
         const QList<DestinationResult> results = nothingStarted(options.destinations);
@@ -205,8 +144,10 @@ int main(int argc, char **argv)
         return SendExit::InputUnreadable;
     }
 
-    const bool showProgress = !options.quiet && !options.json && ::isatty(STDERR_FILENO);
-    SendSession session(options, std::move(source), showProgress);
+    SendScheduler scheduler(options, std::move(source));
+    ProgressView progress(scheduler);
+    if (!options.quiet && !options.json && platform::console::errorIsTerminal())
+        progress.start();
 
     // A call into the printing library that cannot be interrupted (a TLS
     // handshake with a printer that trickles or says nothing) must not keep
@@ -214,36 +155,35 @@ int main(int argc, char **argv)
     // (time for a withdrawal to be answered), ends it at once. What is still
     // open is reset, and the summary says what is known.
     constexpr int LastResortMs = 12000;
-    const auto endNow = [&options, &session] {
-        const QList<DestinationResult> results = session.results();
+    const auto endNow = [&options, &scheduler] {
+        const QList<DestinationResult> results = scheduler.results();
         const int code = exitCodeFor(results, true);
-        printSummary(options, session.inputSize(), results, code);
+        printSummary(options, scheduler.knownInputLength(), results, code);
         std::fflush(nullptr);
         platform::tcp::resetConnectionsAtExit();
         std::_Exit(code);
     };
     QTimer lastResort;
     lastResort.setSingleShot(true);
-    QObject::connect(&lastResort, &QTimer::timeout, &session, endNow);
+    QObject::connect(&lastResort, &QTimer::timeout, &scheduler, endNow);
 
-    QSocketNotifier interrupts(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupts, &QSocketNotifier::activated, &session, [&] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(interruptPipe[0], &byte, 1);
-        if (session.interrupted())
+    QSocketNotifier interruptions(interrupts, QSocketNotifier::Read);
+    QObject::connect(&interruptions, &QSocketNotifier::activated, &scheduler, [&] {
+        platform::console::takeInterrupt(interrupts);
+        if (scheduler.interrupted())
             endNow();
-        session.interrupt();
+        scheduler.interrupt();
         lastResort.start(LastResortMs);
     });
 
-    QObject::connect(&session, &SendSession::finished, &app, &QCoreApplication::quit,
+    QObject::connect(&scheduler, &SendScheduler::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    session.start();
+    scheduler.start();
     app.exec();
 
-    const QList<DestinationResult> results = session.results();
-    const int code = exitCodeFor(results, session.interrupted());
-    printSummary(options, session.inputSize(), results, code);
+    const QList<DestinationResult> results = scheduler.results();
+    const int code = exitCodeFor(results, scheduler.interrupted());
+    printSummary(options, scheduler.knownInputLength(), results, code);
     // A host name given up on may still be being looked up, and the
     // application would wait for that lookup as it ends, as long as the name
     // service takes. Every connection is closed by now; nothing is left to do.

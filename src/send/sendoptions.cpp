@@ -1,15 +1,112 @@
 #include "sendoptions.h"
 
-#include <QHostAddress>
+#include "transmission/endpoint.h"
+#include "transmission/exitstatus.h"
+
+#include <QCommandLineParser>
+#include <QHash>
 #include <QUrl>
 
 #include <cmath>
 
 namespace {
 
-constexpr quint16 RawPrintPort = 9100;
+QString seconds(std::chrono::milliseconds duration)
+{
+    return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
 
-std::optional<int> seconds(const QString &text, const QString &option, QString *error)
+// In the order --help lists them; a line break in a description is where
+// --help breaks the line.
+const QList<QCommandLineOption> &sendOptions()
+{
+    static const QList<QCommandLineOption> options{
+        {{"p", "printer"}, "raw job to a spooler queue", "NAME"},
+        {{"H", "host"},
+         QStringLiteral("raw TCP to HOST, port %1 unless given; repeat for several").arg(RawPrintPort),
+         "HOST[:PORT]"},
+        {"ipp", "raw job straight to an IPP printer", "URI"},
+        {"parallel", "how many destinations at once (default: all)", "N"},
+        {"connect-timeout",
+         QStringLiteral("seconds to wait for a connection (default %1)")
+             .arg(seconds(TcpBlockSender::ConnectTimeout)),
+         "S"},
+        {"wait-eof",
+         QStringLiteral("TCP: after the last byte, wait up to S seconds for the\nprinter to close "
+                        "its side (default %1; 0 = wait only\nuntil every byte is acknowledged)")
+             .arg(seconds(TcpBlockSender::PeerCloseWait)),
+         "S"},
+        {"stall-timeout",
+         QStringLiteral("TCP: give up when the printer takes no byte for S seconds\n(default %1)")
+             .arg(seconds(TcpBlockSender::StallTimeout)),
+         "S"},
+        {"wait", "spooler/IPP: wait until the job has ended and report it"},
+        {"response-timeout",
+         QStringLiteral("spooler/IPP: give up when the scheduler or printer has\nneither answered "
+                        "nor taken data for S seconds (default %1)")
+             .arg(seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs))),
+         "S"},
+        {"title", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
+         "TEXT"},
+        {{"q", "quiet"}, "no progress"},
+        {"json", "no progress; a JSON summary on standard output"},
+        {{"h", "help"}, "this text"},
+        {"version", "the version"},
+    };
+    return options;
+}
+
+// The option a name found on the command line belongs to, by its last
+// (long) name.
+QString longName(const QString &name)
+{
+    for (const QCommandLineOption &option : sendOptions()) {
+        if (option.names().contains(name))
+            return option.names().constLast();
+    }
+    return name;
+}
+
+void describe(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Sends FILE (or standard input) unchanged to printers."));
+    parser.addOptions(sendOptions());
+    parser.addPositionalArgument(QStringLiteral("FILE|-"),
+                                 QStringLiteral("the file to send; - reads standard input"));
+}
+
+// Worded as the other usage errors are, naming the argument as it was
+// given (at: its place); Qt's own texts drop the dashes.
+QString usageError(const QCommandLineParser &parser, const QStringList &arguments, qsizetype *at)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    for (*at = 0; *at < arguments.size(); ++*at) {
+        const QString &argument = arguments.at(*at);
+        if (argument == QLatin1String("--"))
+            break;
+        const QString name = argument.section(QLatin1Char('='), 0, 0);
+        const bool isLong = argument.startsWith(QLatin1String("--"));
+        if (!unknown.isEmpty() &&
+            (isLong ? name.mid(2) == unknown.first()
+                    : argument.startsWith(QLatin1Char('-')) && unknown.first().size() == 1 &&
+                          argument.contains(unknown.first())))
+            return QStringLiteral("unknown option %1").arg(name);
+        if (unknown.isEmpty() && isLong && argument.contains(QLatin1Char('='))) {
+            for (const QCommandLineOption &option : sendOptions()) {
+                if (option.valueName().isEmpty() && option.names().contains(name.mid(2)))
+                    return QStringLiteral("%1 takes no value").arg(name);
+            }
+        }
+    }
+    *at = arguments.size() - 1;
+    if (unknown.isEmpty() && !arguments.isEmpty() && arguments.last().startsWith(QLatin1Char('-')))
+        return QStringLiteral("%1 needs a value").arg(arguments.last());
+    return parser.errorText();
+}
+
+std::optional<int> milliseconds(const QString &text, const QString &option, bool zeroAllowed,
+                                QString *error)
 {
     bool ok = false;
     const double value = text.toDouble(&ok);
@@ -19,25 +116,11 @@ std::optional<int> seconds(const QString &text, const QString &option, QString *
                      .arg(option, text);
         return std::nullopt;
     }
-    return static_cast<int>(value * 1000);
-}
-
-std::optional<quint16> portNumber(const QString &text)
-{
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
+    if (value * 1000 < 1 && !zeroAllowed) {
+        *error = QStringLiteral("%1 must be more than 0").arg(option);
         return std::nullopt;
-    return static_cast<quint16>(port);
-}
-
-// Options that take a value, in both spellings.
-bool takesValue(const QString &option)
-{
-    static const QStringList withValue{"-p", "--printer", "-H", "--host", "--ipp",
-                                       "--parallel", "--connect-timeout", "--wait-eof",
-                                       "--stall-timeout", "--title", "--response-timeout"};
-    return withValue.contains(option);
+    }
+    return static_cast<int>(value * 1000);
 }
 
 } // namespace
@@ -49,183 +132,105 @@ QString Destination::label() const
     case Kind::Ipp:
         return name;
     case Kind::Tcp:
-        // Joined, not substituted: a scope such as "%1" in an IPv6 address stays.
-        if (name.contains(QLatin1Char(':')))
-            return QLatin1Char('[') + name + QStringLiteral("]:") + QString::number(port);
-        return name + QLatin1Char(':') + QString::number(port);
+        return Endpoint{name, port}.label();
     }
     return name;
 }
 
 QString Destination::kindName() const
 {
-    switch (kind) {
-    case Kind::Printer:
-        return QStringLiteral("printer");
-    case Kind::Ipp:
-        return QStringLiteral("ipp");
-    case Kind::Tcp:
-        return QStringLiteral("tcp");
-    }
-    return QString();
-}
-
-std::optional<Destination> parseHostPort(const QString &text, QString *error)
-{
-    Destination destination;
-    destination.kind = Destination::Kind::Tcp;
-    destination.port = RawPrintPort;
-    QString host = text;
-    QString portText;
-
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0) {
-            *error = QStringLiteral("missing ] in host \"%1\"").arg(text);
-            return std::nullopt;
-        }
-        host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':'))) {
-                *error = QStringLiteral("unexpected text after ] in host \"%1\"").arg(text);
-                return std::nullopt;
-            }
-            portText = rest.mid(1);
-        }
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        host = text.left(colon);
-        portText = text.mid(colon + 1);
-    }
-    // Several colons without brackets: an IPv6 literal, default port.
-
-    if (host.isEmpty()) {
-        *error = QStringLiteral("no host in \"%1\"").arg(text);
-        return std::nullopt;
-    }
-    if (host.contains(QLatin1Char(':')) && QHostAddress(host).protocol() != QHostAddress::IPv6Protocol) {
-        *error = QStringLiteral("\"%1\" is not an IPv6 address").arg(host);
-        return std::nullopt;
-    }
-    if (!portText.isNull()) {
-        const std::optional<quint16> port = portNumber(portText);
-        if (!port) {
-            *error = QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(portText);
-            return std::nullopt;
-        }
-        destination.port = *port;
-    }
-    destination.name = host;
-    return destination;
+    static const char *const names[] = {"printer", "tcp", "ipp"}; // in Kind's order
+    return QLatin1String(names[static_cast<int>(kind)]);
 }
 
 ParsedArguments parseSendArguments(const QStringList &arguments)
 {
     ParsedArguments result;
-    SendOptions options;
-    QStringList inputs;
-    bool optionsEnded = false;
-
-    const auto fail = [&result](const QString &message) {
-        result.error = message;
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(QStringList{QStringLiteral("varnet-send")} + arguments)) {
+        qsizetype at = 0;
+        result.error = usageError(parser, arguments, &at);
+        // Help or the version asked for before the mistake still wins.
+        for (const QString &argument : arguments.mid(0, at)) {
+            result.showHelp = result.showHelp || argument == QLatin1String("-h") ||
+                              argument == QLatin1String("--help");
+            result.showVersion = result.showVersion || argument == QLatin1String("--version");
+        }
         return result;
-    };
+    }
 
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString argument = arguments.at(i);
-        QString value;
-        bool hasValue = false;
-
-        if (optionsEnded || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))) {
-            inputs << argument;
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument.startsWith(QLatin1String("--")) && argument.contains(QLatin1Char('='))) {
-            const qsizetype equals = argument.indexOf(QLatin1Char('='));
-            value = argument.mid(equals + 1);
-            argument = argument.left(equals);
-            hasValue = true;
-        }
-        if (takesValue(argument) && !hasValue) {
-            if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value").arg(argument));
-            value = arguments.at(++i);
-            hasValue = true;
-        } else if (!takesValue(argument) && hasValue) {
-            return fail(QStringLiteral("%1 takes no value").arg(argument));
-        }
-
+    // Option by option in the order given, so destinations keep their order
+    // across -p, -H and --ipp, and a later value wins.
+    SendOptions options;
+    QHash<QString, qsizetype> used;
+    for (const QString &found : parser.optionNames()) {
+        const QString name = longName(found);
+        const QString option = QStringLiteral("--") + name;
+        const QString value = parser.values(name).value(used[name]++);
         QString error;
-        if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+        const auto timeout = [&](int *ms, bool zeroAllowed) {
+            const std::optional<int> given = milliseconds(value, option, zeroAllowed, &error);
+            if (given)
+                *ms = *given;
+            return given.has_value();
+        };
+        if (name == QLatin1String("help")) {
             result.showHelp = true;
-        } else if (argument == QLatin1String("--version")) {
+        } else if (name == QLatin1String("version")) {
             result.showVersion = true;
-        } else if (argument == QLatin1String("-p") || argument == QLatin1String("--printer")) {
+        } else if (name == QLatin1String("printer")) {
             if (value.isEmpty())
-                return fail(QStringLiteral("--printer needs a queue name"));
-            options.destinations.append({Destination::Kind::Printer, value, 0});
-        } else if (argument == QLatin1String("-H") || argument == QLatin1String("--host")) {
-            const std::optional<Destination> destination = parseHostPort(value, &error);
-            if (!destination)
-                return fail(error);
-            options.destinations.append(*destination);
-        } else if (argument == QLatin1String("--ipp")) {
-            const QUrl uri(value);
+                error = QStringLiteral("--printer needs a queue name");
+            else
+                options.destinations.append({Destination::Kind::Printer, value, 0});
+        } else if (name == QLatin1String("host")) {
+            if (const std::optional<Endpoint> endpoint = Endpoint::parse(value, &error))
+                options.destinations.append({Destination::Kind::Tcp, endpoint->host, endpoint->port});
+        } else if (name == QLatin1String("ipp")) {
             if (!value.startsWith(QLatin1String("ipp://")) && !value.startsWith(QLatin1String("ipps://")))
-                return fail(QStringLiteral("--ipp needs an ipp:// or ipps:// URI, not \"%1\"").arg(value));
-            if (!uri.isValid() || uri.host().isEmpty())
-                return fail(QStringLiteral("--ipp needs a printer's address in the URI, not \"%1\"")
-                                .arg(value));
-            options.destinations.append({Destination::Kind::Ipp, value, 0});
-        } else if (argument == QLatin1String("--parallel")) {
+                error = QStringLiteral("--ipp needs an ipp:// or ipps:// URI, not \"%1\"").arg(value);
+            else if (const QUrl uri(value); !uri.isValid() || uri.host().isEmpty())
+                error = QStringLiteral("--ipp needs a printer's address in the URI, not \"%1\"").arg(value);
+            else
+                options.destinations.append({Destination::Kind::Ipp, value, 0});
+        } else if (name == QLatin1String("parallel")) {
             bool ok = false;
             options.parallel = value.toInt(&ok);
             if (!ok || options.parallel < 1)
-                return fail(QStringLiteral("--parallel needs a whole number of at least 1"));
-        } else if (argument == QLatin1String("--connect-timeout")) {
-            const std::optional<int> ms = seconds(value, argument, &error);
-            if (!ms || *ms == 0)
-                return fail(ms ? QStringLiteral("--connect-timeout must be more than 0") : error);
-            options.connectTimeoutMs = *ms;
-        } else if (argument == QLatin1String("--response-timeout")) {
-            const std::optional<int> ms = seconds(value, argument, &error);
-            if (!ms || *ms == 0)
-                return fail(ms ? QStringLiteral("--response-timeout must be more than 0") : error);
-            options.responseTimeoutMs = *ms;
-        } else if (argument == QLatin1String("--wait-eof")) {
-            const std::optional<int> ms = seconds(value, argument, &error);
-            if (!ms)
-                return fail(error);
-            options.waitEofMs = *ms;
-        } else if (argument == QLatin1String("--stall-timeout")) {
-            const std::optional<int> ms = seconds(value, argument, &error);
-            if (!ms || *ms == 0)
-                return fail(ms ? QStringLiteral("--stall-timeout must be more than 0") : error);
-            options.stallTimeoutMs = *ms;
-        } else if (argument == QLatin1String("--wait")) {
+                error = QStringLiteral("--parallel needs a whole number of at least 1");
+        } else if (name == QLatin1String("connect-timeout")) {
+            timeout(&options.connectTimeoutMs, false);
+        } else if (name == QLatin1String("response-timeout")) {
+            timeout(&options.responseTimeoutMs, false);
+        } else if (name == QLatin1String("wait-eof")) {
+            timeout(&options.waitEofMs, true);
+        } else if (name == QLatin1String("stall-timeout")) {
+            timeout(&options.stallTimeoutMs, false);
+        } else if (name == QLatin1String("wait")) {
             options.waitForJob = true;
-        } else if (argument == QLatin1String("--title")) {
+        } else if (name == QLatin1String("title")) {
             options.title = value;
-        } else if (argument == QLatin1String("-q") || argument == QLatin1String("--quiet")) {
+        } else if (name == QLatin1String("quiet")) {
             options.quiet = true;
-        } else if (argument == QLatin1String("--json")) {
+        } else if (name == QLatin1String("json")) {
             options.json = true;
-        } else {
-            return fail(QStringLiteral("unknown option %1").arg(argument));
+        }
+        if (!error.isEmpty()) {
+            result.error = error;
+            return result;
         }
     }
 
     if (result.showHelp || result.showVersion)
         return result;
+    const QStringList inputs = parser.positionalArguments();
     if (inputs.isEmpty())
-        return fail(QStringLiteral("no file given (use - for standard input)"));
-    if (inputs.size() > 1)
-        return fail(QStringLiteral("one file at a time, got %1").arg(inputs.size()));
+        result.error = QStringLiteral("no file given (use - for standard input)");
+    else if (inputs.size() > 1)
+        result.error = QStringLiteral("one file at a time, got %1").arg(inputs.size());
+    if (!result.error.isEmpty())
+        return result;
     options.input = inputs.first();
     result.options = options;
     return result;
@@ -233,39 +238,24 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
 
 QString sendUsage()
 {
-    return QStringLiteral(
-        "Usage: varnet-send [options] FILE|-\n"
-        "Sends FILE (or standard input) unchanged to printers.\n"
-        "\n"
-        "  -p, --printer NAME        raw job to a spooler queue\n"
-        "  -H, --host HOST[:PORT]    raw TCP to HOST, port 9100 unless given; repeat for several\n"
-        "      --ipp URI             raw job straight to an IPP printer\n"
-        "      --parallel N          how many destinations at once (default: all)\n"
-        "      --connect-timeout S   seconds to wait for a connection (default 10)\n"
-        "      --wait-eof S          TCP: after the last byte, wait up to S seconds for the\n"
-        "                            printer to close its side (default 30; 0 = wait only\n"
-        "                            until every byte is acknowledged)\n"
-        "      --stall-timeout S     TCP: give up when the printer takes no byte for S seconds\n"
-        "                            (default 60)\n"
-        "      --wait                spooler/IPP: wait until the job has ended and report it\n"
-        "      --response-timeout S  spooler/IPP: give up when the scheduler or printer has\n"
-        "                            neither answered nor taken data for S seconds (default 60)\n"
-        "      --title TEXT          job name (default \"Command Print\")\n"
-        "  -q, --quiet               no progress\n"
-        "      --json                no progress; a JSON summary on standard output\n"
-        "  -h, --help                this text\n"
-        "      --version             the version\n"
-        "\n"
-        "A FILE of - reads standard input.\n"
-        "Without a destination the one saved by the Varnet window is used (TCP: port 9100).\n"
-        "\n"
-        "Exit status:\n"
-        "  0    all delivered\n"
-        "  2    usage error\n"
-        "  3    unreadable input\n"
-        "  4    connection failure (also an unknown queue)\n"
-        "  5    transfer failure\n"
-        "  6    spooler refusal (with --wait also a job aborted or canceled)\n"
-        "  7    partly delivered\n"
-        "  130  interrupted\n");
+    // Laid out by hand as it always was: the manual page and the shell
+    // completion are made from it.
+    QString text = QStringLiteral("Usage: varnet-send [options] FILE|-\n"
+                                  "Sends FILE (or standard input) unchanged to printers.\n\n");
+    for (const QCommandLineOption &option : sendOptions()) {
+        const QStringList names = option.names();
+        QString line = names.size() > 1 ? QStringLiteral("  -%1, --%2").arg(names.first(), names.last())
+                                        : QStringLiteral("      --") + names.first();
+        if (!option.valueName().isEmpty())
+            line += u' ' + option.valueName();
+        const QString indent(28, u' ');
+        text += line.leftJustified(indent.size()) +
+                option.description().replace(u'\n', u'\n' + indent) + u'\n';
+    }
+    return text +
+           QStringLiteral("\nA FILE of - reads standard input.\n"
+                          "Without a destination the one saved by the Varnet window is used "
+                          "(TCP: port %1).\n\n")
+               .arg(RawPrintPort) +
+           QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
 }

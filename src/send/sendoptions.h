@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/waitlimits.h"
+#include "transmission/rawjob.h"
+#include "transmission/tcpblocksender.h"
 
 #include <QList>
 #include <QString>
@@ -26,12 +28,12 @@ struct SendOptions
     QString input; // a path, or "-" for standard input
     QList<Destination> destinations;
     int parallel = 0; // 0: all at once
-    int connectTimeoutMs = 10000;
-    int waitEofMs = 30000;
+    int connectTimeoutMs = WaitLimits::DefaultConnectTimeoutMs;
+    int waitEofMs = static_cast<int>(TcpBlockSender::PeerCloseWait.count());
     int responseTimeoutMs = WaitLimits::DefaultResponseTimeoutMs; // spooler and IPP
-    int stallTimeoutMs = 60000;
+    int stallTimeoutMs = static_cast<int>(TcpBlockSender::StallTimeout.count());
     bool waitForJob = false;
-    QString title = QStringLiteral("Command Print");
+    QString title = QString::fromLatin1(RawJobDocumentName);
     bool quiet = false;
     bool json = false;
 };
@@ -46,8 +48,5 @@ struct ParsedArguments
 
 // arguments without the program name.
 ParsedArguments parseSendArguments(const QStringList &arguments);
-
-// HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 literal has no port.
-std::optional<Destination> parseHostPort(const QString &text, QString *error);
 
 QString sendUsage();

@@ -1,14 +1,12 @@
 #include "sendreport.h"
 
-#include "app/files/localpath.h"
+#include "common/localpath.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
-
-using Outcome = DestinationResult::Outcome;
 
 int exitCodeFor(const QList<DestinationResult> &results, bool interrupted)
 {
@@ -17,7 +15,7 @@ int exitCodeFor(const QList<DestinationResult> &results, bool interrupted)
     qsizetype delivered = 0;
     const DestinationResult *firstFailure = nullptr;
     for (const DestinationResult &result : results) {
-        if (result.outcome == Outcome::Delivered)
+        if (result.outcome == SendOutcome::Delivered)
             ++delivered;
         else if (!firstFailure)
             firstFailure = &result;
@@ -26,38 +24,7 @@ int exitCodeFor(const QList<DestinationResult> &results, bool interrupted)
         return SendExit::Delivered;
     if (delivered > 0)
         return SendExit::Partial;
-    switch (firstFailure->outcome) {
-    case Outcome::ConnectionFailed:
-        return SendExit::ConnectionFailed;
-    case Outcome::SpoolerRefused:
-        return SendExit::SpoolerRefused;
-    case Outcome::Cancelled:
-    case Outcome::NotStarted:
-        return SendExit::Interrupted;
-    case Outcome::TransferFailed:
-    case Outcome::Delivered:
-        break;
-    }
-    return SendExit::TransferFailed;
-}
-
-QString outcomeName(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Delivered:
-        return QStringLiteral("delivered");
-    case Outcome::ConnectionFailed:
-        return QStringLiteral("connection-failed");
-    case Outcome::TransferFailed:
-        return QStringLiteral("transfer-failed");
-    case Outcome::SpoolerRefused:
-        return QStringLiteral("spooler-refused");
-    case Outcome::Cancelled:
-        return QStringLiteral("cancelled");
-    case Outcome::NotStarted:
-        return QStringLiteral("not-started");
-    }
-    return QString();
+    return exitStatusFor(firstFailure->outcome);
 }
 
 QString textSummary(const QList<DestinationResult> &results)
@@ -72,7 +39,7 @@ QString textSummary(const QList<DestinationResult> &results)
 
     QString text;
     for (const DestinationResult &result : results) {
-        QString line = (result.outcome == Outcome::Delivered ? QStringLiteral("ok  ")
+        QString line = (result.outcome == SendOutcome::Delivered ? QStringLiteral("ok  ")
                                                              : QStringLiteral("FAIL")) +
                        QLatin1Char(' ') + result.destination.kindName().leftJustified(7) +
                        QLatin1Char(' ') + shown(result.destination.label()).leftJustified(width) +
@@ -83,8 +50,8 @@ QString textSummary(const QList<DestinationResult> &results)
             line += QLatin1Char(' ') + shown(result.jobState);
         if (!result.note.isEmpty())
             line += QStringLiteral(" (") + shown(result.note) + QLatin1Char(')');
-        if (result.outcome != Outcome::Delivered) {
-            line += QStringLiteral(": ") + outcomeName(result.outcome);
+        if (result.outcome != SendOutcome::Delivered) {
+            line += QStringLiteral(": ") + QLatin1String(outcomeName(result.outcome));
             if (!result.error.isEmpty())
                 line += QStringLiteral(" (") + shown(result.error) + QLatin1Char(')');
         }
@@ -101,8 +68,8 @@ QByteArray jsonSummary(const QString &input, qint64 inputBytes,
         QJsonObject entry{
             {"destination", result.destination.label()},
             {"kind", result.destination.kindName()},
-            {"delivered", result.outcome == Outcome::Delivered},
-            {"outcome", outcomeName(result.outcome)},
+            {"delivered", result.outcome == SendOutcome::Delivered},
+            {"outcome", QLatin1String(outcomeName(result.outcome))},
             {"bytes", result.bytes},
             {"seconds", static_cast<double>(result.elapsedMs) / 1000.0},
         };

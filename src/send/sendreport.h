@@ -10,17 +10,8 @@
 // What happened at one destination.
 struct DestinationResult
 {
-    enum class Outcome {
-        Delivered,
-        ConnectionFailed, // never connected, or the queue could not be opened
-        TransferFailed,   // connected, but the bytes did not all arrive
-        SpoolerRefused,   // the scheduler or printer refused or aborted the job
-        Cancelled,        // stopped by the user
-        NotStarted,       // never reached (interrupted before its turn)
-    };
-
     Destination destination;
-    Outcome outcome = Outcome::NotStarted;
+    SendOutcome outcome = SendOutcome::NotStarted;
     qint64 bytes = 0;
     QString error;
     int jobId = 0;
@@ -29,9 +20,7 @@ struct DestinationResult
     qint64 elapsedMs = 0;
 };
 
-
 int exitCodeFor(const QList<DestinationResult> &results, bool interrupted);
-QString outcomeName(DestinationResult::Outcome outcome);
 QString textSummary(const QList<DestinationResult> &results);
 // peakRssKiB: the sender's own peak memory, or -1 to leave it out.
 QByteArray jsonSummary(const QString &input, qint64 inputBytes,

@@ -8,7 +8,7 @@ Transfer::Transfer(const Destination &destination, QObject *parent)
 
 Transfer::~Transfer() = default;
 
-void Transfer::finish(DestinationResult::Outcome outcome, const QString &error)
+void Transfer::finish(SendOutcome outcome, const QString &error)
 {
     if (m_done)
         return;

@@ -37,7 +37,7 @@ protected:
     void setSent(qint64 bytes) { m_bytes = bytes; }
     void markStarted() { m_clock.start(); }
     // Records the outcome once; later calls are ignored.
-    void finish(DestinationResult::Outcome outcome, const QString &error = QString());
+    void finish(SendOutcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);
     void setNote(const QString &note) { m_result.note = note; }
 
@@ -47,3 +47,10 @@ private:
     QElapsedTimer m_clock;
     bool m_done = false;
 };
+
+// The transfer to a destination of each kind: raw TCP through the window's
+// sender; a raw job to a spooler queue or an IPP printer.
+Transfer *newTcpTransfer(const Destination &destination, const SendOptions &options,
+                         QObject *parent);
+Transfer *newJobTransfer(const Destination &destination, const SendOptions &options,
+                         QObject *parent);

@@ -1,5 +1,19 @@
 #pragma once
 
+#include <string>
+
+// How a send to one destination ended, in either program. Free of Qt, as
+// the raw-job sequence that speaks in it is.
+enum class SendOutcome {
+    Delivered,
+    InputUnreadable,  // the file could not be read
+    ConnectionFailed, // never connected, or the queue could not be opened
+    TransferFailed,   // connected, but the bytes did not all arrive
+    SpoolerRefused,   // the scheduler or printer refused or aborted the job
+    Cancelled,        // stopped by the user
+    NotStarted,       // never reached (interrupted before its turn), or not ended yet
+};
+
 // The exit status of an unattended send, shared by the window's
 // command-line mode and varnet-send, so scripts read both alike.
 namespace SendExit {
@@ -12,3 +26,11 @@ inline constexpr int SpoolerRefused = 6;
 inline constexpr int Partial = 7;
 inline constexpr int Interrupted = 130;
 } // namespace SendExit
+
+int exitStatusFor(SendOutcome outcome);
+// As varnet-send's summaries name it: "connection-failed".
+const char *outcomeName(SendOutcome outcome);
+
+// The "Exit status:" section of a program's --help, made from the one table.
+enum class ExitStatusReader { Window, Sender };
+std::string exitStatusHelp(ExitStatusReader program);

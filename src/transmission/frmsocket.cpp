@@ -1,8 +1,10 @@
 #include "frmsocket.h"
 
-#include "app/twips.h"
-#include "app/windowplacement.h"
-#include "transmission/tcpblocksender.h"
+#include "common/localpath.h"
+#include "transmission/tcpsendsession.h"
+#include "widgets/classicstyle.h"
+#include "widgets/twips.h"
+#include "widgets/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -15,19 +17,12 @@ frmsocket::frmsocket(QWidget *parent)
     setWindowTitle(QStringLiteral("Message"));
     setFixedSize(twipsToPixels(4980), twipsToPixels(1185));
 
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipsRect(720, 240, 4095, 495));
-    // Where the classic font is not installed the nearest sans serif stands in.
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(9.75);
-    font.setWeight(QFont::Normal);
-    Label1->setFont(font);
+    Label1 = place<QLabel>(this, "Label1", twipsRect(720, 240, 4095, 495),
+                           QStringLiteral("Sending..."));
+    Label1->setFont(classicFont(9.75));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1->setText(QStringLiteral("Sending..."));
 
-    winsock = new TcpBlockSender(this);
+    winsock = new TcpSendSession(this);
     winsock->setObjectName(QStringLiteral("winsock"));
     connect(winsock, &TcpBlockSender::finished, this, [this] {
         // Unloading waits for the connection; once it is gone, so is the
@@ -36,8 +31,6 @@ frmsocket::frmsocket(QWidget *parent)
             deleteLater();
     });
 }
-
-frmsocket::~frmsocket() = default;
 
 void frmsocket::unload()
 {
@@ -75,4 +68,50 @@ void frmsocket::closeEvent(QCloseEvent *event)
     }
     event->ignore();
     unload();
+}
+
+int frmsocket::classicState() const
+{
+    using Stage = PrinterConnection::Stage;
+    switch (winsock->phase()) {
+    case TcpBlockSender::Phase::Idle:
+        return 0;
+    case TcpBlockSender::Phase::Connecting:
+        return winsock->connectionStage() == Stage::LookingUp ? 4 : 6;
+    case TcpBlockSender::Phase::Sending:
+    case TcpBlockSender::Phase::Queued:
+        return 7;
+    case TcpBlockSender::Phase::Closing:
+    case TcpBlockSender::Phase::AwaitingPeerClose:
+        return 8;
+    case TcpBlockSender::Phase::Done:
+        break;
+    }
+    if (winsock->outcome() == SendOutcome::Delivered ||
+        winsock->outcome() == SendOutcome::Cancelled)
+        return 0;
+    // Given up on while it still waited, the control stays where it was.
+    return winsock->gaveUpIn() == Stage::LookingUp    ? 4
+           : winsock->gaveUpIn() == Stage::Connecting ? 6
+                                                      : 9;
+}
+
+QString frmsocket::failureMessage() const
+{
+    const QString address = winsock->remoteAddress();
+    if (winsock->outcome() == SendOutcome::InputUnreadable)
+        return QStringLiteral("Cannot send \"") + LocalPath::printable(winsock->path()) +
+               QStringLiteral("\" to ") + address + QStringLiteral(": ") + winsock->failureReason();
+    QString text = QStringLiteral("Connection to ") + address + QStringLiteral(" faild! State: ") +
+                   QString::number(classicState()) + QLatin1Char('\n') + winsock->failureReason();
+    if (winsock->outcome() != SendOutcome::TransferFailed)
+        return text;
+    const qint64 acknowledged = winsock->acknowledgedBytes();
+    text += acknowledged >= 0
+                ? QStringLiteral("\nThe printer acknowledged ") + QString::number(acknowledged)
+                : QStringLiteral("\nThe connection took ") +
+                      QString::number(winsock->handedOverBytes());
+    if (winsock->expectedSize() >= 0)
+        text += QStringLiteral(" of ") + QString::number(winsock->expectedSize());
+    return text + QStringLiteral(" bytes.");
 }

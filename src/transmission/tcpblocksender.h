@@ -1,20 +1,19 @@
 #pragma once
 
+#include "platform/waitlimits.h"
+#include "transmission/exitstatus.h"
+#include "transmission/printerconnection.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QList>
 #include <QObject>
-#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
-#include <cstdint>
 #include <memory>
 
-class QHostInfo;
 class QIODevice;
 
 // Sends one file over one TCP connection in 20-byte blocks, the way a raw
@@ -26,9 +25,8 @@ class QIODevice;
 // together and progress is reported at most once per time slice, so a large
 // file goes out at network speed while the window stays live.
 //
-// The connection is the system's own socket, not a portable socket class:
-// only there does a reset from the printer look different from its orderly
-// close, and that difference decides whether the job arrived.
+// What happened is told as data: phases, an outcome, byte counts, and for a
+// failure a sentence saying why. How a program words it is its own affair.
 class TcpBlockSender : public QObject
 {
     Q_OBJECT
@@ -40,7 +38,7 @@ public:
     static constexpr qint64 QueueLimit = qint64{1} << 20;
     // A LAN round trip is longer than one event pass, so the connection gets
     // this long to stand before the send gives up.
-    static constexpr std::chrono::milliseconds ConnectTimeout{10000};
+    static constexpr std::chrono::milliseconds ConnectTimeout{WaitLimits::DefaultConnectTimeoutMs};
     // A printer that takes no byte for this long is given up on, so that a
     // send always ends.
     static constexpr std::chrono::milliseconds StallTimeout{60000};
@@ -49,36 +47,41 @@ public:
     static constexpr std::chrono::milliseconds TimeSlice{10};
 
     enum class Phase { Idle, Connecting, Sending, Queued, Closing, AwaitingPeerClose, Done };
-    enum class Outcome { None, Closed, BadPort, FileUnreadable, ConnectFailed, SendFailed, Cancelled };
 
     explicit TcpBlockSender(QObject *parent = nullptr);
     ~TcpBlockSender() override;
 
-    void setConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
-    // Zero gives every block its own event pass and progress report.
-    void setTimeSlice(std::chrono::milliseconds slice) { m_slice = slice; }
-    void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
+    // How long the send waits for what.
+    struct Timing
+    {
+        std::chrono::milliseconds connect = ConnectTimeout;
+        // Zero gives every block its own event pass and progress report.
+        std::chrono::milliseconds slice = TimeSlice;
+        std::chrono::milliseconds stall = StallTimeout;
+        // After the last byte and our end of stream, the printer gets this
+        // long to close its side, counted again whenever it takes more
+        // bytes; a printer that stays open counts as served only if it
+        // acknowledged every byte. Zero: no wait for the printer's close,
+        // only for that acknowledgement (where the system cannot tell, not
+        // even for that).
+        std::chrono::milliseconds peerCloseWait = PeerCloseWait;
+    };
+    void setTiming(const Timing &timing) { m_timing = timing; }
 
-    // After the last byte and our end of stream, the printer gets this long
-    // to close its side, counted again whenever it takes more bytes; a
-    // printer that stays open counts as served only if it acknowledged every
-    // byte. Zero: no wait for the printer's close, only for that
-    // acknowledgement (where the system cannot tell, not even for that).
-    void setPeerCloseWait(std::chrono::milliseconds wait) { m_peerCloseWait = wait; }
+    // Connects, then sends what source gives until its end. A sequential
+    // device may have nothing for a while; readyRead brings the sender
+    // back. expectedSize is -1 when unknown, else a source that ends before
+    // it or goes beyond it fails the send. Every outcome is reported later,
+    // by signal.
+    void start(std::unique_ptr<QIODevice> source, qint64 expectedSize, const QString &host,
+               quint16 port);
+    // A send that cannot even begin (a bad port, a file that cannot be
+    // read): its failure is reported from the event loop like every other,
+    // so callers may connect to the signals after this returns.
+    void refuse(SendOutcome outcome, const QString &reason, const QString &host);
 
-    // Opens the file at once, so a file chosen later cannot change what goes
-    // out, then connects. Every outcome is reported later, by signal.
-    void start(const QString &path, const QString &host, const QString &portText);
-    // Sends what an open device gives until its end. A sequential device may
-    // have nothing for a while; readyRead brings the sender back.
-    // sourceName names it in messages; expectedSize is -1 when unknown, else
-    // a source that ends before it or goes beyond it fails the send.
-    void start(std::unique_ptr<QIODevice> source, const QString &sourceName, qint64 expectedSize,
-               const QString &host, const QString &portText);
-
-    // Ends the connection once the printer has taken everything queued.
-    // Before the whole file is queued this stops the send early, as cancel()
-    // does.
+    // Ends the connection once the whole file is queued and the printer has
+    // taken it.
     void close();
     // Stops at once with a reset and drops what is still queued; no failure
     // is reported.
@@ -87,9 +90,18 @@ public:
     Phase phase() const { return m_phase; }
     // Connecting or still queueing blocks.
     bool isBusy() const { return m_phase == Phase::Connecting || m_phase == Phase::Sending; }
-    Outcome outcome() const { return m_outcome; }
+    // NotStarted until the send has ended.
+    SendOutcome outcome() const { return m_outcome; }
+    // Where the connection stands: while connecting, whether the name is
+    // still being looked up.
+    PrinterConnection::Stage connectionStage() const { return m_connection.stage(); }
+    // For a connection given up on: the stage it was still waiting in, or
+    // Closed when an error ended it.
+    PrinterConnection::Stage gaveUpIn() const { return m_gaveUpIn; }
     // Bytes taken from the source and queued for sending.
     qint64 count() const { return m_count; }
+    // What the file was to hold, -1 when unknown.
+    qint64 expectedSize() const { return m_fileSize; }
     // What waits for the printer and is not on the wire yet: our own buffer
     // plus what the system holds unsent.
     qint64 queuedBytes() const;
@@ -97,73 +109,62 @@ public:
     qint64 acknowledgedBytes() const;
     // Bytes handed to the system for sending.
     qint64 handedOverBytes() const { return m_written; }
-    // The socket state in the classic numbering, where 7 means connected.
-    int classicState() const;
-    // The peer's address once it is known, else the host as typed.
-    QString remoteAddress() const;
-    // A message for the user naming host and error; empty unless failed.
-    QString failureText() const;
-    // Just the reason of a failure, without the classic first line.
+    // The peer's address once it is known, else the host as given.
+    QString remoteAddress() const
+    {
+        return m_connection.address().isEmpty() ? m_host : m_connection.address();
+    }
+    // Why the send failed, as a sentence; empty unless it failed.
     QString failureReason() const { return m_reason; }
     // Whether the printer closed its side before the send ended.
-    bool peerClosed() const { return m_peerEnded; }
+    bool peerClosed() const { return m_connection.peerEnded(); }
 
 signals:
     void progress(qint64 count);
     // Every block is queued; count is the file's length.
     void allQueued(qint64 count);
-    // The send stopped on an error; failureText() says why.
+    // The send stopped on an error; failureReason() says why.
     void failed();
     // The connection is gone. ok: the printer took every byte and the
     // connection closed gracefully.
     void finished(bool ok);
 
 private:
-    bool parsePort(const QString &portText, quint16 *port);
-    void onLookedUp(const QHostInfo &info);
-    void connectNext();
     void onConnected();
-    void onConnectTimeout();
-    void onReadable();
-    void onWritable();
+    void onConnectFailed(const QString &reason, PrinterConnection::Stage timedOutIn);
+    void onReadyWrite();
+    void onPeerEnded();
     void onWatch();
     void onPeerCloseTimeout();
+    // What reading the next piece of blocks from the source gave.
+    enum class Piece { Whole, Partial, Last, Failed };
+    Piece readPiece(qint64 blocks);
     void fill();
     bool flushPending();
     void endStream();
     void checkDelivered();
     void scheduleFill();
-    void fail(Outcome outcome, const QString &reason, int state = 9);
+    void fail(SendOutcome outcome, const QString &reason);
     void failOnSocket(int error);
+    // Fails the send with the error the connection holds, if any.
+    bool failedOnSocketError();
     void finish(bool ok);
     void reportProgress(bool force);
     bool modifiedSinceStart() const;
-    void updateAcknowledged();
     qint64 unacknowledgedData() const;
     // Every failed or cancelled send ends with a reset, never a clean close.
     void dropConnection(bool graceful);
     void stopTimers();
 
-    std::intptr_t m_socket = -1;
-    QSocketNotifier m_readNotifier{QSocketNotifier::Read};
-    QSocketNotifier m_writeNotifier{QSocketNotifier::Write};
-    QList<QHostAddress> m_addresses;
-    int m_lookupId = -1;
-    quint16 m_port = 0;
-    bool m_resolving = false;
-    bool m_connected = false;
-    QString m_lastConnectError;
-
+    PrinterConnection m_connection;
     std::unique_ptr<QIODevice> m_source;
-    QString m_sourceName;
     QByteArray m_buffer;
     qint64 m_bufferSent = 0;
     QString m_host;
     QString m_reason;
-    QString m_address;
     Phase m_phase = Phase::Idle;
-    Outcome m_outcome = Outcome::None;
-    int m_stateAtFailure = 0;
+    SendOutcome m_outcome = SendOutcome::NotStarted;
+    PrinterConnection::Stage m_gaveUpIn = PrinterConnection::Stage::Closed;
     qint64 m_count = 0;
     qint64 m_written = 0;
     qint64 m_acknowledged = 0;
@@ -173,12 +174,8 @@ private:
     QDateTime m_fileModified;
     bool m_fillScheduled = false;
     bool m_endSent = false;
-    bool m_peerEnded = false;
-    std::chrono::milliseconds m_connectTimeout = ConnectTimeout;
-    std::chrono::milliseconds m_slice = TimeSlice;
-    std::chrono::milliseconds m_stallTimeout = StallTimeout;
-    std::chrono::milliseconds m_peerCloseWait = PeerCloseWait;
-    QTimer m_connectTimer;
+    bool m_closeWhenQueued = false;
+    Timing m_timing;
     QTimer m_peerCloseTimer;
     QTimer m_watchTimer;
     QElapsedTimer m_sinceProgress;

@@ -1,9 +1,10 @@
 #include "about/frmabout.h"
 #include "about/homepage.h"
-#include "app/twips.h"
 #include "app/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "widgets/twips.h"
+#include "windows.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -18,30 +19,12 @@
 
 namespace {
 
-QList<frmAbout *> aboutBoxes()
-{
-    QList<frmAbout *> boxes;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<frmAbout *>(widget))
-            boxes.append(box);
-    return boxes;
-}
-
 // Opens the box the way the user does and hands back the one that is shown.
 frmAbout *requestAbout(Varnet &window)
 {
     window.About_Click();
-    const QList<frmAbout *> boxes = aboutBoxes();
+    const QList<frmAbout *> boxes = topLevels<frmAbout>();
     return boxes.size() == 1 ? boxes.first() : nullptr;
-}
-
-template <typename T>
-T *control(QWidget *parent, const char *name)
-{
-    T *found = parent->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("control %s missing", name);
-    return found;
 }
 
 // Stands in for the user's browser.
@@ -65,9 +48,9 @@ class TestAboutBox : public QObject
 private slots:
     void cleanup()
     {
-        for (frmAbout *box : aboutBoxes())
+        for (frmAbout *box : topLevels<frmAbout>())
             box->close();
-        QTRY_VERIFY(aboutBoxes().isEmpty());
+        QTRY_VERIFY(topLevels<frmAbout>().isEmpty());
         HomePage::setOpener({});
     }
 
@@ -281,11 +264,11 @@ private slots:
         QCOMPARE(requestAbout(window), first.data());
         first->hide();
         QTest::mouseClick(control<QLabel>(&window, "Image1"), Qt::LeftButton);
-        QCOMPARE(aboutBoxes(), QList<frmAbout *>{first.data()});
+        QCOMPARE(topLevels<frmAbout>(), QList<frmAbout *>{first.data()});
         QVERIFY(first->isVisible());
 
         window.findChild<QAction *>(QStringLiteral("About"))->trigger();
-        QCOMPARE(aboutBoxes(), QList<frmAbout *>{first.data()});
+        QCOMPARE(topLevels<frmAbout>(), QList<frmAbout *>{first.data()});
     }
 
     void linkReachesBrowser()

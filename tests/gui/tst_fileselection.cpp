@@ -2,6 +2,7 @@
 #include "fakefilechooser.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "windows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,14 +24,6 @@
 namespace {
 
 enum class Payload { OneFile, ThreeFiles, TextOnly, Folder, RemoteThenLocal };
-
-QLineEdit *box(Varnet &window, const char *name)
-{
-    auto *found = window.findChild<QLineEdit *>(QLatin1String(name));
-    if (!found)
-        qFatal("text box %s missing", name);
-    return found;
-}
 
 // Enter, move and drop as the window system delivers them; returns whether
 // the move was accepted, i.e. whether the drag showed it could be dropped.
@@ -74,7 +67,7 @@ private:
     {
         window.Form_Load(QString());
         window.show();
-        box(window, "Text2")->setText(m_before);
+        control<QLineEdit>(&window, "Text2")->setText(m_before);
         window.OpenFi();
         QCOMPARE(window.Druckertext, m_beforeContent);
     }
@@ -124,11 +117,11 @@ private slots:
         Varnet window(printers);
         prepare(window);
 
-        box(window, "Text2")->setText(path);
+        control<QLineEdit>(&window, "Text2")->setText(path);
         window.OpenFi();
-        QCOMPARE(box(window, "Text2")->text(), path);
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), path);
         QCOMPARE(window.Druckertext, loads ? content : m_beforeContent);
-        QCOMPARE(box(window, "Text1")->text(),
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(),
                  QStringLiteral("%1 bytes").arg(loads ? content.size() : m_beforeContent.size()));
         QVERIFY(messages.messages.isEmpty());
     }
@@ -144,10 +137,10 @@ private slots:
         FakePrinters printers;
         Varnet window(printers);
         prepare(window);
-        box(window, "Text2")->setText(path);
+        control<QLineEdit>(&window, "Text2")->setText(path);
         window.OpenFi();
         QCOMPARE(window.Druckertext, QByteArray("written so far"));
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("14 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("14 bytes"));
     }
 
     void typedPathDoesNotReload()
@@ -156,12 +149,12 @@ private slots:
         Varnet window(printers);
         prepare(window);
 
-        QLineEdit *text2 = box(window, "Text2");
+        QLineEdit *text2 = control<QLineEdit>(&window, "Text2");
         text2->clear();
         QTest::keyClicks(text2, m_binary);
         QTest::keyClick(text2, Qt::Key_Return);
         QCOMPARE(text2->text(), m_binary);
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("6 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("6 bytes"));
         QCOMPARE(window.Druckertext, m_beforeContent);
     }
 
@@ -177,13 +170,13 @@ private slots:
         FakePrinters printers;
         Varnet window(printers);
         prepare(window);
-        box(window, "Text2")->setText(path);
+        control<QLineEdit>(&window, "Text2")->setText(path);
         window.OpenFi();
 
         QCOMPARE(messages.messages.size(), 1);
         QVERIFY2(messages.messages.constFirst().text.contains(path), qPrintable(messages.texts()[0]));
         QVERIFY(messages.messages.constFirst().text.contains(QStringLiteral("2 GiB")));
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("6 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("6 bytes"));
         QCOMPARE(window.Druckertext, m_beforeContent);
         QFile::remove(path);
     }
@@ -213,17 +206,17 @@ private slots:
         };
 
         // A cancel first: nothing changes, not even a path typed by hand.
-        box(window, "Text2")->setText(QStringLiteral("typed by hand"));
+        control<QLineEdit>(&window, "Text2")->setText(QStringLiteral("typed by hand"));
         choose();
         QCOMPARE(chooser.requests.size(), 1);
-        QCOMPARE(box(window, "Text2")->text(), QStringLiteral("typed by hand"));
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("6 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), QStringLiteral("typed by hand"));
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("6 bytes"));
         QCOMPARE(window.Druckertext, m_beforeContent);
 
         chooser.answers << QDir::fromNativeSeparators(m_binary) << QString();
         choose();
-        QCOMPARE(box(window, "Text2")->text(), m_binary);
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("257 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), m_binary);
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("257 bytes"));
         QCOMPARE(window.Druckertext, m_binaryContent);
 
         // The next dialog starts where the file was found, also after a cancel.
@@ -236,7 +229,7 @@ private slots:
         QCOMPARE(chooser.requests[1].startFolder, current);
         QCOMPARE(chooser.requests[2].startFolder, chosenFolder);
         QCOMPARE(chooser.requests[3].startFolder, chosenFolder);
-        QCOMPARE(box(window, "Text2")->text(), m_binary);
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), m_binary);
 
         for (const FileChooser::Request &request : std::as_const(chooser.requests)) {
             QCOMPARE(request.owner, &window);
@@ -290,8 +283,8 @@ private slots:
         QVERIFY2(!gaveUp, "the Open dialog did not close within 10 s of choosing the file");
         QCOMPARE(seenTitle, QStringLiteral("Open file"));
         QCOMPARE(seenFilters, QStringList{QStringLiteral("All (*)")});
-        QCOMPARE(box(window, "Text2")->text(), m_noExtension);
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("12 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), m_noExtension);
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("12 bytes"));
     }
 
     void drop_data()
@@ -376,9 +369,9 @@ private slots:
         if (accepted) // a move would let a file manager delete the file
             QCOMPARE(action, Qt::CopyAction);
 
-        QCOMPARE(box(window, "Text2")->text(), expectedPath);
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), expectedPath);
         QCOMPARE(window.Druckertext, expectedContent);
-        QCOMPARE(box(window, "Text1")->text(), QStringLiteral("%1 bytes").arg(expectedContent.size()));
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("%1 bytes").arg(expectedContent.size()));
         QVERIFY(messages.messages.isEmpty());
         QVERIFY(chooser.requests.isEmpty());
         QCOMPARE(printClicks.size(), 0);

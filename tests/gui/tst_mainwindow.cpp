@@ -1,7 +1,9 @@
-#include "app/twips.h"
 #include "app/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "testdata.h"
+#include "widgets/twips.h"
+#include "windows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,18 +27,6 @@
 
 namespace {
 
-QString settingsFile()
-{
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Varnet/Varnet.conf");
-}
-
-void writeSettings(const QMap<QString, QString> &values)
-{
-    QSettings file(settingsFile(), QSettings::IniFormat);
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        file.setValue(QStringLiteral("STARTUP/") + it.key(), it.value());
-}
-
 QMap<QString, QString> readSettings()
 {
     QSettings file(settingsFile(), QSettings::IniFormat);
@@ -45,15 +35,6 @@ QMap<QString, QString> readSettings()
     for (const QString &key : file.childKeys())
         values.insert(key, file.value(key).toString());
     return values;
-}
-
-template <typename T>
-T *control(Varnet &window, const char *name)
-{
-    T *found = window.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("control %s missing", name);
-    return found;
 }
 
 } // namespace
@@ -151,9 +132,9 @@ private slots:
         QCOMPARE(window.windowTitle(), QStringLiteral("Varnet - Socket closed"));
         QCOMPARE(window.centralWidget()->size(), QSize(464, 200));
         QVERIFY(!window.windowIcon().isNull());
-        QCOMPARE(control<QLabel>(window, "Image1")->pixmap().size(), QSize(266, 49));
+        QCOMPARE(control<QLabel>(&window, "Image1")->pixmap().size(), QSize(266, 49));
         QCOMPARE(window.centralWidget()->palette().color(QPalette::Window), QColor(0xD4D0C8));
-        QVERIFY(!control<QComboBox>(window, "Combo1")->isEditable());
+        QVERIFY(!control<QComboBox>(&window, "Combo1")->isEditable());
         auto *timer = window.findChild<QTimer *>(QStringLiteral("Timer1"));
         QVERIFY(timer);
         QCOMPARE(timer->interval(), 5000);
@@ -172,9 +153,9 @@ private slots:
         }
 
         // Enlarging leaves every control where it was.
-        const QRect before = control<QPushButton>(window, "Command2")->geometry();
+        const QRect before = control<QPushButton>(&window, "Command2")->geometry();
         window.resize(window.width() + 200, window.height() + 150);
-        QCOMPARE(control<QPushButton>(window, "Command2")->geometry(), before);
+        QCOMPARE(control<QPushButton>(&window, "Command2")->geometry(), before);
     }
 
     void tabOrderAndFocus()
@@ -185,14 +166,14 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
 
-        QCOMPARE(QApplication::focusWidget(), control<QWidget>(window, "Command1"));
+        QCOMPARE(QApplication::focusWidget(), control<QWidget>(&window, "Command1"));
         QStringList order;
-        QWidget *widget = control<QWidget>(window, "Command1");
+        QWidget *widget = control<QWidget>(&window, "Command1");
         do {
             if (widget->focusPolicy() & Qt::TabFocus)
                 order << widget->objectName();
             widget = widget->nextInFocusChain();
-        } while (widget != control<QWidget>(window, "Command1"));
+        } while (widget != control<QWidget>(&window, "Command1"));
         QCOMPARE(order, QStringList({"Command1", "Combo1", "Text1", "Command2", "Text2", "Command3",
                                      "IP", "Option1", "Option2", "Port"}));
     }
@@ -238,14 +219,14 @@ private slots:
         Varnet window(printers);
         QVERIFY(!window.Form_Load(QString()));
 
-        QCOMPARE(control<QComboBox>(window, "Combo1")->currentText(), expectedPrinter);
-        QCOMPARE(control<QComboBox>(window, "Combo1")->count(), 3);
-        QCOMPARE(control<QLineEdit>(window, "IP")->text(), ip);
-        QCOMPARE(control<QRadioButton>(window, "Option1")->isChecked(), expectedOption1);
-        QCOMPARE(control<QRadioButton>(window, "Option2")->isChecked(), !expectedOption1);
-        QCOMPARE(control<QLineEdit>(window, "Port")->text(), QStringLiteral("9100"));
-        QCOMPARE(control<QLineEdit>(window, "Text1")->text(), QStringLiteral("0 bytes"));
-        QCOMPARE(control<QLineEdit>(window, "Text2")->text(), QString());
+        QCOMPARE(control<QComboBox>(&window, "Combo1")->currentText(), expectedPrinter);
+        QCOMPARE(control<QComboBox>(&window, "Combo1")->count(), 3);
+        QCOMPARE(control<QLineEdit>(&window, "IP")->text(), ip);
+        QCOMPARE(control<QRadioButton>(&window, "Option1")->isChecked(), expectedOption1);
+        QCOMPARE(control<QRadioButton>(&window, "Option2")->isChecked(), !expectedOption1);
+        QCOMPARE(control<QLineEdit>(&window, "Port")->text(), QStringLiteral("9100"));
+        QCOMPARE(control<QLineEdit>(&window, "Text1")->text(), QStringLiteral("0 bytes"));
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), QString());
     }
 
     void closingSavesExactlyThreeKeys()
@@ -255,12 +236,12 @@ private slots:
             Varnet window(printers);
             window.Form_Load(QString());
             window.show();
-            control<QComboBox>(window, "Combo1")->setCurrentIndex(0);
-            control<QLineEdit>(window, "IP")->setText(QStringLiteral("printer.example"));
-            control<QLineEdit>(window, "Port")->setText(QStringLiteral("9101"));
-            QTest::mouseClick(control<QRadioButton>(window, "Option2"), Qt::LeftButton);
-            QVERIFY(control<QRadioButton>(window, "Option2")->isChecked());
-            QVERIFY(!control<QRadioButton>(window, "Option1")->isChecked());
+            control<QComboBox>(&window, "Combo1")->setCurrentIndex(0);
+            control<QLineEdit>(&window, "IP")->setText(QStringLiteral("printer.example"));
+            control<QLineEdit>(&window, "Port")->setText(QStringLiteral("9101"));
+            QTest::mouseClick(control<QRadioButton>(&window, "Option2"), Qt::LeftButton);
+            QVERIFY(control<QRadioButton>(&window, "Option2")->isChecked());
+            QVERIFY(!control<QRadioButton>(&window, "Option1")->isChecked());
             QVERIFY(window.close());
         }
         const QMap<QString, QString> expected{
@@ -270,9 +251,9 @@ private slots:
         // The port is not kept: the next start shows 9100 again.
         Varnet again(printers);
         again.Form_Load(QString());
-        QCOMPARE(control<QLineEdit>(again, "Port")->text(), QStringLiteral("9100"));
-        QCOMPARE(control<QComboBox>(again, "Combo1")->currentText(), QStringLiteral("First"));
-        QVERIFY(control<QRadioButton>(again, "Option2")->isChecked());
+        QCOMPARE(control<QLineEdit>(&again, "Port")->text(), QStringLiteral("9100"));
+        QCOMPARE(control<QComboBox>(&again, "Combo1")->currentText(), QStringLiteral("First"));
+        QVERIFY(control<QRadioButton>(&again, "Option2")->isChecked());
     }
 
     void settingsThatCannotBeSaved_data()
@@ -330,9 +311,9 @@ private slots:
         Varnet window(printers);
         window.Form_Load(QString());
         window.show();
-        control<QComboBox>(window, "Combo1")->setCurrentIndex(1);
-        control<QLineEdit>(window, "IP")->setText(QStringLiteral("5.6.7.8"));
-        control<QRadioButton>(window, "Option2")->setChecked(true);
+        control<QComboBox>(&window, "Combo1")->setCurrentIndex(1);
+        control<QLineEdit>(&window, "IP")->setText(QStringLiteral("5.6.7.8"));
+        control<QRadioButton>(&window, "Option2")->setChecked(true);
 
         window.findChild<QAction *>(QStringLiteral("Exit"))->trigger();
         window.close(); // the windows go with the program; nothing may be written
@@ -364,7 +345,7 @@ private slots:
         Varnet window(printers);
         window.Form_Load(QString());
 
-        auto *combo = control<QComboBox>(window, "Combo1");
+        auto *combo = control<QComboBox>(&window, "Combo1");
         QStringList items;
         for (int i = 0; i < combo->count(); ++i)
             items << combo->itemText(i);
@@ -374,7 +355,7 @@ private slots:
         // "Default printer" after another pick brings the current printer back.
         if (selected >= 0) {
             combo->setCurrentIndex(0);
-            QTest::mouseClick(control<QPushButton>(window, "Command3"), Qt::LeftButton);
+            QTest::mouseClick(control<QPushButton>(&window, "Command3"), Qt::LeftButton);
             QCOMPARE(combo->currentIndex(), selected);
         } else {
             combo->setCurrentIndex(combo->count() - 1);
@@ -389,11 +370,11 @@ private slots:
         FakePrinters printers({"A", "B"}, "B");
         Varnet window(printers);
         window.Form_Load(QString());
-        control<QRadioButton>(window, "Option2")->setChecked(true);
-        control<QComboBox>(window, "Combo1")->setCurrentIndex(0);
+        control<QRadioButton>(&window, "Option2")->setChecked(true);
+        control<QComboBox>(&window, "Combo1")->setCurrentIndex(0);
         window.Command3_Click();
-        QCOMPARE(control<QComboBox>(window, "Combo1")->currentText(), QStringLiteral("B"));
-        QVERIFY(control<QRadioButton>(window, "Option2")->isChecked());
+        QCOMPARE(control<QComboBox>(&window, "Combo1")->currentText(), QStringLiteral("B"));
+        QVERIFY(control<QRadioButton>(&window, "Option2")->isChecked());
     }
 
     void commandLineSelectsCommandLineMode_data()
@@ -412,7 +393,7 @@ private slots:
         FakePrinters printers({"A"}, "A");
         Varnet window(printers);
         QCOMPARE(window.Form_Load(commandLine), commandLineMode);
-        QCOMPARE(control<QLineEdit>(window, "Text2")->text(), commandLine);
+        QCOMPARE(control<QLineEdit>(&window, "Text2")->text(), commandLine);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "fakeprinters.h"
 #include "fakespooler.h"
 #include "messagerecorder.h"
+#include "windows.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -10,14 +11,6 @@
 #include <QTest>
 
 namespace {
-
-template <typename T> T *control(Varnet &window, const char *name)
-{
-    T *found = window.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("control %s missing", name);
-    return found;
-}
 
 // A window with two printers, "Laser" the system default, "Zebra" chosen.
 struct Setup
@@ -31,7 +24,7 @@ struct Setup
     {
         window.Form_Load(QString());
         window.setSpooler(&spooler);
-        control<QComboBox>(window, "Combo1")->setCurrentText(QStringLiteral("Zebra"));
+        control<QComboBox>(&window, "Combo1")->setCurrentText(QStringLiteral("Zebra"));
         window.Druckertext = QByteArray("\x1b%-12345X@PJL\r\n\0\xff", 17);
     }
 };
@@ -48,45 +41,39 @@ private slots:
     void outcomeMessages_data()
     {
         QTest::addColumn<QString>("failAt");
+        QTest::addColumn<QString>("spoolerSays");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("title");
 
-        QTest::newRow("accepted") << ""
-                                  << "Executed!"
-                                  << "Message";
-        QTest::newRow("open refused") << "open"
-                                      << "The Printer Name you typed wasn't recognized."
-                                      << "Varnet";
-        QTest::newRow("job refused") << "startDocument"
-                                     << "The file was not printed on \"Zebra\": simulated failure"
-                                     << "Varnet";
-        QTest::newRow("page refused") << "startPage"
-                                      << "The file was not printed on \"Zebra\": simulated failure"
-                                      << "Varnet";
-        QTest::newRow("short write")
-            << "write"
-            << "The file was not printed on \"Zebra\": simulated failure (only 3 of 17 bytes "
-               "were accepted)"
-            << "Varnet";
-        QTest::newRow("end of document refused")
-            << "endDocument"
-            << "The file was not printed on \"Zebra\": simulated failure"
-            << "Varnet";
+        const QString notPrinted = QStringLiteral("The file was not printed on \"Zebra\": ");
+        QTest::newRow("accepted") << "" << "" << "Executed!";
+        QTest::newRow("open refused") << "open" << "Unknown printer"
+                                      << "The Printer Name you typed wasn't recognized.";
+        QTest::newRow("job refused") << "startDocument" << "Not accepting jobs"
+                                     << notPrinted + "Not accepting jobs";
+        QTest::newRow("page refused") << "startPage" << "Access denied" << notPrinted + "Access denied";
+        QTest::newRow("short write") << "write" << "Broken pipe"
+                                     << notPrinted + "Broken pipe (only 3 of 17 bytes were accepted)";
+        QTest::newRow("short write, spooler silent")
+            << "write" << "" << notPrinted + "only 3 of 17 bytes were accepted";
+        QTest::newRow("end of document refused, silent")
+            << "endDocument" << "" << notPrinted + "the job could not be finished";
     }
 
     void outcomeMessages()
     {
         QFETCH(QString, failAt);
+        QFETCH(QString, spoolerSays);
         QFETCH(QString, text);
-        QFETCH(QString, title);
 
         Setup setup;
         setup.spooler.failAt = failAt;
+        setup.spooler.failureText = spoolerSays.toStdString();
         setup.spooler.acceptBytes = 3;
-        QTest::mouseClick(control<QPushButton>(setup.window, "Command2"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(&setup.window, "Command2"), Qt::LeftButton);
 
         QCOMPARE(setup.recorder.texts(), QStringList{text});
-        QCOMPARE(setup.recorder.messages.first().title, title);
+        QCOMPARE(setup.recorder.messages.first().title,
+                 failAt.isEmpty() ? QStringLiteral("Message") : QStringLiteral("Varnet"));
         QCOMPARE(setup.recorder.messages.first().icon, QMessageBox::NoIcon);
         QCOMPARE(setup.spooler.calls.first(), QStringLiteral("open:Zebra"));
         if (failAt.isEmpty())
@@ -114,16 +101,16 @@ private slots:
         QFETCH(bool, tcpChosen);
 
         Setup setup;
-        auto *combo = control<QComboBox>(setup.window, "Combo1");
+        auto *combo = control<QComboBox>(&setup.window, "Combo1");
         if (chosen.isEmpty())
             combo->setCurrentIndex(-1);
         if (tcpChosen)
-            QTest::mouseClick(control<QRadioButton>(setup.window, "Option2"), Qt::LeftButton);
+            QTest::mouseClick(control<QRadioButton>(&setup.window, "Option2"), Qt::LeftButton);
         setup.printers.names.clear();
         for (const QString &name : installedAtPrint)
             setup.printers.names.push_back(name.toStdString());
 
-        QTest::mouseClick(control<QPushButton>(setup.window, "Command2"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(&setup.window, "Command2"), Qt::LeftButton);
         QVERIFY(setup.spooler.calls.isEmpty());
         QVERIFY(setup.recorder.messages.isEmpty());
         QCOMPARE(setup.window.printers().currentPrinter(), QStringLiteral("Laser"));
@@ -135,7 +122,7 @@ private slots:
         auto *print = setup.window.findChild<QAction *>(QStringLiteral("Print"));
         QVERIFY(print);
         print->trigger();
-        QTest::mouseClick(control<QPushButton>(setup.window, "Command2"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(&setup.window, "Command2"), Qt::LeftButton);
         QCOMPARE(setup.recorder.texts(), (QStringList{"Executed!", "Executed!"}));
         QCOMPARE(setup.spooler.written, setup.window.Druckertext + setup.window.Druckertext);
     }
@@ -149,7 +136,7 @@ private slots:
         Varnet window(setup.printers);
         window.Form_Load(QString());
         window.setSpooler(&setup.spooler);
-        control<QComboBox>(window, "Combo1")->setCurrentText(QStringLiteral("Zebra"));
+        control<QComboBox>(&window, "Combo1")->setCurrentText(QStringLiteral("Zebra"));
         window.Command2_Click();
         QCOMPARE(setup.recorder.texts(), QStringList{"Executed!"});
         QCOMPARE(window.printers().currentPrinter(), QString());

@@ -1,11 +1,12 @@
-#include "app/files/localpath.h"
-#include "app/printers/printercollection.h"
 #include "app/varnet.h"
+#include "common/localpath.h"
 #include "cupssandbox.h"
 #include "messagerecorder.h"
+#include "platform/printercollection.h"
 #include "tcpsink.h"
+#include "testdata.h"
 #include "transmission/frmsocket.h"
-#include "transmission/tcpblocksender.h"
+#include "transmission/tcpsendsession.h"
 #include "varnetversion.h"
 
 #include <QApplication>
@@ -27,33 +28,16 @@
 
 namespace {
 
-QString settingsFile()
-{
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Varnet/Varnet.conf");
-}
-
 void saveSettings(const QString &printer, const QString &ip, const QString &opt)
 {
     QFile::remove(settingsFile());
-    QSettings file(settingsFile(), QSettings::IniFormat);
-    file.setValue(QStringLiteral("STARTUP/Drucker"), printer);
-    file.setValue(QStringLiteral("STARTUP/IP"), ip);
-    file.setValue(QStringLiteral("STARTUP/Opt"), opt);
+    writeSettings({{"Drucker", printer}, {"IP", ip}, {"Opt", opt}});
 }
 
 QByteArray settingsBytes()
 {
     QFile file(settingsFile());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray binaryContent()
-{
-    QByteArray data;
-    for (int round = 0; round < 600; ++round)
-        for (int value = 0; value < 256; ++value)
-            data.append(static_cast<char>(value ^ round));
-    return data;
 }
 
 } // namespace
@@ -69,7 +53,7 @@ private:
     QTemporaryDir m_dir;
     QString m_spacedPath;
     QByteArray m_oddPath; // not UTF-8, so Qt could not remove it by its name
-    QByteArray m_content = binaryContent();
+    QByteArray m_content = randomBytes(600 * 256, 9);
     TcpSink m_queueDevice;
     CupsSandbox m_sandbox;
 
@@ -82,7 +66,7 @@ private:
         Varnet window(*printers);
         if (!window.Form_Load(commandLine))
             return -1;
-        window.setTcpWaits(stallTimeout, std::chrono::seconds(30));
+        window.setTcpTiming({.stall = stallTimeout});
         window.findChild<QLineEdit *>(QStringLiteral("Port"))->setText(QString::number(tcpPort));
         // The program's own time-outs end every send; should they fail to,
         // the send is cancelled here so the case fails instead of hanging.

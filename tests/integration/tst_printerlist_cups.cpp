@@ -1,6 +1,6 @@
-#include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "cupssandbox.h"
+#include "platform/printercollection.h"
 
 #include <QComboBox>
 #include <QPushButton>

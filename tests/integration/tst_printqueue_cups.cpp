@@ -1,10 +1,11 @@
-#include "app/printers/printercollection.h"
 #include "app/varnet.h"
 #include "cupssandbox.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
+#include "platform/printercollection.h"
+#include "platform/spooler.h"
 #include "tcpsink.h"
-#include "transmission/spooler.h"
+#include "testdata.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -19,15 +20,6 @@
 namespace {
 
 constexpr int DeliveryTimeout = 60000;
-
-// A few MiB in which every byte value occurs many times, in no simple cycle.
-QByteArray binaryContent()
-{
-    QByteArray bytes(3 * 1024 * 1024 + 17, Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 4099) & 0xff);
-    return bytes;
-}
 
 struct JobInfo
 {
@@ -97,14 +89,12 @@ private slots:
         window.Form_Load(QString());
         choose(window, queue);
         QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("job.bin"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(binaryContent()), binaryContent().size());
-        file.close();
-        window.findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(path);
+        // A few MiB in which every byte value occurs many times.
+        const QByteArray content = randomBytes(3 * 1024 * 1024 + 17, 9);
+        window.findChild<QLineEdit *>(QStringLiteral("Text2"))
+            ->setText(writeTestFile(folder.filePath(QStringLiteral("job.bin")), content));
         window.OpenFi();
-        QCOMPARE(window.Druckertext.size(), binaryContent().size());
+        QCOMPARE(window.Druckertext, content);
 
         click(window);
         click(window);
@@ -113,8 +103,8 @@ private slots:
         QCOMPARE(recorder.messages.first().title, QStringLiteral("Message"));
         QTRY_COMPARE_WITH_TIMEOUT(sink.closedCount(), 2, DeliveryTimeout);
         QCOMPARE(sink.connectionCount(), 2);
-        QVERIFY(sink.received(0) == binaryContent());
-        QVERIFY(sink.received(1) == binaryContent());
+        QVERIFY(sink.received(0) == content);
+        QVERIFY(sink.received(1) == content);
 
         const QList<JobInfo> jobs = jobsOf(queue);
         QCOMPARE(jobs.size(), 2);

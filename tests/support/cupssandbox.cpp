@@ -20,11 +20,6 @@ QString CupsSandbox::scriptPath()
     return QStringLiteral(VARNET_SOURCE_DIR "/tests/support/cups-sandbox.sh");
 }
 
-QString CupsSandbox::socketPath() const
-{
-    return m_dir.filePath(QStringLiteral("cups.sock"));
-}
-
 bool CupsSandbox::start(quint16 ippPort, const QString &directives)
 {
     m_directives = directives;
@@ -57,31 +52,6 @@ void CupsSandbox::stopScheduler()
 {
     if (m_running)
         runScript({QStringLiteral("stop"), m_dir.path()});
-}
-
-bool CupsSandbox::addRawQueue(const QString &name, const QString &deviceUri)
-{
-    return runScript({QStringLiteral("add-queue"), m_dir.path(), name, deviceUri});
-}
-
-bool CupsSandbox::addSocketQueue(const QString &name, quint16 sinkPort)
-{
-    return addRawQueue(name, QStringLiteral("socket://127.0.0.1:%1").arg(sinkPort));
-}
-
-bool CupsSandbox::setDefault(const QString &name)
-{
-    return runScript({QStringLiteral("default"), m_dir.path(), name});
-}
-
-bool CupsSandbox::deleteQueue(const QString &name)
-{
-    return runClient(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
-}
-
-bool CupsSandbox::rejectJobs(const QString &name)
-{
-    return runClient(QStringLiteral("cupsreject"), {name});
 }
 
 bool CupsSandbox::runClient(const QString &program, const QStringList &arguments)

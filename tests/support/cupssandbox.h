@@ -24,13 +24,25 @@ public:
     void stopScheduler();
     bool isRunning() const { return m_running; }
 
-    bool addRawQueue(const QString &name, const QString &deviceUri);
-    bool addSocketQueue(const QString &name, quint16 sinkPort);
-    bool setDefault(const QString &name);
-    bool deleteQueue(const QString &name);
-    bool rejectJobs(const QString &name);
+    bool addRawQueue(const QString &name, const QString &deviceUri)
+    {
+        return runScript({QStringLiteral("add-queue"), m_dir.path(), name, deviceUri});
+    }
+    bool addSocketQueue(const QString &name, quint16 sinkPort)
+    {
+        return addRawQueue(name, QStringLiteral("socket://127.0.0.1:%1").arg(sinkPort));
+    }
+    bool setDefault(const QString &name)
+    {
+        return runScript({QStringLiteral("default"), m_dir.path(), name});
+    }
+    bool deleteQueue(const QString &name)
+    {
+        return runClient(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
+    }
+    bool rejectJobs(const QString &name) { return runClient(QStringLiteral("cupsreject"), {name}); }
 
-    QString socketPath() const;
+    QString socketPath() const { return m_dir.filePath(QStringLiteral("cups.sock")); }
     QString directory() const { return m_dir.path(); }
     QString lastOutput() const { return m_lastOutput; }
 

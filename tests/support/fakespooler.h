@@ -1,10 +1,12 @@
 #pragma once
 
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <algorithm>
 
 // A spooler whose every step can be made to fail, for faults a real
 // scheduler does not produce on demand (a short write, a failing page).
@@ -13,16 +15,26 @@
 class FakeSpooler : public Spooler
 {
 public:
-    bool open(const std::string &printerName) override;
-    bool startDocument(const std::string &documentName) override;
-    bool startPage() override;
-    std::size_t write(const char *data, std::size_t size) override;
-    bool endPage() override;
-    bool endDocument() override;
-    void cancelJob() override;
-    bool close() override;
+    bool open(const std::string &name) override { return step("open", name); }
+    bool startDocument(const std::string &name) override
+    {
+        return step("startDocument", name) && ++job > 0;
+    }
+    bool startPage() override { return step("startPage"); }
+    std::size_t write(const char *data, std::size_t size) override
+    {
+        lastWriteData = data;
+        const std::size_t took = step("write", std::to_string(size)) ? size : std::min(acceptBytes, size);
+        written.append(data, static_cast<qsizetype>(took));
+        return took;
+    }
+    bool endPage() override { return step("endPage"); }
+    bool endDocument() override { return step("endDocument"); }
+    void cancelJob() override { calls.append(QStringLiteral("cancelJob")); }
+    bool close() override { return step("close"); }
     int jobId() const override { return job; }
     std::string errorText() const override { return error; }
+    Failure failure() const override { return failureKind; }
 
     // The step (as named in calls) that fails; for "write" the spooler takes
     // acceptBytes bytes.
@@ -30,6 +42,7 @@ public:
     std::size_t acceptBytes = 0;
     // What the spooler says about the failure; empty means it says nothing.
     std::string failureText = "simulated failure";
+    Failure failureKind = Failure::Refused;
 
     int job = 0; // numbered from 1 as documents start
     QStringList calls;
@@ -38,5 +51,13 @@ public:
     std::string error;
 
 private:
-    bool step(const QString &call, const QString &name);
+    bool step(const char *name, const std::string &detail = {})
+    {
+        calls.append(QLatin1String(name) +
+                     (detail.empty() ? QString() : u':' + QString::fromStdString(detail)));
+        if (failAt != QLatin1String(name))
+            return true;
+        error = failureText;
+        return false;
+    }
 };

@@ -54,11 +54,6 @@ quint16 TcpSink::unusedPort()
     return probe.serverPort();
 }
 
-quint16 TcpSink::port() const
-{
-    return m_server.serverPort();
-}
-
 void TcpSink::setMode(Mode mode, qint64 parameter)
 {
     m_mode = mode;

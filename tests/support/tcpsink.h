@@ -45,7 +45,7 @@ public:
     bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     // A loopback port nobody listens on right now: connecting there is refused.
     static quint16 unusedPort();
-    quint16 port() const;
+    quint16 port() const { return m_server.serverPort(); }
 
     // Slow: bytes/s; ResetAfter, CloseAfter: bytes; HoldOpen: ms to keep our
     // side open after the sender's end of stream; NeverRead: ms until the

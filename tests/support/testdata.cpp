@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSettings>
 
 QByteArray randomBytes(qsizetype size, quint32 seed)
 {
@@ -24,4 +25,16 @@ QString writeTestFile(const QString &path, const QByteArray &content)
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));
     return path;
+}
+
+QString settingsFile()
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Varnet/Varnet.conf");
+}
+
+void writeSettings(const QMap<QString, QString> &values)
+{
+    QSettings file(settingsFile(), QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        file.setValue(QStringLiteral("STARTUP/") + it.key(), it.value());
 }

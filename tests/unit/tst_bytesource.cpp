@@ -1,4 +1,4 @@
-#include "app/files/localpath.h"
+#include "common/localpath.h"
 #include "send/bytesource.h"
 
 #include <QRandomGenerator>

@@ -1,5 +1,5 @@
 #include "app/files/fileloader.h"
-#include "app/files/localpath.h"
+#include "common/localpath.h"
 
 #include <QDir>
 #include <QFile>

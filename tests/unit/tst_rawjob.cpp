@@ -1,10 +1,11 @@
 #include "fakespooler.h"
+#include "platform/waitlimits.h"
 #include "transmission/rawjob.h"
 
 #include <QTest>
 
-Q_DECLARE_METATYPE(RawJobOutcome::Result)
 Q_DECLARE_METATYPE(RawJobOutcome::Step)
+Q_DECLARE_METATYPE(SendOutcome)
 
 // The raw-job sequence against a spooler that fails where told: what is
 // called, what is withdrawn, and what the caller is told.
@@ -15,12 +16,12 @@ class TestRawJob : public QObject
 private slots:
     void failingStep_data()
     {
-        using Result = RawJobOutcome::Result;
         using Step = RawJobOutcome::Step;
         QTest::addColumn<QString>("failAt");
         QTest::addColumn<int>("acceptBytes");
         QTest::addColumn<QString>("spoolerSays");
-        QTest::addColumn<Result>("result");
+        QTest::addColumn<bool>("lost"); // the spooler lost its connection, rather than refused
+        QTest::addColumn<SendOutcome>("outcome");
         QTest::addColumn<Step>("step");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QStringList>("calls");
@@ -31,37 +32,52 @@ private slots:
         const QStringList wrote = paged + QStringList{"write:1000"};
         const QStringList ended = wrote + QStringList{"endPage", "endDocument"};
         const QStringList withdrawn{"cancelJob", "close"};
+        const auto refused = SendOutcome::SpoolerRefused;
 
-        QTest::newRow("everything accepted")
-            << "" << 0 << "" << Result::Sent << Step::None << "" << ended + QStringList{"close"};
-        QTest::newRow("open refused") << "open" << 0 << "Unknown printer" << Result::OpenFailed
-                                      << Step::Open << "Unknown printer" << opened;
+        QTest::newRow("everything accepted") << "" << 0 << "" << false << SendOutcome::Delivered
+                                             << Step::None << "" << ended + QStringList{"close"};
+        QTest::newRow("open refused") << "open" << 0 << "Unknown printer" << false
+                                      << SendOutcome::ConnectionFailed << Step::Open
+                                      << "Unknown printer" << opened;
+        QTest::newRow("open refused, spooler silent")
+            << "open" << 0 << "" << true << SendOutcome::ConnectionFailed << Step::Open
+            << "the queue could not be opened" << opened;
         QTest::newRow("start of document refused")
-            << "startDocument" << 0 << "Not accepting jobs" << Result::Failed << Step::StartDocument
-            << "Not accepting jobs" << started + withdrawn;
+            << "startDocument" << 0 << "Not accepting jobs" << false << refused
+            << Step::StartDocument << "Not accepting jobs" << started + withdrawn;
+        QTest::newRow("start of document, connection lost")
+            << "startDocument" << 0 << "the scheduler did not answer within 1 s" << true
+            << SendOutcome::TransferFailed << Step::StartDocument
+            << "the scheduler did not answer within 1 s" << started + withdrawn;
         QTest::newRow("start of page refused")
-            << "startPage" << 0 << "Access denied" << Result::Failed << Step::StartPage
+            << "startPage" << 0 << "Access denied" << false << refused << Step::StartPage
             << "Access denied" << paged + withdrawn;
         QTest::newRow("short write, spooler silent")
-            << "write" << 400 << "" << Result::Failed << Step::Write
-            << "only 400 of 1000 bytes were accepted" << wrote + withdrawn;
+            << "write" << 400 << "" << true << SendOutcome::TransferFailed << Step::Write << ""
+            << wrote + withdrawn;
         QTest::newRow("write refused with a reason")
-            << "write" << 0 << "Broken pipe" << Result::Failed << Step::Write
-            << "Broken pipe (only 0 of 1000 bytes were accepted)" << wrote + withdrawn;
-        QTest::newRow("end of page refused")
-            << "endPage" << 0 << "Disk full" << Result::Failed << Step::EndPage << "Disk full"
-            << wrote + QStringList{"endPage"} + withdrawn;
+            << "write" << 0 << "Document too large" << false << refused << Step::Write
+            << "Document too large" << wrote + withdrawn;
+        QTest::newRow("end of page refused") << "endPage" << 0 << "Disk full" << false << refused
+                                             << Step::EndPage << "Disk full"
+                                             << wrote + QStringList{"endPage"} + withdrawn;
         QTest::newRow("end of document refused")
-            << "endDocument" << 0 << "Document rejected" << Result::Failed << Step::EndDocument
+            << "endDocument" << 0 << "Document rejected" << false << refused << Step::EndDocument
             << "Document rejected" << ended + withdrawn;
         QTest::newRow("end of document refused, spooler silent")
-            << "endDocument" << 0 << "" << Result::Failed << Step::EndDocument
+            << "endDocument" << 0 << "" << false << refused << Step::EndDocument
             << "the job could not be finished" << ended + withdrawn;
+        // The input's side: a stop, a read error.
+        QTest::newRow("stopped after the first piece")
+            << "stop" << 0 << "" << false << SendOutcome::Cancelled << Step::Write
+            << "cancelled, the job was withdrawn" << wrote + withdrawn;
+        QTest::newRow("input fails") << "input" << 0 << "" << false << SendOutcome::TransferFailed
+                                     << Step::Write << "Input/output error" << wrote + withdrawn;
         // The job is already complete; a close failure is told but must not
         // withdraw it.
-        QTest::newRow("close refused")
-            << "close" << 0 << "Invalid handle" << Result::Failed << Step::Close << "Invalid handle"
-            << ended + QStringList{"close"};
+        QTest::newRow("close refused") << "close" << 0 << "Invalid handle" << false << refused
+                                       << Step::Close << "Invalid handle"
+                                       << ended + QStringList{"close"};
     }
 
     void failingStep()
@@ -69,7 +85,8 @@ private slots:
         QFETCH(QString, failAt);
         QFETCH(int, acceptBytes);
         QFETCH(QString, spoolerSays);
-        QFETCH(RawJobOutcome::Result, result);
+        QFETCH(bool, lost);
+        QFETCH(SendOutcome, outcome);
         QFETCH(RawJobOutcome::Step, step);
         QFETCH(QString, reason);
         QFETCH(QStringList, calls);
@@ -78,13 +95,31 @@ private slots:
         spooler.failAt = failAt;
         spooler.acceptBytes = static_cast<std::size_t>(acceptBytes);
         spooler.failureText = spoolerSays.toStdString();
+        spooler.failureKind = lost ? Spooler::Failure::Lost : Spooler::Failure::Refused;
 
-        const RawJobOutcome outcome =
-            sendRawJob(spooler, QStringLiteral("Laser"), QByteArray(1000, 'x'));
+        // One piece of 1000 bytes, then a stop or an input error where the row says.
+        StopFlag stop;
+        int pieces = 0;
+        const std::string content(1000, 'x');
+        const auto input = [&](std::string_view *piece, std::string *error) {
+            *piece = content;
+            if (pieces == 1 && failAt == QLatin1String("stop"))
+                stop.set();
+            if (pieces == 1 && failAt == QLatin1String("input"))
+                *error = "Input/output error";
+            return pieces++ == 0;
+        };
+        long long taken = 0;
+        const RawJobOutcome job = sendRawJob(spooler, "Laser", RawJobDocumentName, input, &stop,
+                                             [&taken](long long bytes) { taken += bytes; });
         QCOMPARE(spooler.calls, calls);
-        QCOMPARE(outcome.result, result);
-        QCOMPARE(outcome.failedStep, step);
-        QCOMPARE(outcome.reason, reason);
+        QCOMPARE(job.outcome, outcome);
+        QCOMPARE(job.failedStep, step);
+        QCOMPARE(QString::fromStdString(job.reason), reason);
+        QCOMPARE(job.jobId, outcome == SendOutcome::Delivered ? 1 : 0);
+        QCOMPARE(job.taken, taken);
+        if (failAt == QLatin1String("write"))
+            QCOMPARE(job.taken, static_cast<long long>(acceptBytes));
     }
 
     void contentAndNamePassUnchanged_data()
@@ -107,8 +142,10 @@ private slots:
         QFETCH(QByteArray, content);
 
         FakeSpooler spooler;
-        const RawJobOutcome outcome = sendRawJob(spooler, printer, content);
-        QCOMPARE(outcome.result, RawJobOutcome::Result::Sent);
+        const RawJobOutcome job = sendRawJob(
+            spooler, printer.toStdString(),
+            std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
+        QCOMPARE(job.outcome, SendOutcome::Delivered);
         QCOMPARE(spooler.calls.first(), QStringLiteral("open:") + printer);
         QVERIFY(spooler.calls.contains(QStringLiteral("write:%1").arg(content.size())));
         QCOMPARE(spooler.written, content);

@@ -1,4 +1,4 @@
-#include "app/settingscodec.h"
+#include "common/settingscodec.h"
 
 #include <QTest>
 

@@ -8,18 +8,20 @@
 //
 // --default turns on the printer-list case: the names given with --printer
 // (in any order) and the default must be what the system reports. --send
-// prints FILE to QUEUE as a raw job through the Windows spooler backend and
-// expects every step to succeed (the script then checks what the queue's
-// printer received); --send-fails expects the job to fail with a reason,
-// --open-fails expects the name not to open. FILE is a Windows path. The last
-// output line is "N passed, M failed"; the exit code is 0 only without failures.
+// prints FILE to QUEUE with the program's raw-job sequence through the
+// Windows spooler backend and expects every step to succeed (the script then
+// checks what the queue's printer received); --send-fails expects the job to
+// fail with a reason, --open-fails expects the name not to open. FILE is a
+// Windows path. The last output line is "N passed, M failed"; the exit code
+// is 0 only without failures.
 
-#include "app/printers/printercollection.h"
 #include "platform/platform.h"
+#include "platform/printercollection.h"
+#include "platform/spooler.h"
 #include "platform/tcpconnection.h"
 #include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
-#include "transmission/spooler.h"
+#include "transmission/rawjob.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -244,42 +246,6 @@ bool readFile(const std::string &path, std::string &content)
     return ok;
 }
 
-struct JobResult
-{
-    std::string failedStep; // empty when the job went through
-    std::string reason;
-    int jobId = 0;
-};
-
-// The raw-job sequence of the program, one spooler step after the other,
-// every result checked and a failed job withdrawn.
-JobResult sendRawJob(Spooler &spooler, const std::string &queue, const std::string &content)
-{
-    if (!spooler.open(queue))
-        return {"open", spooler.errorText()};
-    const auto abandon = [&spooler](const std::string &step) {
-        JobResult result{step, spooler.errorText()};
-        spooler.cancelJob();
-        spooler.close();
-        return result;
-    };
-    if (!spooler.startDocument("Command Print"))
-        return abandon("startDocument");
-    if (!spooler.startPage())
-        return abandon("startPage");
-    const std::size_t written = spooler.write(content.data(), content.size());
-    if (written != content.size())
-        return abandon("write (" + std::to_string(written) + " of " +
-                       std::to_string(content.size()) + " bytes)");
-    if (!spooler.endPage())
-        return abandon("endPage");
-    if (!spooler.endDocument())
-        return abandon("endDocument");
-    if (!spooler.close())
-        return {"close", spooler.errorText(), spooler.jobId()};
-    return {{}, {}, spooler.jobId()};
-}
-
 // A reason the user can act on: present, and not the system's text for "no error".
 bool meaningfulReason(const std::string &reason)
 {
@@ -296,19 +262,21 @@ void testSend(const std::string &queue, const std::string &file, bool shouldFail
         check(false, name, "cannot read the file");
         return;
     }
+    // The program's own raw-job sequence, against the Windows spooler.
     const std::unique_ptr<Spooler> spooler = createSystemSpooler();
-    const JobResult result = sendRawJob(*spooler, queue, content);
+    const RawJobOutcome result = sendRawJob(*spooler, queue, content);
+    const std::string step = std::to_string(static_cast<int>(result.failedStep));
     if (!shouldFail) {
-        check(result.failedStep.empty(), name + " goes through",
-              "failed at " + result.failedStep + ": " + result.reason);
+        check(result.outcome == SendOutcome::Delivered, name + " goes through",
+              "failed at step " + step + ": " + result.reason);
         check(result.jobId > 0, name + " has a job number",
               "jobId " + std::to_string(result.jobId));
         return;
     }
-    check(!result.failedStep.empty(), name + " fails", "every step succeeded");
-    if (!result.failedStep.empty())
+    check(result.outcome != SendOutcome::Delivered, name + " fails", "every step succeeded");
+    if (result.outcome != SendOutcome::Delivered)
         check(meaningfulReason(result.reason),
-              name + " fails at " + result.failedStep + " with a reason [" + result.reason + "]");
+              name + " fails at step " + step + " with a reason [" + result.reason + "]");
 }
 
 void testOpenFails(const std::string &printerName)

@@ -1,6 +1,6 @@
 #include "fileloader.h"
 
-#include "localpath.h"
+#include "common/localpath.h"
 #include "platform/platform.h"
 
 #include <QDir>

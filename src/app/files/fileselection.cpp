@@ -3,7 +3,7 @@
 #include "app/files/dialogfilechooser.h"
 #include "app/files/fileloader.h"
 #include "app/files/module1.h"
-#include "app/messageseam.h"
+#include "widgets/messageseam.h"
 
 #include <QDir>
 #include <QLineEdit>

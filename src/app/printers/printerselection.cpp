@@ -1,6 +1,6 @@
 #include "printerselection.h"
 
-#include "printercollection.h"
+#include "platform/printercollection.h"
 
 PrinterSelection::PrinterSelection(PrinterCollection &collection)
     : m_collection(collection)

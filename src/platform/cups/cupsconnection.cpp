@@ -202,6 +202,22 @@ std::string CupsConnection::failureText(const std::string &fallback) const
     return fallback;
 }
 
+ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId)
+{
+    ipp_t *request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri.c_str());
+    if (jobId != 0)
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    return request;
+}
+
+std::string libraryError(const char *fallback)
+{
+    const char *text = cupsLastErrorString();
+    return (text != nullptr && *text != '\0') ? text : fallback;
+}
+
 bool ippSucceeded(ipp_status_t status)
 {
     return status < IPP_STATUS_REDIRECTION_OTHER_SITE;

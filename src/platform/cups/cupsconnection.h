@@ -54,7 +54,6 @@ public:
     // Why the last call failed, where it was not the peer's answer.
     bool stopped() const { return m_stopped; }
     bool timedOut() const { return m_timedOut; }
-    bool answeredEarly() const { return m_answeredEarly; }
     // The stop flag, a time-out, the system's error on the connection, or fallback.
     std::string failureText(const std::string &fallback) const;
 
@@ -79,6 +78,11 @@ inline IppResponse takeResponse(ipp_t *response)
     return IppResponse(response, &ippDelete);
 }
 
+// A request about the printer at printerUri, and one of its jobs where
+// jobId is not 0, from this user.
+ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId = 0);
+// The library's words for its last failure, or fallback when it has none.
+std::string libraryError(const char *fallback);
 // A status of a response that means the request was carried out.
 bool ippSucceeded(ipp_status_t status);
 // The peer's own words for the status of a response ("status-message"), or

@@ -39,12 +39,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
     for (;;) {
         if (stop != nullptr && stop->isSet())
             return {JobEnd::Kind::Stopped, {}, {}};
-        ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     printerUri.c_str());
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
+        ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
         ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
                       nullptr, wanted);
         const IppResponse response =
@@ -57,10 +52,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
                 reconnected = true;
                 continue;
             }
-            return {JobEnd::Kind::Lost, {},
-                    connection.failureText(cupsLastErrorString() != nullptr
-                                               ? cupsLastErrorString()
-                                               : "no answer")};
+            return {JobEnd::Kind::Lost, {}, connection.failureText(libraryError("no answer"))};
         }
         reconnected = false;
         const ipp_status_t status = ippGetStatusCode(response.get());
@@ -79,19 +71,4 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
             return {JobEnd::Kind::Ended, stateName(state), {}};
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-}
-
-JobEnd followSchedulerJob(const std::string &queue, int jobId, const WaitLimits &limits)
-{
-    CupsConnection connection(limits);
-    if (!connection.openScheduler()) {
-        if (connection.stopped())
-            return {JobEnd::Kind::Stopped, {}, {}};
-        return {JobEnd::Kind::Lost, {},
-                connection.failureText("the scheduler cannot be reached")};
-    }
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                     "/printers/%s", queue.c_str());
-    return followJob(connection, uri, "/", jobId, limits.stop);
 }

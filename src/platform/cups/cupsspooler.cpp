@@ -1,6 +1,7 @@
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 
 #include "cupsconnection.h"
+#include "cupsjobs.h"
 
 #include <algorithm>
 
@@ -51,21 +52,13 @@ public:
         m_finished = false;
         // Asked directly: the library's job creation looks the queue up
         // again, on connections of its own that wait without bound.
-        ipp_t *request = ippNewRequest(IPP_OP_CREATE_JOB);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     queueUri(m_name).c_str());
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
+        ipp_t *request = newRequest(IPP_OP_CREATE_JOB, queueUri(m_name));
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
                      documentName.c_str());
         const IppResponse response =
             takeResponse(cupsDoRequest(m_connection->call(), request, resource().c_str()));
-        if (!response)
-            return failed("the scheduler did not answer");
-        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
-            m_error = ippStatusText(response.get());
+        if (!answeredYes(response))
             return false;
-        }
         ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
         m_job = id != nullptr ? ippGetInteger(id, 0) : 0;
         if (m_job <= 0) {
@@ -116,12 +109,8 @@ public:
         const IppResponse response = takeResponse(
             m_streaming ? cupsGetResponse(m_connection->call(), resource().c_str()) : closeEmptyJob());
         m_streaming = false;
-        if (!response)
-            return failed("the scheduler did not answer");
-        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
-            m_error = ippStatusText(response.get());
+        if (!answeredYes(response))
             return false;
-        }
         if (!m_connection->requestTaken()) {
             m_lost = true;
             m_error = "the scheduler answered before it had taken the whole job";
@@ -159,8 +148,20 @@ public:
 
     int jobId() const override { return m_job; }
 
+    // Over a connection of its own: the job's was closed with the job.
+    JobEnd followJob() override
+    {
+        CupsConnection connection(m_limits);
+        if (!connection.openScheduler()) {
+            if (connection.stopped())
+                return {JobEnd::Kind::Stopped, {}, {}};
+            return {JobEnd::Kind::Lost, {}, connection.failureText("the scheduler cannot be reached")};
+        }
+        return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop);
+    }
+
     std::string errorText() const override { return m_error; }
-    bool lostConnection() const override { return m_lost; }
+    Failure failure() const override { return m_lost ? Failure::Lost : Failure::Refused; }
 
 private:
     // An empty file makes a job without documents: closing it tells the
@@ -168,13 +169,8 @@ private:
     // bothering the printer.
     ipp_t *closeEmptyJob()
     {
-        ipp_t *request = ippNewRequest(IPP_OP_CLOSE_JOB);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     queueUri(m_name).c_str());
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", m_job);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
-        return cupsDoRequest(m_connection->call(), request, "/jobs/");
+        return cupsDoRequest(m_connection->call(),
+                             newRequest(IPP_OP_CLOSE_JOB, queueUri(m_name), m_job), "/jobs/");
     }
 
     // Asked directly rather than through the library's destination lookup,
@@ -182,20 +178,12 @@ private:
     bool findQueue(const std::string &printerName)
     {
         static const char *const wanted[] = {"printer-name"};
-        ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                     queueUri(printerName).c_str());
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                     cupsUser());
+        ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, queueUri(printerName));
         ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
                       nullptr, wanted);
         const IppResponse response = takeResponse(cupsDoRequest(m_connection->call(), request, "/"));
-        if (!response)
-            return failed("the scheduler did not answer");
-        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
-            m_error = ippStatusText(response.get());
+        if (!answeredYes(response))
             return false;
-        }
         // The scheduler matches names regardless of case; jobs go to the
         // name it knows.
         ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME);
@@ -214,10 +202,16 @@ private:
 
     std::string resource() const { return "/printers/" + m_name; }
 
-    static std::string libraryError(const char *fallback)
+    // The scheduler answered, and with success; else why not.
+    bool answeredYes(const IppResponse &response)
     {
-        const char *text = cupsLastErrorString();
-        return (text != nullptr && *text != '\0') ? text : fallback;
+        if (!response)
+            return failed("the scheduler did not answer");
+        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
+            m_error = ippStatusText(response.get());
+            return false;
+        }
+        return true;
     }
 
     // A call failed: silence, a broken connection or a stop is a lost

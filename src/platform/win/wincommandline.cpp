@@ -1,8 +1,4 @@
 #include "wincommandline.h"
-#include "platform/platform.h"
-#include "wintext.h"
-
-#include <windows.h>
 
 std::wstring commandLineTail(const wchar_t *commandLine)
 {
@@ -20,19 +16,3 @@ std::wstring commandLineTail(const wchar_t *commandLine)
         ++p;
     return std::wstring(p);
 }
-
-namespace platform {
-
-std::string commandLineText(int, char **)
-{
-    return toUtf8(commandLineTail(GetCommandLineW()));
-}
-
-std::uint32_t systemColor(SystemColor index)
-{
-    const DWORD bgr = GetSysColor(static_cast<int>(index));
-    return (static_cast<std::uint32_t>(GetRValue(bgr)) << 16) |
-           (static_cast<std::uint32_t>(GetGValue(bgr)) << 8) | GetBValue(bgr);
-}
-
-} // namespace platform

@@ -1,4 +1,4 @@
-#include "app/printers/printercollection.h"
+#include "platform/printercollection.h"
 #include "wintext.h"
 
 #include <windows.h>

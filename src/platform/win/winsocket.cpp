@@ -1,4 +1,3 @@
-#include "platform/platform.h"
 #include "platform/tcpconnection.h"
 #include "wintext.h"
 
@@ -7,15 +6,6 @@
 
 #include <climits>
 #include <string>
-
-namespace platform {
-
-void adviseLargeBuffer(void *, std::size_t)
-{
-    // Large pages need a privilege ordinary users lack; nothing to advise.
-}
-
-} // namespace platform
 
 namespace platform::tcp {
 
@@ -39,23 +29,7 @@ void startWinsock()
 
 Result failure(int error)
 {
-    Result result;
-    result.error = error;
-    if (error == WSAEWOULDBLOCK)
-        result.status = Status::WouldBlock;
-    else if (isResetError(error))
-        result.status = Status::Reset;
-    else
-        result.status = Status::Failed;
-    return result;
-}
-
-Result done(std::size_t bytes)
-{
-    Result result;
-    result.status = Status::Done;
-    result.bytes = bytes;
-    return result;
+    return failed(error, error == WSAEWOULDBLOCK);
 }
 
 // Some Winsock implementations hand a reset to the poll state and let recv
@@ -100,7 +74,7 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
     const int error = status == 0 ? 0 : WSAGetLastError();
     freeaddrinfo(found);
     if (status == 0) {
-        *result = done(0);
+        *result = Result::done(0);
         return static_cast<Socket>(s);
     }
     if (error == WSAEWOULDBLOCK) {
@@ -116,7 +90,7 @@ Result finishConnect(Socket socket)
 {
     const int error = pendingError(socket);
     if (error == 0)
-        return done(0);
+        return Result::done(0);
     return failure(error);
 }
 
@@ -125,7 +99,7 @@ Result send(Socket socket, const char *data, std::size_t size)
     const int sent = ::send(handle(socket), data, chunk(size), 0);
     if (sent == SOCKET_ERROR)
         return failure(WSAGetLastError());
-    return done(static_cast<std::size_t>(sent));
+    return Result::done(static_cast<std::size_t>(sent));
 }
 
 Result receive(Socket socket, char *data, std::size_t size)
@@ -136,11 +110,9 @@ Result receive(Socket socket, char *data, std::size_t size)
     if (got == 0) {
         if (hasErrorFlag(socket))
             return failure(WSAECONNRESET);
-        Result result;
-        result.status = Status::EndOfStream;
-        return result;
+        return {Status::EndOfStream};
     }
-    return done(static_cast<std::size_t>(got));
+    return Result::done(static_cast<std::size_t>(got));
 }
 
 int pendingError(Socket socket)

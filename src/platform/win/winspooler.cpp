@@ -1,4 +1,4 @@
-#include "transmission/spooler.h"
+#include "platform/spooler.h"
 #include "wintext.h"
 
 #include <windows.h>
@@ -66,11 +66,14 @@ public:
             // WritePrinter does not change the buffer despite its parameter type.
             if (!WritePrinter(m_handle, const_cast<char *>(data + written), piece, &took)) {
                 rememberLastError();
-                break;
+                took = 0;
             }
             written += took;
-            if (took != piece)
+            // The spooler gives no refusal here: the data did not get through.
+            if (took != piece) {
+                m_failure = Failure::Lost;
                 break;
+            }
         } while (written < size);
         return written;
     }
@@ -104,6 +107,7 @@ public:
     int jobId() const override { return m_job; }
 
     std::string errorText() const override { return m_error; }
+    Failure failure() const override { return m_failure; }
 
 private:
     bool check(BOOL result)
@@ -120,12 +124,14 @@ private:
         // let the caller say what failed.
         const DWORD code = GetLastError();
         m_error = code == ERROR_SUCCESS ? std::string() : systemErrorText(code);
+        m_failure = Failure::Refused;
     }
 
     HANDLE m_handle = nullptr;
     bool m_documentStarted = false;
     int m_job = 0;
     std::string m_error;
+    Failure m_failure = Failure::Refused;
 };
 
 } // namespace

@@ -24,3 +24,12 @@ T *place(Parent *parent, const char *name, const QRect &geometry)
     control->setGeometry(geometry);
     return control;
 }
+
+// The same for a control with a caption.
+template <typename T, typename Parent>
+T *place(Parent *parent, const char *name, const QRect &geometry, const QString &text)
+{
+    T *control = place<T>(parent, name, geometry);
+    control->setText(text);
+    return control;
+}

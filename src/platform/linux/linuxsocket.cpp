@@ -24,23 +24,7 @@ int descriptor(Socket socket)
 
 Result failure(int error)
 {
-    Result result;
-    result.error = error;
-    if (error == EAGAIN || error == EWOULDBLOCK)
-        result.status = Status::WouldBlock;
-    else if (isResetError(error))
-        result.status = Status::Reset;
-    else
-        result.status = Status::Failed;
-    return result;
-}
-
-Result done(std::size_t bytes)
-{
-    Result result;
-    result.status = Status::Done;
-    result.bytes = bytes;
-    return result;
+    return failed(error, error == EAGAIN || error == EWOULDBLOCK);
 }
 
 long long queueSize(Socket socket, unsigned long request)
@@ -136,7 +120,7 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
     const int error = status == 0 ? 0 : errno;
     ::freeaddrinfo(found);
     if (status == 0) {
-        *result = done(0);
+        *result = Result::done(0);
         return fd;
     }
     if (error == EINPROGRESS) {
@@ -152,7 +136,7 @@ Result finishConnect(Socket socket)
 {
     const int error = pendingError(socket);
     if (error == 0)
-        return done(0);
+        return Result::done(0);
     if (error == EINPROGRESS)
         return failure(EWOULDBLOCK);
     return failure(error);
@@ -165,7 +149,7 @@ Result send(Socket socket, const char *data, std::size_t size)
         // ends the program.
         const ssize_t sent = ::send(descriptor(socket), data, size, MSG_NOSIGNAL);
         if (sent >= 0)
-            return done(static_cast<std::size_t>(sent));
+            return Result::done(static_cast<std::size_t>(sent));
         if (errno != EINTR)
             return failure(errno);
     }
@@ -176,11 +160,9 @@ Result receive(Socket socket, char *data, std::size_t size)
     for (;;) {
         const ssize_t got = ::recv(descriptor(socket), data, size, 0);
         if (got > 0)
-            return done(static_cast<std::size_t>(got));
+            return Result::done(static_cast<std::size_t>(got));
         if (got == 0) {
-            Result result;
-            result.status = Status::EndOfStream;
-            return result;
+            return {Status::EndOfStream};
         }
         if (errno != EINTR)
             return failure(errno);

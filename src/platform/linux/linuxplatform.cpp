@@ -1,0 +1,145 @@
+#include "platform/platform.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::string commandLineText(int argc, char **argv)
+{
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            text += ' ';
+        text += argv[i];
+    }
+    return text;
+}
+
+std::uint32_t systemColor(SystemColor)
+{
+    // Both colours we use are the same grey in the classic desktop scheme.
+    return 0xD4D0C8;
+}
+
+void adviseLargeBuffer(void *data, std::size_t size)
+{
+    // madvise wants whole pages; the ends of the buffer may share theirs.
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+namespace console {
+
+namespace {
+
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
+}
+
+} // namespace
+
+bool holdStandardDescriptors()
+{
+    bool inputClosed = false;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (fd == STDIN_FILENO)
+            inputClosed = true;
+        // The lowest free number is this one, the lower ones being open.
+        ::open(fd == STDIN_FILENO ? "/" : "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+    return inputClosed;
+}
+
+bool isStandardInput(const std::string &path)
+{
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(STDIN_FILENO, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+int catchInterrupts()
+{
+    if (::pipe(interruptPipe) == 0) {
+        std::signal(SIGINT, onInterrupt);
+        std::signal(SIGTERM, onInterrupt);
+        // A closed terminal would otherwise end the program with an orderly
+        // close of every connection, and a printer would take a cut-off job
+        // for a whole one. Started with it ignored (nohup), the send goes on.
+        struct sigaction hangUp {};
+        if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+            std::signal(SIGHUP, onInterrupt);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    return interruptPipe[0];
+}
+
+void takeInterrupt(int descriptor)
+{
+    char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = ::read(descriptor, &byte, 1);
+}
+
+bool errorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) != 0;
+}
+
+TerminalSize errorTerminalSize()
+{
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+        return {};
+    return {size.ws_col, size.ws_row};
+}
+
+long long peakMemoryKiB()
+{
+    // getrusage() would also count what a parent held before exec; the
+    // kernel's high-water mark of this process is read instead.
+    std::FILE *status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr)
+        return -1;
+    long long peak = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0) {
+            peak = std::strtoll(line + 6, nullptr, 10);
+            break;
+        }
+    }
+    std::fclose(status);
+    return peak;
+}
+
+bool sizeSaysNothing(int descriptor)
+{
+    struct statfs where {};
+    return ::fstatfs(descriptor, &where) == 0 &&
+           (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
+}
+
+} // namespace console
+
+} // namespace platform

@@ -1,0 +1,108 @@
+#include "progressview.h"
+
+#include "platform/platform.h"
+#include "sendscheduler.h"
+#include "transfer.h"
+
+#include <cstdio>
+
+ProgressView::ProgressView(const SendScheduler &scheduler, QObject *parent)
+    : QObject(parent), m_scheduler(scheduler)
+{
+    // At most ten times a second, so a fast transfer is not slowed by its own display.
+    m_timer.setInterval(100);
+    connect(&m_timer, &QTimer::timeout, this, [this] { draw(false); });
+    connect(&scheduler, &SendScheduler::finished, this, [this] {
+        if (!m_timer.isActive() || m_done)
+            return;
+        m_done = true;
+        m_timer.stop();
+        draw(true);
+    });
+}
+
+double ProgressView::recentRate(qsizetype index, qint64 nowMs)
+{
+    constexpr qint64 WindowMs = 3000;
+    const Transfer *transfer = m_scheduler.transfers().at(index);
+    if (transfer->isDone()) {
+        // Its own average, fixed once it has ended.
+        const DestinationResult result = transfer->result();
+        return result.elapsedMs > 0
+                   ? static_cast<double>(result.bytes) * 1000.0 / static_cast<double>(result.elapsedMs)
+                   : 0.0;
+    }
+    std::deque<std::pair<qint64, qint64>> &samples = m_samples[index];
+    samples.emplace_back(nowMs, transfer->bytesSent());
+    while (samples.size() > 2 && samples.front().first < nowMs - WindowMs)
+        samples.pop_front();
+    const auto [firstMs, firstBytes] = samples.front();
+    if (nowMs <= firstMs)
+        return 0.0;
+    return static_cast<double>(samples.back().second - firstBytes) * 1000.0 /
+           static_cast<double>(nowMs - firstMs);
+}
+
+void ProgressView::draw(bool final)
+{
+    // Lines longer than the terminal would wrap, and one taller than it
+    // would scroll, and either would break drawing in place.
+    const platform::console::TerminalSize terminal = platform::console::errorTerminalSize();
+    const QList<Transfer *> &transfers = m_scheduler.transfers();
+    const qint64 now = m_clock.elapsed();
+    m_samples.resize(transfers.size());
+
+    QStringList lines;
+    QStringList running;
+    int delivered = 0;
+    int failed = 0;
+    int waiting = 0;
+    for (qsizetype i = 0; i < transfers.size(); ++i) {
+        const Transfer *transfer = transfers.at(i);
+        const bool started = i < m_scheduler.startedCount();
+        const qint64 done = transfer->bytesSent();
+        const qint64 total = m_scheduler.inputSize();
+        QString line = progressLine(transfer->destination().label(), done, total,
+                                    started ? recentRate(i, now) : 0.0,
+                                    started && !transfer->isDone());
+        if (transfer->isDone()) {
+            const SendOutcome outcome = transfer->result().outcome;
+            line += QStringLiteral("  ") + QLatin1String(outcomeName(outcome));
+            ++(outcome == SendOutcome::Delivered ? delivered : failed);
+        } else if (!started) {
+            line += m_scheduler.interrupted() ? QStringLiteral("  not started")
+                                              : QStringLiteral("  waiting");
+            ++waiting;
+        } else {
+            if (total > 0 && done == total)
+                line += QStringLiteral("  finishing");
+            running << line;
+        }
+        lines << line;
+    }
+    if (!final && terminal.rows > 1 && lines.size() > terminal.rows - 1) {
+        // Only what is still moving gets a line of its own.
+        lines = running.mid(0, terminal.rows - 2);
+        const qsizetype hiddenRunning = running.size() - lines.size();
+        lines << QStringLiteral("%1 more: %2 running, %3 waiting, %4 delivered, %5 failed")
+                     .arg(transfers.size() - lines.size())
+                     .arg(hiddenRunning)
+                     .arg(waiting)
+                     .arg(delivered)
+                     .arg(failed);
+    }
+
+    QString text;
+    // Back over the previous lines, then draw them anew.
+    if (m_linesDrawn > 0)
+        text += QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
+    text += QStringLiteral("\r\x1b[J");
+    for (QString &line : lines) {
+        if (terminal.columns > 1 && line.size() >= terminal.columns)
+            line.truncate(terminal.columns - 1);
+        text += line + QLatin1Char('\n');
+    }
+    m_linesDrawn = final ? 0 : static_cast<int>(lines.size());
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+// The classic dialog font at the given size. Where it is not installed the
+// nearest sans serif of that size stands in, so captions fit their boxes.
+QFont classicFont(qreal pointSize);
+
+// The path of one of the program's own pictures ("banner.png").
+QString picturePath(const char *name);
