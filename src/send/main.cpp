@@ -3,6 +3,7 @@
 #include "common/settingscodec.h"
 #include "common/startupsettings.h"
 #include "platform/platform.h"
+#include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -11,9 +12,13 @@
 #include "varnetversion.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -115,6 +120,12 @@ int main(int argc, char **argv)
         return SendExit::InputUnreadable;
     }
 
+    // A connection to each printer at once may need more descriptors than
+    // the soft limit gives; the hard limit is what the system allows. Raised
+    // first, so that what is done when the program is killed covers them all.
+    platform::console::raiseOpenFileLimit();
+    // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
+    platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
     const int interrupts = platform::console::catchInterrupts();
@@ -123,9 +134,6 @@ int main(int argc, char **argv)
     bool interrupted = false;
     // Destinations that must wait their turn need the input from its start.
     ByteSource::OpenOptions opening;
-    // A connection to each printer at once may need more descriptors than
-    // the soft limit gives; the hard limit is what the system allows.
-    platform::console::raiseOpenFileLimit();
     opening.replayable = (options.parallel > 0 && options.parallel < options.destinations.size()) ||
                          !SendScheduler::allFitAtOnce(options.destinations);
     opening.interruptFd = interrupts;
@@ -146,10 +154,31 @@ int main(int argc, char **argv)
     if (!options.quiet && !options.json && platform::console::errorIsTerminal())
         progress.start();
 
+    // A call into the printing library that cannot be interrupted (a TLS
+    // handshake with a printer that trickles or says nothing) must not keep
+    // the program from ending: a second Ctrl-C, or this long after the first
+    // (time for a withdrawal to be answered), ends it at once. What is still
+    // open is reset, and the summary says what is known.
+    constexpr int LastResortMs = 12000;
+    const auto endNow = [&options, &scheduler] {
+        const QList<DestinationResult> results = scheduler.results();
+        const int code = exitCodeFor(results, true);
+        printSummary(options, scheduler.knownInputLength(), results, code);
+        std::fflush(nullptr);
+        platform::tcp::resetConnectionsAtExit();
+        std::_Exit(code);
+    };
+    QTimer lastResort;
+    lastResort.setSingleShot(true);
+    QObject::connect(&lastResort, &QTimer::timeout, &scheduler, endNow);
+
     QSocketNotifier interruptions(interrupts, QSocketNotifier::Read);
-    QObject::connect(&interruptions, &QSocketNotifier::activated, &scheduler, [&scheduler, interrupts] {
+    QObject::connect(&interruptions, &QSocketNotifier::activated, &scheduler, [&] {
         platform::console::takeInterrupt(interrupts);
+        if (scheduler.interrupted())
+            endNow();
         scheduler.interrupt();
+        lastResort.start(LastResortMs);
     });
 
     QObject::connect(&scheduler, &SendScheduler::finished, &app, &QCoreApplication::quit,
@@ -160,5 +189,16 @@ int main(int argc, char **argv)
     const QList<DestinationResult> results = scheduler.results();
     const int code = exitCodeFor(results, scheduler.interrupted());
     printSummary(options, scheduler.knownInputLength(), results, code);
+    // A host name given up on may still be being looked up, and the
+    // application would wait for that lookup as it ends, as long as the name
+    // service takes. Every connection is closed by now; nothing is left to do.
+    const bool namedHost = std::any_of(
+        options.destinations.cbegin(), options.destinations.cend(), [](const Destination &target) {
+            return target.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(target.name);
+        });
+    if (namedHost) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

@@ -16,7 +16,8 @@ QString seconds(std::chrono::milliseconds duration)
     return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
 }
 
-// In the order --help lists them.
+// In the order --help lists them; a line break in a description is where
+// --help breaks the line.
 const QList<QCommandLineOption> &sendOptions()
 {
     static const QList<QCommandLineOption> options{
@@ -31,17 +32,17 @@ const QList<QCommandLineOption> &sendOptions()
              .arg(seconds(TcpBlockSender::ConnectTimeout)),
          "S"},
         {"wait-eof",
-         QStringLiteral("TCP: after the last byte, wait up to S seconds for the printer to close "
-                        "its side (default %1; 0 = wait only until every byte is acknowledged)")
+         QStringLiteral("TCP: after the last byte, wait up to S seconds for the\nprinter to close "
+                        "its side (default %1; 0 = wait only\nuntil every byte is acknowledged)")
              .arg(seconds(TcpBlockSender::PeerCloseWait)),
          "S"},
         {"stall-timeout",
-         QStringLiteral("TCP: give up when the printer takes no byte for S seconds (default %1)")
+         QStringLiteral("TCP: give up when the printer takes no byte for S seconds\n(default %1)")
              .arg(seconds(TcpBlockSender::StallTimeout)),
          "S"},
         {"wait", "spooler/IPP: wait until the job has ended and report it"},
         {"response-timeout",
-         QStringLiteral("spooler/IPP: give up when the scheduler or printer has neither answered "
+         QStringLiteral("spooler/IPP: give up when the scheduler or printer has\nneither answered "
                         "nor taken data for S seconds (default %1)")
              .arg(seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs))),
          "S"},
@@ -237,12 +238,23 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
 
 QString sendUsage()
 {
-    QCommandLineParser parser;
-    describe(parser);
-    // Qt names the program as it was started; the usage names it as installed.
-    const QString options = parser.helpText().section(QLatin1Char('\n'), 1);
-    return QStringLiteral("Usage: varnet-send [options] FILE|-\n") + options +
-           QStringLiteral("\nWithout a destination the one saved by the Varnet window is used "
+    // Laid out by hand as it always was: the manual page and the shell
+    // completion are made from it.
+    QString text = QStringLiteral("Usage: varnet-send [options] FILE|-\n"
+                                  "Sends FILE (or standard input) unchanged to printers.\n\n");
+    for (const QCommandLineOption &option : sendOptions()) {
+        const QStringList names = option.names();
+        QString line = names.size() > 1 ? QStringLiteral("  -%1, --%2").arg(names.first(), names.last())
+                                        : QStringLiteral("      --") + names.first();
+        if (!option.valueName().isEmpty())
+            line += u' ' + option.valueName();
+        const QString indent(28, u' ');
+        text += line.leftJustified(indent.size()) +
+                option.description().replace(u'\n', u'\n' + indent) + u'\n';
+    }
+    return text +
+           QStringLiteral("\nA FILE of - reads standard input.\n"
+                          "Without a destination the one saved by the Varnet window is used "
                           "(TCP: port %1).\n\n")
                .arg(RawPrintPort) +
            QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));

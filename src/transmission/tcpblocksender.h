@@ -5,6 +5,7 @@
 #include "transmission/printerconnection.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -164,6 +165,7 @@ private:
     bool failedOnSocketError();
     void finish(bool ok);
     void reportProgress(bool force);
+    bool modifiedSinceStart() const;
     qint64 unacknowledgedData() const;
     // Every failed or cancelled send ends with a reset, never a clean close.
     void dropConnection(bool graceful);
@@ -186,6 +188,8 @@ private:
     // The source's bytes go from the file to the socket without passing
     // through our buffer.
     bool m_direct = false;
+    // A file's modification time when the send began; invalid for a stream.
+    QDateTime m_fileModified;
     bool m_fillScheduled = false;
     bool m_endSent = false;
     bool m_closeWhenQueued = false;

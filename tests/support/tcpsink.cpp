@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
 #include <unistd.h>
 
 #include <sys/socket.h>
@@ -154,6 +155,8 @@ void TcpSink::serveRaw(qintptr descriptor)
         if (m_mode == Mode::CloseAfter)
             budget = qMin(budget, m_parameter - m_received[index].size());
         const ssize_t got = ::read(fd, buffer, static_cast<size_t>(budget));
+        if (got < 0 && errno == ECONNRESET)
+            ++m_resets;
         if (got > 0) {
             m_received[index].append(buffer, static_cast<qsizetype>(got));
             emit dataArrived();

@@ -86,6 +86,12 @@ int catchInterrupts()
     if (::pipe(interruptPipe) == 0) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
+        // A closed terminal would otherwise end the program with an orderly
+        // close of every connection, and a printer would take a cut-off job
+        // for a whole one. Started with it ignored (nohup), the send goes on.
+        struct sigaction hangUp {};
+        if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+            std::signal(SIGHUP, onInterrupt);
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
@@ -114,10 +120,14 @@ TerminalSize errorTerminalSize()
 void raiseOpenFileLimit()
 {
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max)
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
         return;
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
+    const rlim_t current = files.rlim_cur;
+    // No further than a killed program looks for connections to reset
+    // (platform::tcp::resetConnectionsWhenKilled): 65,536 descriptors.
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+    if (files.rlim_cur > current)
+        ::setrlimit(RLIMIT_NOFILE, &files);
 }
 
 long long descriptorsLeft()
