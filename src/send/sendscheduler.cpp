@@ -85,8 +85,9 @@ bool SendScheduler::canStartNext() const
     if (m_interrupted || !next || m_running >= parallel)
         return false;
     // No destination fails for want of a descriptor: beyond the limit on
-    // open files, the rest wait for a connection to end.
-    return m_running == 0 || m_descriptorBudget < 0 ||
+    // open files, the rest wait for a connection to end. A stream cannot be
+    // read again for a later turn; it is one only when all fit at once.
+    return m_running == 0 || m_descriptorBudget < 0 || m_source->size() < 0 ||
            m_descriptorsHeld + descriptorsFor(next->destination()) <= m_descriptorBudget;
 }
 
