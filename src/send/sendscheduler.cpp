@@ -63,6 +63,7 @@ QList<DestinationResult> SendScheduler::results() const
     QList<DestinationResult> results;
     for (const Transfer *transfer : m_transfers) {
         DestinationResult result = transfer->result();
+        result.input = m_options.input;
         if (!transfer->isDone()) {
             result.outcome = SendOutcome::NotStarted;
             result.error = QStringLiteral("interrupted before its turn");
