@@ -57,6 +57,8 @@ public:
     QByteArray received(int connection = 0) const { return m_received.value(connection); }
     int connectionCount() const { return static_cast<int>(m_received.size()); }
     int closedCount() const { return m_closed; }
+    // Connections the sender reset (seen only where the bare descriptor is read).
+    int resetCount() const { return m_resets; }
     qint64 totalBytes() const;
 
 signals:
@@ -75,5 +77,6 @@ private:
     QList<QByteArray> m_received;
     QList<QPointer<QTcpSocket>> m_sockets;
     int m_closed = 0;
+    int m_resets = 0;
     QList<int> m_heldDescriptors;
 };
