@@ -126,17 +126,16 @@ int main(int argc, char **argv)
         SendOptions file = options;
         file.input = input;
         file.destinations.clear();
+        // This file's results in the destinations' order; the skipped are known now.
+        QList<DestinationResult> ofFile =
+            notTried(options.destinations, input, SendOutcome::NotStarted,
+                     QStringLiteral("not tried: an earlier file failed here"));
         QList<qsizetype> indices;
         for (qsizetype i = 0; i < options.destinations.size(); ++i) {
-            if (signal != 0)
-                continue;
-            if (failedBefore.at(i) && !options.keepGoing) {
-                results += notTried({options.destinations.at(i)}, input, SendOutcome::NotStarted,
-                                    QStringLiteral("not tried: an earlier file failed here"));
-                continue;
+            if (!failedBefore.at(i) || options.keepGoing) {
+                file.destinations.append(options.destinations.at(i));
+                indices.append(i);
             }
-            file.destinations.append(options.destinations.at(i));
-            indices.append(i);
         }
         if (signal != 0) {
             inputs.append({input, -1});
@@ -146,6 +145,7 @@ int main(int argc, char **argv)
         }
         if (file.destinations.isEmpty()) {
             inputs.append({input, -1});
+            results += ofFile;
             continue;
         }
 
@@ -163,8 +163,9 @@ int main(int argc, char **argv)
             const int taken = platform::console::takeInterrupt(interrupts);
             signal = taken != 0 ? taken : SIGINT;
             inputs.append({input, -1});
-            results += notTried(file.destinations, input, SendOutcome::NotStarted,
-                                QStringLiteral("interrupted while the input was being read"));
+            for (const qsizetype i : indices)
+                ofFile[i].error = QStringLiteral("interrupted while the input was being read");
+            results += ofFile;
             continue;
         }
         if (!source) {
@@ -173,7 +174,11 @@ int main(int argc, char **argv)
             if (options.inputs.size() == 1)
                 return SendExit::InputUnreadable;
             inputs.append({input, -1});
-            results += notTried(file.destinations, input, SendOutcome::InputUnreadable, error);
+            for (const qsizetype i : indices) {
+                ofFile[i].outcome = SendOutcome::InputUnreadable;
+                ofFile[i].error = error;
+            }
+            results += ofFile;
             continue;
         }
 
@@ -191,10 +196,11 @@ int main(int argc, char **argv)
 
         const QList<DestinationResult> sent = scheduler.results();
         for (qsizetype i = 0; i < sent.size(); ++i) {
+            ofFile[indices.at(i)] = sent.at(i);
             if (sent.at(i).outcome != SendOutcome::Delivered)
                 failedBefore[indices.at(i)] = true;
         }
-        results += sent;
+        results += ofFile;
         inputs.append({input, scheduler.knownInputLength()});
     }
 
