@@ -2,8 +2,6 @@
 
 #include "cupsconnection.h"
 
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -49,9 +47,8 @@ private:
         m_unreachable.clear();
         CupsConnection connection({ListTimeoutMs, ListTimeoutMs, nullptr});
         if (!connection.openScheduler()) {
-            const int error = errno; // the connect's own
-            m_unreachable = connection.failureText(
-                error != 0 ? std::strerror(error) : "the print scheduler cannot be reached");
+            m_unreachable = connection.failureText(std::string("nothing answers at ") +
+                                                   cupsServer());
             return;
         }
         cups_dest_t *dests = nullptr;
