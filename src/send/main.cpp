@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -92,6 +93,9 @@ int main(int argc, char **argv)
     if (!parsed.options)
         return usageError(parsed.error);
     SendOptions options = *parsed.options;
+    // A second reader of standard input would find it used up, and send an empty job.
+    if (std::count_if(options.inputs.cbegin(), options.inputs.cend(), namesStandardInput) > 1)
+        return usageError(QStringLiteral("standard input may be given only once"));
     QString origin; // why the destination, when none was given
     if (options.destinations.isEmpty()) {
         const std::optional<DefaultDestination> chosen = defaultDestination();
