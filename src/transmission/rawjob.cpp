@@ -29,8 +29,9 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
             return outcome;
         }
         if (step == Step::Open) {
-            // A printer that is there but takes no jobs refuses them.
-            outcome.outcome = failure == Spooler::Failure::NotAccepting
+            // A printer that is there but takes no jobs, or none now, refuses them.
+            outcome.outcome = failure == Spooler::Failure::NotAccepting ||
+                                      failure == Spooler::Failure::Busy
                                   ? SendOutcome::SpoolerRefused
                                   : SendOutcome::ConnectionFailed;
         } else {
