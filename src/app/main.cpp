@@ -3,6 +3,7 @@
 #include "common/localpath.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
+#include "platform/tcpconnection.h"
 #include "transmission/endpoint.h"
 #include "transmission/exitstatus.h"
 #include "varnetversion.h"
@@ -51,6 +52,9 @@ int main(int argc, char **argv)
             std::puts("varnet " VARNET_VERSION);
         return 0;
     }
+
+    // Killed mid-send, the printer must see an aborted job, not a short one.
+    platform::tcp::resetConnectionsWhenKilled();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnet"));

@@ -34,7 +34,8 @@ namespace console {
 bool holdStandardDescriptors();
 // Whether path names the file standard input is (/dev/stdin does).
 bool isStandardInput(const std::string &path);
-// From now on Ctrl-C and SIGTERM each put a byte into the returned
+// From now on Ctrl-C, SIGTERM and a closed terminal (SIGHUP, unless it was
+// ignored when the program started) each put a byte into the returned
 // descriptor (-1 when there is none), for the event loop to hear. A peer
 // that closes on us, or a file size limit, no longer ends the program: the
 // call fails instead and the program can say so.

@@ -69,8 +69,10 @@ ssize_t readWhenReady(int fd, char *buffer, std::size_t size, int interruptFd = 
 class FileReader final : public SourceReader
 {
 public:
-    FileReader(std::shared_ptr<const Descriptor> file, qint64 size)
-        : m_file(std::move(file)), m_size(size)
+    // From start (standard input may have been read a little already) to
+    // the end of a file of size bytes.
+    FileReader(std::shared_ptr<const Descriptor> file, qint64 start, qint64 size, timespec modified)
+        : m_file(std::move(file)), m_size(size), m_modified(modified), m_offset(start)
     {
     }
 
@@ -120,6 +122,11 @@ private:
         if (::fstat(m_file->fd, &info) != 0)
             return systemError(errno);
         const qint64 now = info.st_size;
+        // Rewritten in place, the file keeps its length, but what went out
+        // is part old, part new.
+        if (now == m_size && (info.st_mtim.tv_sec != m_modified.tv_sec ||
+                              info.st_mtim.tv_nsec != m_modified.tv_nsec))
+            return QStringLiteral("the file was changed during the send");
         if (now == m_size)
             return {};
         return QStringLiteral("the file %1 from %2 to %3 bytes during the send")
@@ -129,7 +136,8 @@ private:
 
     std::shared_ptr<const Descriptor> m_file;
     qint64 m_size;
-    qint64 m_offset = 0;
+    timespec m_modified;
+    qint64 m_offset;
     QString m_error;
     bool m_end = false;
 };
@@ -137,21 +145,25 @@ private:
 class FileSource final : public ByteSource
 {
 public:
-    FileSource(std::shared_ptr<const Descriptor> file, qint64 size)
-        : m_file(std::move(file)), m_size(size)
+    // modified: the file's modification time when it was opened, so that
+    // a destination whose turn comes later still sends the same file.
+    FileSource(std::shared_ptr<const Descriptor> file, qint64 start, qint64 size, timespec modified)
+        : m_file(std::move(file)), m_start(start), m_size(size), m_modified(modified)
     {
     }
 
-    qint64 size() const override { return m_size; }
+    qint64 size() const override { return m_size - m_start; }
     std::unique_ptr<SourceReader> makeReader() override
     {
-        return std::make_unique<FileReader>(m_file, m_size);
+        return std::make_unique<FileReader>(m_file, m_start, m_size, m_modified);
     }
     void start() override {}
 
 private:
     std::shared_ptr<const Descriptor> m_file;
+    qint64 m_start;
     qint64 m_size;
+    timespec m_modified;
 };
 
 // The bytes of a stream that every reader still needs, and where each
@@ -401,7 +413,9 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
         }
         total += got;
     }
-    return std::make_unique<FileSource>(std::move(kept), total);
+    struct stat info {};
+    ::fstat(spoolFd, &info);
+    return std::make_unique<FileSource>(std::move(kept), 0, total, info.st_mtim);
 }
 
 } // namespace
@@ -414,6 +428,18 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         interrupted = &stopped;
     *interrupted = false;
     if (input == QLatin1String("-")) {
+        // A plain file given with < is read from where standard input
+        // stands, by position, and checked as a named file is: a file cut
+        // short or rewritten during the send must not pass for its end.
+        struct stat info {};
+        const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+        if (::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
+            info.st_size > at && !platform::console::sizeSaysNothing(STDIN_FILENO)) {
+            const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+            if (fd >= 0)
+                return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), at,
+                                                    info.st_size, info.st_mtim);
+        }
         if (options.replayable)
             return spool(STDIN_FILENO, QStringLiteral("standard input"), options, error, interrupted);
         return fromDescriptor(STDIN_FILENO, StreamWindowBytes);
@@ -435,7 +461,8 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         return nullptr;
     }
     if (S_ISREG(info.st_mode) && info.st_size > 0 && !platform::console::sizeSaysNothing(fd))
-        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), info.st_size);
+        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, info.st_size,
+                                            info.st_mtim);
 
     // A pipe, a device, or a file whose size says nothing: read once, to its end.
     if (!options.replayable)

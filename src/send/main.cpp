@@ -2,6 +2,7 @@
 #include "defaultdestination.h"
 #include "common/localpath.h"
 #include "platform/platform.h"
+#include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -11,11 +12,14 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -107,24 +111,58 @@ int main(int argc, char **argv)
         origin = chosen->origin;
     }
 
+    // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
+    platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
     const int interrupts = platform::console::catchInterrupts();
     int signal = 0; // the one that interrupted, ended by once the summary is out
     SendScheduler *running = nullptr;
+    QList<DestinationResult> results;
+    QList<InputSummary> inputs;
+    const auto summarize = [&](QList<DestinationResult> known) {
+        for (DestinationResult &result : known)
+            result.origin = origin;
+        const int code = exitCodeFor(known, signal != 0);
+        printSummary(options, inputs, known, code);
+        return code;
+    };
+
+    // A call into the printing library that cannot be interrupted (a TLS
+    // handshake with a printer that trickles or says nothing) must not keep
+    // the program from ending: a second Ctrl-C, or this long after the first
+    // (time for a withdrawal to be answered), ends it at once. What is still
+    // open is reset, the summary says what is known, and the program ends by
+    // the signal as it would otherwise.
+    constexpr int LastResortMs = 12000;
+    const auto endNow = [&] {
+        QList<DestinationResult> known = results;
+        if (running)
+            known += running->results();
+        summarize(known);
+        std::fflush(nullptr);
+        platform::tcp::resetConnectionsAtExit();
+        platform::console::endBySignal(signal);
+    };
+    QTimer lastResort;
+    lastResort.setSingleShot(true);
+    QObject::connect(&lastResort, &QTimer::timeout, &app, endNow);
+
     QSocketNotifier interruptions(interrupts, QSocketNotifier::Read);
     QObject::connect(&interruptions, &QSocketNotifier::activated, &app, [&] {
-        if (const int taken = platform::console::takeInterrupt(interrupts)) {
-            signal = taken;
-            if (running)
-                running->interrupt();
-        }
+        const int taken = platform::console::takeInterrupt(interrupts);
+        if (taken == 0)
+            return;
+        if (signal != 0)
+            endNow();
+        signal = taken;
+        if (running)
+            running->interrupt();
+        lastResort.start(LastResortMs);
     });
 
     // Each file is a job of its own at every destination, one file after
     // the other; a destination that failed gets no later file unless asked.
-    QList<DestinationResult> results;
-    QList<InputSummary> inputs;
     QList<bool> failedBefore(options.destinations.size(), false);
     for (const QString &input : std::as_const(options.inputs)) {
         SendOptions file = options;
@@ -208,11 +246,19 @@ int main(int argc, char **argv)
         inputs.append({input, scheduler.knownInputLength()});
     }
 
-    for (DestinationResult &result : results)
-        result.origin = origin;
-    const int code = exitCodeFor(results, signal != 0);
-    printSummary(options, inputs, results, code);
+    const int code = summarize(results);
     if (signal != 0)
         platform::console::endBySignal(signal);
+    // A host name given up on may still be being looked up, and the
+    // application would wait for that lookup as it ends, as long as the name
+    // service takes. Every connection is closed by now; nothing is left to do.
+    const bool namedHost = std::any_of(
+        options.destinations.cbegin(), options.destinations.cend(), [](const Destination &target) {
+            return target.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(target.name);
+        });
+    if (namedHost) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

@@ -17,7 +17,8 @@ QString seconds(std::chrono::milliseconds duration)
     return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
 }
 
-// In the order --help lists them.
+// In the order --help lists them; a line break in a description is where
+// --help breaks the line.
 const QList<QCommandLineOption> &sendOptions()
 {
     static const QList<QCommandLineOption> options{
@@ -32,31 +33,31 @@ const QList<QCommandLineOption> &sendOptions()
              .arg(seconds(TcpBlockSender::ConnectTimeout)),
          "S"},
         {"wait-eof",
-         QStringLiteral("TCP: after the last byte, wait up to S seconds for the printer to close "
-                        "its side (default %1; 0 = wait only until every byte is acknowledged)")
+         QStringLiteral("TCP: after the last byte, wait up to S seconds for the\nprinter to close "
+                        "its side (default %1; 0 = wait only\nuntil every byte is acknowledged)")
              .arg(seconds(TcpBlockSender::PeerCloseWait)),
          "S"},
         {"stall-timeout",
-         QStringLiteral("TCP: give up when the printer takes no byte for S seconds (default %1)")
+         QStringLiteral("TCP: give up when the printer takes no byte for S seconds\n(default %1)")
              .arg(seconds(TcpBlockSender::StallTimeout)),
          "S"},
         {"wait", "spooler/IPP: wait until the job has ended and report it"},
         {"wait-timeout",
-         "spooler/IPP: stop following the job after S seconds (implies --wait); it stays "
-         "queued",
+         "spooler/IPP: stop following the job after S seconds\n(implies --wait); the job "
+         "stays queued",
          "S"},
         {"retry",
-         "try a destination up to N more times while nothing went out to it (refused, timed "
-         "out, not found, busy, scheduler away) (default 0)",
+         "try a destination up to N more times while nothing\nwent out to it: refused, timed "
+         "out, not found, busy,\nscheduler away (default 0)",
          "N"},
         {"retry-delay",
-         QStringLiteral("seconds before the first retry, doubled for each further one up to "
+         QStringLiteral("seconds before the first retry, doubled for each\nfurther one up to "
                         "%1 (default 5)")
              .arg(RetryDelayCapMs / 1000),
          "S"},
-        {"keep-going", "several files: a destination that failed still gets the later ones"},
+        {"keep-going", "several files: a destination that failed still gets\nthe later ones"},
         {"response-timeout",
-         QStringLiteral("spooler/IPP: give up when the scheduler or printer has neither answered "
+         QStringLiteral("spooler/IPP: give up when the scheduler or printer has\nneither answered "
                         "nor taken data for S seconds (default %1)")
              .arg(seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs))),
          "S"},
@@ -265,14 +266,25 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
 
 QString sendUsage()
 {
-    QCommandLineParser parser;
-    describe(parser);
-    // Qt names the program as it was started; the usage names it as installed.
-    const QString options = parser.helpText().section(QLatin1Char('\n'), 1);
-    return QStringLiteral("Usage: varnet-send [options] FILE...\n") + options +
-           QStringLiteral("\nWithout a destination, as lp: $LPDEST, else $PRINTER, else the one "
-                          "saved by the\nVarnet window (TCP: port %1), else the scheduler's "
-                          "default printer.\n\n")
+    // Laid out by hand as it always was: the manual page and the shell
+    // completion are made from it.
+    QString text = QStringLiteral("Usage: varnet-send [options] FILE...\n"
+                                  "Sends each FILE (or standard input) unchanged to printers.\n\n");
+    for (const QCommandLineOption &option : sendOptions()) {
+        const QStringList names = option.names();
+        QString line = names.size() > 1 ? QStringLiteral("  -%1, --%2").arg(names.first(), names.last())
+                                        : QStringLiteral("      --") + names.first();
+        if (!option.valueName().isEmpty())
+            line += u' ' + option.valueName();
+        const QString indent(28, u' ');
+        text += line.leftJustified(indent.size()) +
+                option.description().replace(u'\n', u'\n' + indent) + u'\n';
+    }
+    return text +
+           QStringLiteral("\nEach FILE is a job of its own; a FILE of - reads standard input "
+                          "(once).\nWithout a destination, as for lp: $LPDEST, else $PRINTER, "
+                          "else the one saved\nby the Varnet window (TCP: port %1), else the "
+                          "scheduler's default printer.\n\n")
                .arg(RawPrintPort) +
            QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
 }

@@ -61,10 +61,17 @@ void SendScheduler::onTransferFinished()
 QList<DestinationResult> SendScheduler::results() const
 {
     QList<DestinationResult> results;
-    for (const Transfer *transfer : m_transfers) {
+    for (qsizetype i = 0; i < m_transfers.size(); ++i) {
+        const Transfer *transfer = m_transfers.at(i);
         DestinationResult result = transfer->result();
         result.input = m_options.input;
-        if (!transfer->isDone()) {
+        if (!transfer->isDone() && i < m_next) {
+            // Given up on while a call it made could not be interrupted.
+            result.outcome = SendOutcome::Cancelled;
+            result.error = QStringLiteral("interrupted; it did not stop in time, so its connection "
+                                          "was reset");
+            result.bytes = transfer->bytesSent();
+        } else if (!transfer->isDone()) {
             result.outcome = SendOutcome::NotStarted;
             result.error = QStringLiteral("interrupted before its turn");
         }

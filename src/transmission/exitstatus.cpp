@@ -44,7 +44,8 @@ constexpr Meaning Meanings[] = {
     {SendExit::Partial, nullptr, "partly delivered"},
     {SendExit::WaitTimedOut, nullptr,
      "--wait-timeout ran out before the job ended; it stays queued"},
-    {SendExit::Interrupted, "the send was cancelled (progress window closed)", "interrupted"},
+    {SendExit::Interrupted, "the send was cancelled (progress window closed)",
+     "interrupted; it then ends by the signal (130 Ctrl-C, 143 SIGTERM)"},
 };
 
 constexpr bool oneRowPerOutcomeInOrder()

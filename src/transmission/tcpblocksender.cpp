@@ -1,6 +1,6 @@
 #include "tcpblocksender.h"
 
-#include <QIODevice>
+#include <QFileDevice>
 #include <QPointer>
 
 #include <algorithm>
@@ -48,6 +48,8 @@ void TcpBlockSender::start(std::unique_ptr<QIODevice> source, qint64 expectedSiz
     m_host = host;
     m_source = std::move(source);
     m_fileSize = expectedSize;
+    if (const auto *file = qobject_cast<QFileDevice *>(m_source.get()); file && expectedSize >= 0)
+        m_fileModified = file->fileTime(QFileDevice::FileModificationTime);
     connect(m_source.get(), &QIODevice::readyRead, this, &TcpBlockSender::scheduleFill);
     m_connection.open(host, port, m_timing.connect);
 }
@@ -310,6 +312,12 @@ TcpBlockSender::Piece TcpBlockSender::readPiece(qint64 blocks)
                  .arg(m_count));
         return Piece::Failed;
     }
+    // Rewritten in place, a file keeps its length, but what went out is
+    // part old, part new.
+    if (ended && m_fileModified.isValid() && modifiedSinceStart()) {
+        fail(SendOutcome::TransferFailed, QStringLiteral("The file was changed during the send."));
+        return Piece::Failed;
+    }
     return ended ? Piece::Last : got < wanted ? Piece::Partial : Piece::Whole;
 }
 
@@ -357,6 +365,17 @@ void TcpBlockSender::fill()
     emit allQueued(m_count);
     if (self && m_closeWhenQueued)
         close();
+}
+
+bool TcpBlockSender::modifiedSinceStart() const
+{
+    auto *file = qobject_cast<QFileDevice *>(m_source.get());
+    if (!file)
+        return false;
+    // Qt keeps what it learnt of an open file; asking its size makes it look
+    // at the open file again, times included.
+    file->size();
+    return file->fileTime(QFileDevice::FileModificationTime) != m_fileModified;
 }
 
 void TcpBlockSender::reportProgress(bool force)

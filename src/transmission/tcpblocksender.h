@@ -5,6 +5,7 @@
 #include "transmission/printerconnection.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -149,6 +150,7 @@ private:
     bool failedOnSocketError();
     void finish(bool ok);
     void reportProgress(bool force);
+    bool modifiedSinceStart() const;
     qint64 unacknowledgedData() const;
     // Every failed or cancelled send ends with a reset, never a clean close.
     void dropConnection(bool graceful);
@@ -168,6 +170,8 @@ private:
     qint64 m_acknowledged = 0;
     qint64 m_reportedCount = 0;
     qint64 m_fileSize = 0;
+    // A file's modification time when the send began; invalid for a stream.
+    QDateTime m_fileModified;
     bool m_fillScheduled = false;
     bool m_endSent = false;
     bool m_closeWhenQueued = false;

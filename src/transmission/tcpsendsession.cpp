@@ -4,6 +4,8 @@
 #include "transmission/endpoint.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
 
 void TcpSendSession::start(const QString &path, const QString &host, const QString &portText)
 {
@@ -30,7 +32,10 @@ void TcpSendSession::start(const QString &path, const QString &host, const QStri
         return;
     }
     // A plain file must go out as long as it was when the send began; one
-    // that says 0 (a kernel file) is read to its end instead.
-    const qint64 size = file->size() > 0 ? file->size() : -1;
+    // that says 0 is read to its end instead, as are those of /proc and
+    // /sys, whose size says nothing of their content.
+    const QByteArray fileSystem = QStorageInfo(QFileInfo(path).absolutePath()).fileSystemType();
+    const bool sizeSaysNothing = fileSystem == "proc" || fileSystem == "sysfs";
+    const qint64 size = file->size() > 0 && !sizeSaysNothing ? file->size() : -1;
     TcpBlockSender::start(std::move(file), size, address, *port);
 }

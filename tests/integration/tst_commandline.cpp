@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -232,6 +233,9 @@ private slots:
                                                      << qint64(1000) << 0 << 5 << "faild! State: 9";
         QTest::newRow("ends its own side at once, reads all")
             << static_cast<int>(TcpSink::Mode::HalfClose) << qint64(0) << 0 << 0 << "";
+        // Its size says a page; its content is a few bytes.
+        QTest::newRow("a file of /sys") << static_cast<int>(TcpSink::Mode::Normal) << qint64(0) << -1
+                                        << 0 << "";
     }
 
     void tcpDeliveryIsChecked()
@@ -248,7 +252,13 @@ private slots:
         saveSettings(QStringLiteral("sink"), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
         QString path = m_spacedPath;
         QByteArray content = m_content;
-        if (size > 0) {
+        if (size < 0) {
+            path = QStringLiteral("/sys/devices/system/cpu/online");
+            QFile kernelFile(path);
+            if (!kernelFile.open(QIODevice::ReadOnly))
+                QSKIP("this machine has no /sys/devices/system/cpu/online");
+            content = kernelFile.readAll();
+        } else if (size > 0) {
             content = QByteArray(size, 'x');
             path = m_dir.filePath(QStringLiteral("large.prn"));
             QFile large(path);
@@ -277,17 +287,25 @@ private slots:
     void theProgramItself_data()
     {
         QTest::addColumn<bool>("silentScheduler");
-        QTest::newRow("scheduler answers") << false;
+        QTest::addColumn<int>("killedBy"); // a signal sent once the printer has the bytes; 0: none
+        QTest::newRow("scheduler answers") << false << 0;
         // A TCP send needs no scheduler, so one that never answers must not hold it up.
-        QTest::newRow("scheduler never answers") << true;
+        QTest::newRow("scheduler never answers") << true << 0;
+        // Killed mid-send: the printer must see the connection reset, never
+        // an orderly end of a cut-off job.
+        QTest::newRow("killed by SIGTERM") << false << SIGTERM;
+        QTest::newRow("interrupted by Ctrl-C") << false << SIGINT;
     }
 
     void theProgramItself()
     {
         QFETCH(bool, silentScheduler);
+        QFETCH(int, killedBy);
         // The real executable, arguments split at the blank as a shell
         // passes them: they are joined again into one path.
         TcpSink sink;
+        if (killedBy != 0)
+            sink.setMode(TcpSink::Mode::HoldOpen);
         if (!sink.listen(QHostAddress::LocalHost, 9100))
             QSKIP("port 9100 on 127.0.0.1 is taken on this machine");
         saveSettings(QString(), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
@@ -301,6 +319,24 @@ private slots:
             environment.insert(QStringLiteral("CUPS_SERVER"),
                                QStringLiteral("127.0.0.1:%1").arg(scheduler.serverPort()));
             varnet.setProcessEnvironment(environment);
+        }
+        if (killedBy != 0) {
+            // Far more than the kernels hold, so the first bytes arrive long before the last.
+            const QString large = m_dir.filePath(QStringLiteral("killed.prn"));
+            QFile file(large);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(32 << 20, 'k')) == 32 << 20);
+            file.close();
+            connect(&sink, &TcpSink::dataArrived, &varnet, [&varnet, killedBy] {
+                if (varnet.state() == QProcess::Running)
+                    ::kill(static_cast<pid_t>(varnet.processId()), killedBy);
+            });
+            varnet.start(QStringLiteral(VARNET_EXE), {large});
+            QVERIFY(varnet.waitForStarted());
+            QTRY_COMPARE_WITH_TIMEOUT(varnet.state(), QProcess::NotRunning, 20000);
+            QCOMPARE(varnet.exitStatus(), QProcess::CrashExit);
+            QTRY_COMPARE_WITH_TIMEOUT(sink.resetCount(), 1, 20000);
+            QVERIFY(sink.received().size() < file.size());
+            return;
         }
         varnet.start(QStringLiteral(VARNET_EXE), m_spacedPath.split(QLatin1Char(' ')));
         QVERIFY(varnet.waitForStarted());

@@ -277,39 +277,58 @@ private slots:
     void ippPrinterAnswers_data()
     {
         QTest::addColumn<IppPrinter::Mode>("mode");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("asScheduler"); // the fake stands in for the scheduler (-p)
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("reason"); // part of the error
 
         using Mode = IppPrinter::Mode;
-        QTest::newRow("takes the job") << Mode::Accept << 0 << "delivered" << "";
-        QTest::newRow("closes without an answer") << Mode::CloseUnanswered << 5 << "transfer-failed"
-                                                  << "closed";
-        QTest::newRow("resets without an answer") << Mode::ResetUnanswered << 5 << "transfer-failed"
-                                                  << "the job was not confirmed";
-        QTest::newRow("never answers") << Mode::NeverAnswer << 5 << "transfer-failed"
+        // More than the socket buffers hold, so a printer that stops
+        // reading holds the sender up.
+        const int large = 8 << 20;
+        QTest::newRow("takes the job") << Mode::Accept << large << false << 0 << "delivered" << "";
+        QTest::newRow("closes without an answer") << Mode::CloseUnanswered << large << false << 5
+                                                  << "transfer-failed" << "closed";
+        QTest::newRow("resets without an answer") << Mode::ResetUnanswered << large << false << 5
+                                                  << "transfer-failed" << "the job was not confirmed";
+        QTest::newRow("never answers") << Mode::NeverAnswer << large << false << 5 << "transfer-failed"
                                        << "the printer did not answer within 1 s";
-        QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << 6 << "spooler-refused"
-                                                 << "Toner low, job refused";
+        QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << large << false << 6
+                                                 << "spooler-refused" << "Toner low, job refused";
+        // Small enough for the sender's system to take at once, so no write
+        // waits: only what the printer's system acknowledged shows that it
+        // never took the job it claims.
+        QTest::newRow("takes the job before the data")
+            << Mode::AcceptBeforeData << 100000 << false << 5 << "transfer-failed"
+            << "answered before it had";
+        QTest::newRow("scheduler takes the job before the data")
+            << Mode::AcceptBeforeData << 100000 << true << 5 << "transfer-failed"
+            << "answered before it had";
     }
 
     void ippPrinterAnswers()
     {
         QFETCH(IppPrinter::Mode, mode);
+        QFETCH(int, size);
+        QFETCH(bool, asScheduler);
         QFETCH(int, exitCode);
         QFETCH(QString, outcome);
         QFETCH(QString, reason);
 
-        // More than the socket buffers hold, so a printer that stops
-        // reading holds the sender up.
-        const QByteArray data = randomBytes(8 << 20, 5);
+        const QByteArray data = randomBytes(size, 5);
         const QString path = writeTestFile(m_dir.filePath(QStringLiteral("ipp.bin")), data);
         IppPrinter printer(mode);
         printer.setRefusal(0x0400, "Toner low, job refused");
         QVERIFY(printer.listen());
 
-        const Run result = run({"--json", "--wait", "--response-timeout", "1", "--ipp",
-                                printer.uri(), path});
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CUPS_SERVER"), printer.uri().section(QLatin1Char('/'), 2, 2));
+        process.setProcessEnvironment(environment);
+        const Run result = run({"--json", "--wait", "--response-timeout", "1",
+                                asScheduler ? "-p" : "--ipp", asScheduler ? "Q" : printer.uri(), path},
+                               QString(), asScheduler ? &process : nullptr);
         QCOMPARE(result.exitCode, exitCode);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), outcome);
@@ -318,7 +337,7 @@ private slots:
             QCOMPARE(entry.value("job").toInt(), 7);
             QCOMPARE(entry.value("jobState").toString(), QStringLiteral("completed"));
             QCOMPARE(printer.documents(), QList<QByteArray>{data});
-        } else {
+        } else if (!asScheduler) {
             QVERIFY(!entry.contains("job"));
         }
     }
@@ -326,17 +345,23 @@ private slots:
     void silentPeersAndCtrlC_data()
     {
         QTest::addColumn<QString>("kind");     // "-p" through the scheduler, or "--ipp"
-        QTest::addColumn<bool>("interrupt");
+        QTest::addColumn<QString>("scheme");   // of the IPP printer's URI
+        QTest::addColumn<int>("interrupts");   // SIGINTs sent; 0: the time-out ends it
 
-        QTest::newRow("scheduler, time-out") << "-p" << false;
-        QTest::newRow("scheduler, Ctrl-C") << "-p" << true;
-        QTest::newRow("printer, Ctrl-C") << "--ipp" << true;
+        QTest::newRow("scheduler, time-out") << "-p" << "" << 0;
+        QTest::newRow("scheduler, Ctrl-C") << "-p" << "" << 1;
+        QTest::newRow("printer, Ctrl-C") << "--ipp" << "ipp" << 1;
+        // The library's TLS handshake cannot be interrupted; a second Ctrl-C
+        // still ends the program at once.
+        QTest::newRow("printer over TLS, Ctrl-C twice") << "--ipp" << "ipps" << 2;
     }
 
     void silentPeersAndCtrlC()
     {
         QFETCH(QString, kind);
-        QFETCH(bool, interrupt);
+        QFETCH(QString, scheme);
+        QFETCH(int, interrupts);
+        const bool interrupt = interrupts > 0;
 
         // A listener that takes connections and never reads or answers.
         QTcpServer silent;
@@ -349,7 +374,7 @@ private slots:
         environment.insert(QStringLiteral("CUPS_SERVER"), address);
         process.setProcessEnvironment(environment);
         const QString target = kind == "-p" ? QStringLiteral("Q")
-                                            : QStringLiteral("ipp://%1/ipp/print").arg(address);
+                                            : QStringLiteral("%1://%2/ipp/print").arg(scheme, address);
         const QStringList arguments{"--json", "--response-timeout", interrupt ? "60" : "1", kind,
                                     target, path};
         if (interrupt) {
@@ -357,13 +382,17 @@ private slots:
             QVERIFY(process.waitForStarted());
             QTRY_VERIFY2_WITH_TIMEOUT(silent.hasPendingConnections(), "varnet-send connecting",
                                       20000);
-            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            for (int i = 0; i < interrupts; ++i) {
+                if (i > 0)
+                    QTest::qWait(300);
+                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            }
             // Well inside the response time-out: the blocked call noticed.
             QVERIFY2(process.waitForFinished(5000), "varnet-send ending after SIGINT");
             // Cleaned up, then ended by the signal itself, as callers expect.
             QCOMPARE(process.exitStatus(), QProcess::CrashExit);
             QCOMPARE(process.exitCode(), SIGINT);
-            QVERIFY(process.readAllStandardOutput().contains("\"cancelled\""));
+            QVERIFY2(process.readAllStandardOutput().contains("\"cancelled\""), "no summary");
             return;
         }
         const Run result = run(arguments, QString(), &process, 30000);
@@ -812,6 +841,11 @@ private slots:
         QTest::newRow("FIFO without writer, kept for turns")
             << "rm -f \"$DIR/fifo\" && mkfifo \"$DIR/fifo\" && " + two + "--parallel 1 \"$DIR/fifo\""
             << 130 << QByteArray() << QByteArray("not-started") << 500;
+        QTest::newRow("terminal hung up mid-send")
+            << "sleep 5 2>/dev/null | \"$VS\" --json -H \"$A\" -H \"$B\" - & p=$!; for i in $(seq 100); do "
+               "c=$(sed -n 's/^SigCgt:\\s*//p' /proc/$p/status); (( 0x$c & 1 )) && break; sleep 0.1; "
+               "done; sleep 0.3; kill -HUP $p; wait $p"
+            << 128 + SIGHUP << QByteArray() << QByteArray("cancelled") << 0;
         QTest::newRow("standard input closed") << two + "- <&-" << 3 << QByteArray()
                                                << QByteArray("standard input is closed") << 0;
         QTest::newRow("standard input closed, named") << two + "/dev/stdin <&-" << 3 << QByteArray()
@@ -822,10 +856,10 @@ private slots:
         QTest::newRow("spool on a full disk")
             << "unshare -rm true 2>/dev/null || exit 77; mkdir -p \"$DIR/tiny\" && exec unshare -rm sh -c "
                "'mount -t tmpfs -o size=256k none \"$DIR/tiny\" && TMPDIR=\"$DIR/tiny\" exec \"$@\"' sh " +
-                   two.mid(5) + "--parallel 1 - < \"$DATA\""
+                   two.mid(5) + "--parallel 1 - < <(cat \"$DATA\")"
             << 3 << QByteArray() << QByteArray("No space left on device") << 0;
         QTest::newRow("spool over the file size limit")
-            << "ulimit -f 256; " + two + "--parallel 1 - < \"$DATA\"" << 3 << QByteArray()
+            << "ulimit -f 256; " + two + "--parallel 1 - < <(cat \"$DATA\")" << 3 << QByteArray()
             << QByteArray("File too large") << 0;
         QTest::newRow("control characters in names")
             << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
@@ -876,14 +910,20 @@ private slots:
     void fileChangedDuringSend_data()
     {
         QTest::addColumn<qint64>("newSize");
+        QTest::addColumn<bool>("asStandardInput"); // given with <, as "-"
         QTest::addColumn<QString>("reason");
-        QTest::newRow("cut short") << qint64(1 << 20) << "shrank from 16777216 to 1048576 bytes";
-        QTest::newRow("grown") << qint64((16 << 20) + 10) << "grew from 16777216 to 16777226 bytes";
+        QTest::newRow("cut short") << qint64(1 << 20) << false << "shrank from 16777216 to 1048576 bytes";
+        QTest::newRow("grown") << qint64((16 << 20) + 10) << false << "grew from 16777216 to 16777226 bytes";
+        QTest::newRow("rewritten in place") << qint64(16 << 20) << false
+                                            << "the file was changed during the send";
+        QTest::newRow("cut short, given with <") << qint64(1 << 20) << true
+                                                 << "shrank from 16777216 to 1048576 bytes";
     }
 
     void fileChangedDuringSend()
     {
         QFETCH(qint64, newSize);
+        QFETCH(bool, asStandardInput);
         QFETCH(QString, reason);
         const QString path = writeTestFile(m_dir.filePath("changing.bin"), randomBytes(16 << 20, 7));
         TcpSink slow;
@@ -893,11 +933,16 @@ private slots:
         // Changed while the first bytes arrive: far from the end the sender has read.
         bool changed = false;
         QObject::connect(&slow, &TcpSink::dataArrived, &process, [&changed, path, newSize] {
-            if (!std::exchange(changed, true))
-                QVERIFY(QFile::resize(path, newSize));
+            if (!std::exchange(changed, true)) {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                // The same length: new bytes over ones already sent.
+                QVERIFY(newSize == file.size() ? file.write("changed") == 7 : file.resize(newSize));
+            }
         });
-        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()), path},
-                               QString(), &process, 60000);
+        const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()),
+                                asStandardInput ? QStringLiteral("-") : path},
+                               asStandardInput ? path : QString(), &process, 60000);
         QCOMPARE(result.exitCode, 5);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), QStringLiteral("transfer-failed"));

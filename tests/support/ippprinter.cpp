@@ -8,6 +8,7 @@
 namespace {
 
 constexpr quint16 PrintJob = 0x0002;
+constexpr quint16 SendDocument = 0x0006;
 constexpr int JobId = 7;
 constexpr int Completed = 9;
 
@@ -73,6 +74,10 @@ IppPrinter::IppPrinter(Mode mode, QObject *parent)
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             ++m_connections;
             socket->setParent(this);
+            // Neither Qt nor the system may take in more than a little of
+            // a document this printer never reads.
+            if (m_mode == Mode::AcceptBeforeData)
+                socket->setReadBufferSize(4096);
             auto peer = std::make_shared<Peer>();
             peer->socket = socket;
             connect(socket, &QTcpSocket::readyRead, this, [this, peer] { serve(*peer); });
@@ -82,7 +87,13 @@ IppPrinter::IppPrinter(Mode mode, QObject *parent)
 
 bool IppPrinter::listen()
 {
-    return m_server.listen(QHostAddress::LocalHost);
+    if (!m_server.listen(QHostAddress::LocalHost))
+        return false;
+    // Accepted connections take the listener's receive buffer.
+    const int small = 4096;
+    return m_mode != Mode::AcceptBeforeData ||
+           ::setsockopt(static_cast<int>(m_server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small,
+                        sizeof small) == 0;
 }
 
 QString IppPrinter::uri() const
@@ -98,7 +109,7 @@ void IppPrinter::setRefusal(quint16 status, const QByteArray &message)
 
 void IppPrinter::serve(Peer &peer)
 {
-    if (peer.answered && m_mode == Mode::RefuseBeforeData)
+    if (peer.answered && (m_mode == Mode::RefuseBeforeData || m_mode == Mode::AcceptBeforeData))
         return; // it reads no more: the sender must notice the answer by itself
     peer.raw += peer.socket->readAll();
     if (peer.headerEnd < 0) {
@@ -145,6 +156,10 @@ void IppPrinter::serve(Peer &peer)
         answer(peer, m_refusalStatus, m_refusalMessage, 0, 0);
         return;
     }
+    if (m_mode == Mode::AcceptBeforeData && (operation == PrintJob || operation == SendDocument)) {
+        answer(peer, 0, {}, JobId, Completed);
+        return;
+    }
     if (!peer.complete)
         return;
     if (operation != PrintJob) {
@@ -167,6 +182,7 @@ void IppPrinter::serve(Peer &peer)
         }
         case Mode::NeverAnswer:
         case Mode::RefuseBeforeData:
+        case Mode::AcceptBeforeData:
             break;
         }
     }

@@ -21,6 +21,7 @@ public:
         ResetUnanswered,  // reads the whole job, then resets
         NeverAnswer,      // reads the whole job and stays silent
         RefuseBeforeData, // answers the request's attributes with a refusal and reads no more
+        AcceptBeforeData, // answers the request's attributes with a job id and reads no more
     };
 
     explicit IppPrinter(Mode mode, QObject *parent = nullptr);

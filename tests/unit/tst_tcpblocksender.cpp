@@ -380,6 +380,8 @@ private slots:
         QTest::newRow("grows") << qint64(40 << 20)
                                << "The file grew during the send beyond the 33554432 bytes it had "
                                   "when the send began.";
+        QTest::newRow("rewritten in place") << qint64(32 << 20)
+                                            << "The file was changed during the send.";
     }
 
     void fileChangesDuringSend()
@@ -394,7 +396,11 @@ private slots:
         job.start();
         QVERIFY2(progress.wait(10000), "no progress");
         QVERIFY(job.sender.count() < newSize);
-        QVERIFY(QFile::resize(job.path, newSize));
+        QFile file(job.path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        // The same length: new bytes over ones already sent.
+        QVERIFY(newSize == file.size() ? file.write("changed") == 7 : file.resize(newSize));
+        file.close();
         QVERIFY2(failed.wait(30000), "the change went unnoticed");
         QCOMPARE(job.sender.failureReason(), reason);
         // The printer sees a reset, never a clean end of a truncated job.

@@ -4,8 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+
+#include <thread>
 
 namespace {
 
@@ -138,6 +144,41 @@ int CupsConnection::keepWaiting(http_t *, void *context)
         return 0;
     }
     return 1;
+}
+
+bool CupsConnection::requestTaken()
+{
+    const int fd = m_http != nullptr ? httpGetFd(m_http) : -1;
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
+        (address.ss_family != AF_INET && address.ss_family != AF_INET6))
+        return true;
+    sendingCall();
+    for (;;) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        tcp_info info{};
+        length = sizeof info;
+        int unacknowledged = 0;
+        if (error != 0 || ::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 ||
+            ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+            return false;
+        if (unacknowledged == 0)
+            return true;
+        if (info.tcpi_state == TCP_CLOSE)
+            return false;
+        if (m_limits.stop != nullptr && m_limits.stop->isSet()) {
+            m_stopped = true;
+            return false;
+        }
+        if (Clock::now() - m_silentSince >= std::chrono::milliseconds(m_limits.responseTimeoutMs)) {
+            m_timedOut = true;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 std::string CupsConnection::failureText(const std::string &fallback) const

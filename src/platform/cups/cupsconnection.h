@@ -43,6 +43,14 @@ public:
     // The handle as it is, for asking about the last call.
     http_t *handle() const { return m_http; }
 
+    // After a successful answer to a request that carried a document: waits
+    // until the peer's system has acknowledged every byte we sent, as long
+    // as the response time-out allows. False when the peer reset the rest or
+    // stays silent: a peer that answers before the document has arrived
+    // whole and then closes has not taken the job, whatever it said. Over a
+    // local socket, where such a peer makes the writes fail, always true.
+    bool requestTaken();
+
     // Why the last call failed, where it was not the peer's answer.
     bool stopped() const { return m_stopped; }
     bool timedOut() const { return m_timedOut; }

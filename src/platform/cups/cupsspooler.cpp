@@ -112,6 +112,13 @@ public:
         m_streaming = false;
         if (!answeredYes(response))
             return false;
+        if (!m_connection->requestTaken()) {
+            m_lost = true;
+            m_error = "the scheduler answered before it had taken the whole job";
+            if (const std::string why = m_connection->failureText({}); !why.empty())
+                m_error += ": " + why;
+            return false;
+        }
         m_finished = true;
         return true;
     }

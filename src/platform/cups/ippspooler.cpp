@@ -96,12 +96,15 @@ public:
         if (!ippSucceeded(ippGetStatusCode(response.get())))
             return fail(Failure::Refused, "the printer refused the job",
                         ippStatusText(response.get()));
+        int jobId = 0;
         if (ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER))
-            m_jobId = ippGetInteger(id, 0);
-        if (m_jobId <= 0) {
-            m_jobId = 0;
+            jobId = ippGetInteger(id, 0);
+        if (jobId <= 0)
             return fail(Failure::Lost, "the printer's answer names no job", {});
-        }
+        if (!m_connection->requestTaken())
+            return fail(Failure::Lost, "the printer answered before it had taken the whole job",
+                        m_connection->failureText({}));
+        m_jobId = jobId;
         return true;
     }
 
@@ -191,6 +194,8 @@ private:
         if (const http_status_t status = httpGetStatus(m_connection->handle());
             status >= HTTP_STATUS_BAD_REQUEST)
             return refusedInHttp(status);
+        if (response)
+            return fail(Failure::Lost, what, "the printer answered before it had taken the whole job");
         return fail(Failure::Lost, what,
                     broken.empty() ? m_connection->failureText("the connection was closed") : broken);
     }

@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace platform::tcp {
@@ -33,7 +35,66 @@ long long queueSize(Socket socket, unsigned long request)
     return size;
 }
 
+// How many descriptors to look through when the program is killed; set
+// before any handler can run, as sysconf() may not be called there.
+int descriptorLimit = 0;
+
+// Only calls that are safe in a signal handler.
+void lingerNoMore()
+{
+    for (int fd = 0; fd < descriptorLimit; ++fd) {
+        int type = 0;
+        socklen_t length = sizeof type;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+            continue;
+        sockaddr_storage address{};
+        socklen_t size = sizeof address;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
+            (address.ss_family != AF_INET && address.ss_family != AF_INET6))
+            continue;
+        const linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+}
+
+int openMax()
+{
+    return static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
+}
+
+void resetAndEnd(int signal)
+{
+    const int savedErrno = errno;
+    lingerNoMore();
+    errno = savedErrno;
+    // The handler was reset on entry; once it returns, the signal ends the
+    // program just as it would have, and the system's close resets.
+    ::raise(signal);
+}
+
 } // namespace
+
+void resetConnectionsAtExit()
+{
+    descriptorLimit = openMax();
+    lingerNoMore();
+}
+
+void resetConnectionsWhenKilled()
+{
+    descriptorLimit = openMax();
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
+            (current.sa_flags & SA_SIGINFO) != 0)
+            continue;
+        struct sigaction reset {};
+        reset.sa_handler = &resetAndEnd;
+        reset.sa_flags = static_cast<int>(SA_RESETHAND);
+        sigemptyset(&reset.sa_mask);
+        ::sigaction(signal, &reset, nullptr);
+    }
+}
 
 Socket startConnect(const std::string &address, std::uint16_t port, Result *result)
 {

@@ -172,6 +172,16 @@ void closeGracefully(Socket socket)
     closesocket(handle(socket));
 }
 
+void resetConnectionsWhenKilled()
+{
+    // No signals end a Windows program the way they end a POSIX one.
+}
+
+void resetConnectionsAtExit()
+{
+    // Only the headless sender, which is built for POSIX systems, ends this way.
+}
+
 std::string errorText(int error)
 {
     return systemErrorText(static_cast<unsigned long>(error));
