@@ -305,6 +305,11 @@ private slots:
         QTest::newRow("scheduler takes the job before the data")
             << Mode::AcceptBeforeData << 100000 << true << 5 << "transfer-failed"
             << "answered before it had";
+        // Busy is asked before the data and tried again (--retry 2).
+        QTest::newRow("busy twice, then takes the job") << Mode::BusyTwice << large << false << 0
+                                                        << "delivered" << "";
+        QTest::newRow("busy for good") << Mode::Busy << large << false << 6 << "spooler-refused"
+                                       << "busy printing another job";
     }
 
     void ippPrinterAnswers()
@@ -326,14 +331,18 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("CUPS_SERVER"), printer.uri().section(QLatin1Char('/'), 2, 2));
         process.setProcessEnvironment(environment);
-        const Run result = run({"--json", "--wait", "--response-timeout", "1",
-                                asScheduler ? "-p" : "--ipp", asScheduler ? "Q" : printer.uri(), path},
+        const Run result = run({"--json", "--wait", "--response-timeout", "1", "--retry", "2",
+                                "--retry-delay", "0.1", asScheduler ? "-p" : "--ipp",
+                                asScheduler ? "Q" : printer.uri(), path},
                                QString(), asScheduler ? &process : nullptr);
         QCOMPARE(result.exitCode, exitCode);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), outcome);
         QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
-        if (mode == IppPrinter::Mode::Accept) {
+        // Only a printer that never took a byte is asked again.
+        const bool busy = mode == IppPrinter::Mode::BusyTwice || mode == IppPrinter::Mode::Busy;
+        QCOMPARE(entry.value("attempts").toInt(), busy ? 3 : 1);
+        if (mode == IppPrinter::Mode::Accept || mode == IppPrinter::Mode::BusyTwice) {
             QCOMPARE(entry.value("job").toInt(), 7);
             QCOMPARE(entry.value("jobState").toString(), QStringLiteral("completed"));
             QCOMPARE(printer.documents(), QList<QByteArray>{data});
