@@ -64,6 +64,7 @@ QList<DestinationResult> SendScheduler::results() const
     for (qsizetype i = 0; i < m_transfers.size(); ++i) {
         const Transfer *transfer = m_transfers.at(i);
         DestinationResult result = transfer->result();
+        result.input = m_options.input;
         if (!transfer->isDone() && i < m_next) {
             // Given up on while a call it made could not be interrupted.
             result.outcome = SendOutcome::Cancelled;
