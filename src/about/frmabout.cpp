@@ -84,8 +84,11 @@ frmAbout::frmAbout(QWidget *parent)
     Line1->setObjectName(QStringLiteral("Line1"));
     Line1->setGeometry(lineLeft, twipsToPixels(2280), twipsToPixels(5520) - lineLeft, 2);
 
-    // Labels and the picture take no focus; of the rest OK comes first.
-    QWidget::setTabOrder(cmdOK, Command1);
+    // The picture box is a tab stop of its own, between OK and the link;
+    // the labels take no focus.
+    picIcon->setFocusPolicy(Qt::TabFocus);
+    QWidget::setTabOrder(cmdOK, picIcon);
+    QWidget::setTabOrder(picIcon, Command1);
     cmdOK->setFocus();
 
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);

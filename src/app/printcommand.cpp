@@ -18,12 +18,25 @@ void Varnet::Command2_Click()
         if (m_printers.selectPrinter(Combo1->currentText()))
             sendToCurrentPrinter();
         else
-            m_sendStatus = SendExit::ConnectionFailed;
+            printerNotFound(Combo1->currentText());
         m_printers.restore(remembered);
     }
 
     if (Option2->isChecked())
         sendTcp();
+}
+
+void Varnet::printerNotFound(const QString &printer)
+{
+    m_sendStatus = SendExit::ConnectionFailed;
+    // Not installed is said by nothing, as ever; a scheduler that could not
+    // be asked is worth a word, or Print would seem to do nothing at all.
+    const QString unreachable = m_printers.unreachableReason();
+    if (printer.isEmpty() || unreachable.isEmpty())
+        return;
+    MessageSeam::show(this, QStringLiteral("The file was not printed on \"%1\": the print "
+                                           "scheduler could not be asked for it (%2).")
+                                .arg(printer, unreachable));
 }
 
 void Varnet::sendToCurrentPrinter()
@@ -38,7 +51,7 @@ void Varnet::sendToCurrentPrinter()
         MessageSeam::show(this, QStringLiteral("Executed!"), QStringLiteral("Message"));
         return;
     }
-    if (job.failedStep == RawJobOutcome::Step::Open) {
+    if (job.failedStep == RawJobOutcome::Step::Open && job.outcome == SendOutcome::ConnectionFailed) {
         MessageSeam::show(this, QStringLiteral("The Printer Name you typed wasn't recognized."));
         return;
     }

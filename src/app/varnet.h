@@ -85,6 +85,8 @@ private:
     void buildMenus();
     void Form_Unload();
     void sendToCurrentPrinter();
+    // The chosen printer is not in the list: silent, unless the list could not be asked.
+    void printerNotFound(const QString &printer);
     // OpenFi's work: loads the file Text2 names, telling the user only of a
     // file too large to hold.
     FileLoader::Outcome loadNamedFile();

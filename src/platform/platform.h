@@ -40,7 +40,12 @@ bool isStandardInput(const std::string &path);
 // that closes on us, or a file size limit, no longer ends the program: the
 // call fails instead and the program can say so.
 int catchInterrupts();
-void takeInterrupt(int descriptor);
+// The signal that put the byte there, 0 when none was.
+int takeInterrupt(int descriptor);
+// After the clean-up: ends the program by that signal with its default
+// action, so that a shell or caller sees death by Ctrl-C or SIGTERM and
+// stops a loop or script as it would for any other program.
+[[noreturn]] void endBySignal(int signal);
 bool errorIsTerminal();
 struct TerminalSize
 {

@@ -17,6 +17,10 @@ public:
 
     // The system's default printer, or empty when there is none.
     virtual std::string defaultPrinterName() = 0;
+
+    // Why the last listing found no printers because the print system could
+    // not be asked (the scheduler is down or silent); empty when it answered.
+    virtual std::string unreachableReason() const { return {}; }
 };
 
 // Implemented once per platform backend (chosen by CMake).

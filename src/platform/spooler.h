@@ -3,6 +3,7 @@
 #include "platform/waitlimits.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,10 +16,19 @@ struct JobEnd
         Refused,   // it would not say; error holds its words
         Lost,      // no answer, or the connection broke; error says how
         Stopped,   // the stop flag was set
+        TimedOut,  // still not ended when the watch's time ran out; state says where it stands
     };
     Kind kind = Kind::Lost;
     std::string state;
-    std::string error;
+    std::string error; // for TimedOut, the printer's state as last seen
+};
+
+// How a job is followed: for how long, and who hears how it and its printer stand.
+struct JobWatch
+{
+    int timeoutMs = 0; // 0: until it ends
+    // "pending; printer stopped (paused): out of paper", from the following thread.
+    std::function<void(const std::string &)> onStatus;
 };
 
 // One raw job to a named queue of the system's print spooler, or to a
@@ -32,7 +42,9 @@ public:
     enum class Failure {
         Refused,   // the spooler's or printer's refusal, in its own words
         Lost,      // the connection broke or went silent, or the data did not get through
-        NoPrinter, // nothing that takes jobs at the address given
+        NoPrinter,    // nothing that takes jobs at the address given
+        NotAccepting, // the printer or queue is there but takes no jobs now
+        Busy,         // it answered busy or unavailable for now, and took nothing
     };
 
     virtual ~Spooler() = default;
@@ -41,7 +53,9 @@ public:
     // cannot hang on a silent peer may ignore it.
     virtual void setWaitLimits(const WaitLimits &) {}
 
-    // A queue name, or for a printer reached over IPP its URI.
+    // A queue name, or for a printer reached over IPP its URI. Where the
+    // backend can, it asks first whether the printer exists and takes
+    // jobs, so that nothing is streamed to one that would refuse it.
     virtual bool open(const std::string &printerName) = 0;
     virtual bool startDocument(const std::string &documentName) = 0;
     virtual bool startPage() = 0;
@@ -57,8 +71,12 @@ public:
     // valid after it ended, for following the job), 0 when there is none.
     virtual int jobId() const = 0;
     // After the job was handed over whole: asks for its state until it has
-    // ended, within the wait limits and until their stop flag is set.
-    virtual JobEnd followJob() { return {JobEnd::Kind::Lost, {}, "this spooler cannot follow a job"}; }
+    // ended, within the wait limits and the watch's time, and until their
+    // stop flag is set.
+    virtual JobEnd followJob(const JobWatch & = {})
+    {
+        return {JobEnd::Kind::Lost, {}, "this spooler cannot follow a job"};
+    }
 
     // The spooler's own words for the last failure, UTF-8; may be empty.
     virtual std::string errorText() const = 0;

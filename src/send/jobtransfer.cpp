@@ -6,6 +6,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -22,9 +24,8 @@ class JobTransfer final : public Transfer
 {
 public:
     JobTransfer(const Destination &destination, const SendOptions &options, QObject *parent)
-        : Transfer(destination, parent), m_title(options.title),
-          m_waitForJob(options.waitForJob), m_limits{options.connectTimeoutMs,
-                                                     options.responseTimeoutMs, &m_stop}
+        : Transfer(destination, parent), m_options(options),
+          m_limits{options.connectTimeoutMs, options.responseTimeoutMs, &m_stop}
     {
     }
 
@@ -72,8 +73,6 @@ private:
     Outcome run(SourceReader &reader)
     {
         const bool ipp = destination().kind == Destination::Kind::Ipp;
-        const std::unique_ptr<Spooler> spooler = ipp ? createIppSpooler() : createSystemSpooler();
-        spooler->setWaitLimits(m_limits);
         QByteArray current; // the piece the spooler is given
         const auto input = [&reader, &current](std::string_view *piece, std::string *error) {
             current = reader.readBlocking(ChunkBytes);
@@ -82,9 +81,28 @@ private:
             *error = reader.error().toStdString();
             return !current.isEmpty();
         };
-        const RawJobOutcome job =
-            sendRawJob(*spooler, destination().name.toStdString(), m_title.toStdString(), input,
-                       &m_stop, [this](long long bytes) { addSent(bytes); });
+        std::unique_ptr<Spooler> spooler;
+        RawJobOutcome job;
+        // Tried again only while nothing of the input was drawn, so nothing
+        // can be printed twice.
+        for (;;) {
+            countAttempt();
+            setStatus({});
+            spooler = ipp ? createIppSpooler() : createSystemSpooler();
+            spooler->setWaitLimits(m_limits);
+            job = sendRawJob(*spooler, destination().name.toStdString(),
+                             m_options.title.toStdString(), input, &m_stop,
+                             [this](long long bytes) { addSent(bytes); });
+            if (!job.retryable || attempts() > m_options.retries)
+                break;
+            const int delay = retryDelayMs(m_options, attempts() + 1);
+            const QString reason = QString::fromStdString(job.reason);
+            setStatus(retryStatus(attempts(), m_options.retries + 1, delay, reason));
+            if (!pause(delay))
+                return {SendOutcome::Cancelled,
+                        QStringLiteral("interrupted while waiting to try again after: ") + reason,
+                        0, {}, {}};
+        }
         if (job.outcome != SendOutcome::Delivered)
             return {job.outcome, QString::fromStdString(job.reason), 0, {}, {}};
         // The scheduler ends a job without documents at once, as aborted; that
@@ -94,13 +112,32 @@ private:
         return followed(*spooler, job.jobId);
     }
 
+    // False when stopped before the time was up.
+    bool pause(int ms) const
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!m_stop.isSet()) {
+            const auto left = until - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                return true;
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                left, std::chrono::milliseconds(50)));
+        }
+        return false;
+    }
+
     // The report of a job taken whole, after following it when asked to.
-    Outcome followed(Spooler &spooler, int jobId) const
+    Outcome followed(Spooler &spooler, int jobId)
     {
         Outcome outcome{SendOutcome::Delivered, {}, jobId, {}, {}};
-        if (!m_waitForJob)
+        if (!m_options.waitForJob)
             return outcome;
-        const JobEnd end = spooler.followJob();
+        JobWatch watch;
+        watch.timeoutMs = m_options.waitTimeoutMs;
+        watch.onStatus = [this](const std::string &status) {
+            setStatus(QString::fromStdString(status));
+        };
+        const JobEnd end = spooler.followJob(watch);
         switch (end.kind) {
         case JobEnd::Kind::Ended:
             outcome.jobState = QString::fromStdString(end.state);
@@ -128,12 +165,19 @@ private:
             outcome.error =
                 QStringLiteral("interrupted while following the job, which stays queued");
             break;
+        case JobEnd::Kind::TimedOut:
+            outcome.outcome = SendOutcome::WaitTimedOut;
+            outcome.jobState = QString::fromStdString(end.state);
+            outcome.error = QStringLiteral("the job did not end within %1 s and stays queued")
+                                .arg(static_cast<double>(m_options.waitTimeoutMs) / 1000.0);
+            if (!end.error.empty())
+                outcome.error += QStringLiteral("; printer ") + QString::fromStdString(end.error);
+            break;
         }
         return outcome;
     }
 
-    QString m_title;
-    bool m_waitForJob;
+    SendOptions m_options;
     StopFlag m_stop;
     WaitLimits m_limits;
     std::shared_ptr<SourceReader> m_reader; // shared with the job's thread, so cancel() can wake it

@@ -1,7 +1,6 @@
 #include "bytesource.h"
+#include "defaultdestination.h"
 #include "common/localpath.h"
-#include "common/settingscodec.h"
-#include "common/startupsettings.h"
 #include "platform/platform.h"
 #include "platform/tcpconnection.h"
 #include "progressview.h"
@@ -12,11 +11,13 @@
 #include "varnetversion.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -34,42 +35,35 @@ bool namesStandardInput(const QString &input)
            platform::console::isStandardInput(LocalPath::toBytes(input).toStdString());
 }
 
-// The window's saved destination: its printer, or its address on the raw printing port.
-std::optional<Destination> savedDestination()
+// What is wrong, and where to learn more; the whole usage would bury the first.
+int usageError(const QString &message)
 {
-    const std::optional<bool> printerQueue = optFromText(StartupSettings::read(StartupSettings::KeyOpt));
-    if (printerQueue.value_or(true)) {
-        const QString printer = StartupSettings::read(StartupSettings::KeyPrinter);
-        if (printer.isEmpty())
-            return std::nullopt;
-        return Destination{Destination::Kind::Printer, printer, 0};
-    }
-    const QString ip = StartupSettings::read(StartupSettings::KeyIp);
-    if (ip.isEmpty())
-        return std::nullopt;
-    // The window connects to the address as typed, on the default port (its port is never saved).
-    return Destination{Destination::Kind::Tcp, ip, RawPrintPort};
+    printError(message);
+    std::fputs("Try 'varnet-send --help' for more information.\n", stderr);
+    return SendExit::Usage;
 }
 
-// Every destination reported as never reached, for an input given up on.
-QList<DestinationResult> nothingStarted(const QList<Destination> &destinations)
+// Every destination reported as never tried with input, for the reason given.
+QList<DestinationResult> notTried(const QList<Destination> &destinations, const QString &input,
+                                  SendOutcome outcome, const QString &why)
 {
     QList<DestinationResult> results;
     for (const Destination &destination : destinations) {
-        DestinationResult result; // not started
+        DestinationResult result;
         result.destination = destination;
-        result.error = QStringLiteral("interrupted while the input was being read");
+        result.outcome = outcome;
+        result.input = input;
+        result.error = why;
         results.append(result);
     }
     return results;
 }
 
-void printSummary(const SendOptions &options, qint64 inputBytes,
+void printSummary(const SendOptions &options, const QList<InputSummary> &inputs,
                   const QList<DestinationResult> &results, int code)
 {
     if (options.json)
-        std::fputs(jsonSummary(options.input, inputBytes, results, code,
-                               platform::console::peakMemoryKiB())
+        std::fputs(jsonSummary(inputs, results, code, platform::console::peakMemoryKiB())
                        .constData(),
                    stdout);
     else
@@ -100,24 +94,21 @@ int main(int argc, char **argv)
         std::puts("varnet-send " VARNET_VERSION);
         return 0;
     }
-    if (!parsed.options) {
-        printError(parsed.error);
-        std::fputs(sendUsage().toLocal8Bit().constData(), stderr);
-        return SendExit::Usage;
-    }
+    if (!parsed.options)
+        return usageError(parsed.error);
     SendOptions options = *parsed.options;
+    // A second reader of standard input would find it used up, and send an empty job.
+    if (std::count_if(options.inputs.cbegin(), options.inputs.cend(), namesStandardInput) > 1)
+        return usageError(QStringLiteral("standard input may be given only once"));
+    QString origin; // why the destination, when none was given
     if (options.destinations.isEmpty()) {
-        const std::optional<Destination> saved = savedDestination();
-        if (!saved) {
-            printError(QStringLiteral("no destination given, and the Varnet window has saved none"));
-            return SendExit::Usage;
-        }
-        options.destinations.append(*saved);
-    }
-
-    if (inputClosed && namesStandardInput(options.input)) {
-        printError(QStringLiteral("standard input is closed"));
-        return SendExit::InputUnreadable;
+        const std::optional<DefaultDestination> chosen = defaultDestination();
+        if (!chosen)
+            return usageError(QStringLiteral(
+                "no destination given, and there is no default: LPDEST and PRINTER are not set, "
+                "the Varnet window saved none, and the scheduler has no default printer"));
+        options.destinations.append(chosen->destination);
+        origin = chosen->origin;
     }
 
     // A connection to each printer at once may need more descriptors than
@@ -129,66 +120,140 @@ int main(int argc, char **argv)
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
     const int interrupts = platform::console::catchInterrupts();
-
-    QString error;
-    bool interrupted = false;
-    // Destinations that must wait their turn need the input from its start.
-    ByteSource::OpenOptions opening;
-    opening.replayable = (options.parallel > 0 && options.parallel < options.destinations.size()) ||
-                         !SendScheduler::allFitAtOnce(options.destinations);
-    opening.interruptFd = interrupts;
-    std::unique_ptr<ByteSource> source = ByteSource::open(options.input, &error, opening, &interrupted);
-    if (interrupted) {
-        const QList<DestinationResult> results = nothingStarted(options.destinations);
-        const int code = exitCodeFor(results, true);
-        printSummary(options, -1, results, code);
+    int signal = 0; // the one that interrupted, ended by once the summary is out
+    SendScheduler *running = nullptr;
+    QList<DestinationResult> results;
+    QList<InputSummary> inputs;
+    const auto summarize = [&](QList<DestinationResult> known) {
+        for (DestinationResult &result : known)
+            result.origin = origin;
+        const int code = exitCodeFor(known, signal != 0);
+        printSummary(options, inputs, known, code);
         return code;
-    }
-    if (!source) {
-        printError(error);
-        return SendExit::InputUnreadable;
-    }
-
-    SendScheduler scheduler(options, std::move(source));
-    ProgressView progress(scheduler);
-    if (!options.quiet && !options.json && platform::console::errorIsTerminal())
-        progress.start();
+    };
 
     // A call into the printing library that cannot be interrupted (a TLS
     // handshake with a printer that trickles or says nothing) must not keep
     // the program from ending: a second Ctrl-C, or this long after the first
     // (time for a withdrawal to be answered), ends it at once. What is still
-    // open is reset, and the summary says what is known.
+    // open is reset, the summary says what is known, and the program ends by
+    // the signal as it would otherwise.
     constexpr int LastResortMs = 12000;
-    const auto endNow = [&options, &scheduler] {
-        const QList<DestinationResult> results = scheduler.results();
-        const int code = exitCodeFor(results, true);
-        printSummary(options, scheduler.knownInputLength(), results, code);
+    const auto endNow = [&] {
+        QList<DestinationResult> known = results;
+        if (running)
+            known += running->results();
+        summarize(known);
         std::fflush(nullptr);
         platform::tcp::resetConnectionsAtExit();
-        std::_Exit(code);
+        platform::console::endBySignal(signal);
     };
     QTimer lastResort;
     lastResort.setSingleShot(true);
-    QObject::connect(&lastResort, &QTimer::timeout, &scheduler, endNow);
+    QObject::connect(&lastResort, &QTimer::timeout, &app, endNow);
 
     QSocketNotifier interruptions(interrupts, QSocketNotifier::Read);
-    QObject::connect(&interruptions, &QSocketNotifier::activated, &scheduler, [&] {
-        platform::console::takeInterrupt(interrupts);
-        if (scheduler.interrupted())
+    QObject::connect(&interruptions, &QSocketNotifier::activated, &app, [&] {
+        const int taken = platform::console::takeInterrupt(interrupts);
+        if (taken == 0)
+            return;
+        if (signal != 0)
             endNow();
-        scheduler.interrupt();
+        signal = taken;
+        if (running)
+            running->interrupt();
         lastResort.start(LastResortMs);
     });
 
-    QObject::connect(&scheduler, &SendScheduler::finished, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    scheduler.start();
-    app.exec();
+    // Each file is a job of its own at every destination, one file after
+    // the other; a destination that failed gets no later file unless asked.
+    QList<bool> failedBefore(options.destinations.size(), false);
+    for (const QString &input : std::as_const(options.inputs)) {
+        SendOptions file = options;
+        file.input = input;
+        file.destinations.clear();
+        // This file's results in the destinations' order; the skipped are known now.
+        QList<DestinationResult> ofFile =
+            notTried(options.destinations, input, SendOutcome::NotStarted,
+                     QStringLiteral("not tried: an earlier file failed here"));
+        QList<qsizetype> indices;
+        for (qsizetype i = 0; i < options.destinations.size(); ++i) {
+            if (!failedBefore.at(i) || options.keepGoing) {
+                file.destinations.append(options.destinations.at(i));
+                indices.append(i);
+            }
+        }
+        if (signal != 0) {
+            inputs.append({input, -1});
+            results += notTried(options.destinations, input, SendOutcome::NotStarted,
+                                QStringLiteral("interrupted before this file"));
+            continue;
+        }
+        if (file.destinations.isEmpty()) {
+            inputs.append({input, -1});
+            results += ofFile;
+            continue;
+        }
 
-    const QList<DestinationResult> results = scheduler.results();
-    const int code = exitCodeFor(results, scheduler.interrupted());
-    printSummary(options, scheduler.knownInputLength(), results, code);
+        QString error;
+        if (inputClosed && namesStandardInput(input))
+            error = QStringLiteral("standard input is closed");
+        bool interrupted = false;
+        // Destinations that must wait their turn need the input from its start.
+        ByteSource::OpenOptions opening;
+        opening.replayable = (file.parallel > 0 && file.parallel < file.destinations.size()) ||
+                             !SendScheduler::allFitAtOnce(file.destinations);
+        opening.interruptFd = interrupts;
+        std::unique_ptr<ByteSource> source =
+            error.isEmpty() ? ByteSource::open(input, &error, opening, &interrupted) : nullptr;
+        if (interrupted) {
+            const int taken = platform::console::takeInterrupt(interrupts);
+            signal = taken != 0 ? taken : SIGINT;
+            inputs.append({input, -1});
+            for (const qsizetype i : indices)
+                ofFile[i].error = QStringLiteral("interrupted while the input was being read");
+            results += ofFile;
+            continue;
+        }
+        if (!source) {
+            printError(error);
+            // One file: nothing was tried, and the status says why.
+            if (options.inputs.size() == 1)
+                return SendExit::InputUnreadable;
+            inputs.append({input, -1});
+            for (const qsizetype i : indices) {
+                ofFile[i].outcome = SendOutcome::InputUnreadable;
+                ofFile[i].error = error;
+            }
+            results += ofFile;
+            continue;
+        }
+
+        SendScheduler scheduler(file, std::move(source));
+        ProgressView progress(scheduler);
+        if (!options.quiet && !options.json && platform::console::errorIsTerminal())
+            progress.start();
+        QEventLoop loop;
+        QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection);
+        running = &scheduler;
+        scheduler.start();
+        loop.exec();
+        running = nullptr;
+
+        const QList<DestinationResult> sent = scheduler.results();
+        for (qsizetype i = 0; i < sent.size(); ++i) {
+            ofFile[indices.at(i)] = sent.at(i);
+            if (sent.at(i).outcome != SendOutcome::Delivered)
+                failedBefore[indices.at(i)] = true;
+        }
+        results += ofFile;
+        inputs.append({input, scheduler.knownInputLength()});
+    }
+
+    const int code = summarize(results);
+    if (signal != 0)
+        platform::console::endBySignal(signal);
     // A host name given up on may still be being looked up, and the
     // application would wait for that lookup as it ends, as long as the name
     // service takes. Every connection is closed by now; nothing is left to do.

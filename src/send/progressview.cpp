@@ -1,5 +1,6 @@
 #include "progressview.h"
 
+#include "common/localpath.h"
 #include "platform/platform.h"
 #include "sendscheduler.h"
 #include "transfer.h"
@@ -74,7 +75,11 @@ void ProgressView::draw(bool final)
                                               : QStringLiteral("  waiting");
             ++waiting;
         } else {
-            if (total > 0 && done == total)
+            // A retry's wait, or where a followed job and its printer stand.
+            const QString status = transfer->status();
+            if (!status.isEmpty())
+                line += QStringLiteral("  ") + LocalPath::printable(status);
+            else if (total > 0 && done == total)
                 line += QStringLiteral("  finishing");
             running << line;
         }

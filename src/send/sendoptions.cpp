@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -41,6 +42,20 @@ const QList<QCommandLineOption> &sendOptions()
              .arg(seconds(TcpBlockSender::StallTimeout)),
          "S"},
         {"wait", "spooler/IPP: wait until the job has ended and report it"},
+        {"wait-timeout",
+         "spooler/IPP: stop following the job after S seconds\n(implies --wait); the job "
+         "stays queued",
+         "S"},
+        {"retry",
+         "try a destination up to N more times while nothing\nwent out to it: refused, timed "
+         "out, not found, busy,\nscheduler away (default 0)",
+         "N"},
+        {"retry-delay",
+         QStringLiteral("seconds before the first retry, doubled for each\nfurther one up to "
+                        "%1 (default 5)")
+             .arg(RetryDelayCapMs / 1000),
+         "S"},
+        {"keep-going", "several files: a destination that failed still gets\nthe later ones"},
         {"response-timeout",
          QStringLiteral("spooler/IPP: give up when the scheduler or printer has\nneither answered "
                         "nor taken data for S seconds (default %1)")
@@ -72,8 +87,9 @@ void describe(QCommandLineParser &parser)
     parser.setApplicationDescription(
         QStringLiteral("Sends FILE (or standard input) unchanged to printers."));
     parser.addOptions(sendOptions());
-    parser.addPositionalArgument(QStringLiteral("FILE|-"),
-                                 QStringLiteral("the file to send; - reads standard input"));
+    parser.addPositionalArgument(
+        QStringLiteral("FILE..."),
+        QStringLiteral("the files to send, each as a job of its own; - reads standard input"));
 }
 
 // Worded as the other usage errors are, naming the argument as it was
@@ -209,6 +225,17 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
             timeout(&options.stallTimeoutMs, false);
         } else if (name == QLatin1String("wait")) {
             options.waitForJob = true;
+        } else if (name == QLatin1String("wait-timeout")) {
+            options.waitForJob = timeout(&options.waitTimeoutMs, false);
+        } else if (name == QLatin1String("retry")) {
+            bool ok = false;
+            options.retries = value.toInt(&ok);
+            if (!ok || options.retries < 0 || options.retries > 1000)
+                error = QStringLiteral("--retry needs a whole number from 0 to 1000");
+        } else if (name == QLatin1String("retry-delay")) {
+            timeout(&options.retryDelayMs, true);
+        } else if (name == QLatin1String("keep-going")) {
+            options.keepGoing = true;
         } else if (name == QLatin1String("title")) {
             options.title = value;
         } else if (name == QLatin1String("quiet")) {
@@ -227,10 +254,11 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
     const QStringList inputs = parser.positionalArguments();
     if (inputs.isEmpty())
         result.error = QStringLiteral("no file given (use - for standard input)");
-    else if (inputs.size() > 1)
-        result.error = QStringLiteral("one file at a time, got %1").arg(inputs.size());
+    else if (inputs.count(QStringLiteral("-")) > 1)
+        result.error = QStringLiteral("- (standard input) may be given only once");
     if (!result.error.isEmpty())
         return result;
+    options.inputs = inputs;
     options.input = inputs.first();
     result.options = options;
     return result;
@@ -240,8 +268,8 @@ QString sendUsage()
 {
     // Laid out by hand as it always was: the manual page and the shell
     // completion are made from it.
-    QString text = QStringLiteral("Usage: varnet-send [options] FILE|-\n"
-                                  "Sends FILE (or standard input) unchanged to printers.\n\n");
+    QString text = QStringLiteral("Usage: varnet-send [options] FILE...\n"
+                                  "Sends each FILE (or standard input) unchanged to printers.\n\n");
     for (const QCommandLineOption &option : sendOptions()) {
         const QStringList names = option.names();
         QString line = names.size() > 1 ? QStringLiteral("  -%1, --%2").arg(names.first(), names.last())
@@ -253,9 +281,18 @@ QString sendUsage()
                 option.description().replace(u'\n', u'\n' + indent) + u'\n';
     }
     return text +
-           QStringLiteral("\nA FILE of - reads standard input.\n"
-                          "Without a destination the one saved by the Varnet window is used "
-                          "(TCP: port %1).\n\n")
+           QStringLiteral("\nEach FILE is a job of its own; a FILE of - reads standard input "
+                          "(once).\nWithout a destination, as for lp: $LPDEST, else $PRINTER, "
+                          "else the one saved\nby the Varnet window (TCP: port %1), else the "
+                          "scheduler's default printer.\n\n")
                .arg(RawPrintPort) +
            QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
+}
+
+int retryDelayMs(const SendOptions &options, int attempt)
+{
+    qint64 delay = options.retryDelayMs;
+    for (int retry = 2; retry < attempt && delay < RetryDelayCapMs; ++retry)
+        delay *= 2;
+    return static_cast<int>(std::min<qint64>(delay, RetryDelayCapMs));
 }

@@ -23,9 +23,13 @@ struct Destination
     QString kindName() const;
 };
 
+// Retries wait longer each time, but never longer than this.
+inline constexpr int RetryDelayCapMs = 60000;
+
 struct SendOptions
 {
-    QString input; // a path, or "-" for standard input
+    QStringList inputs; // paths, "-" for standard input, in the order given
+    QString input;      // the one being sent: a path, or "-"
     QList<Destination> destinations;
     int parallel = 0; // 0: all at once
     int connectTimeoutMs = WaitLimits::DefaultConnectTimeoutMs;
@@ -33,6 +37,10 @@ struct SendOptions
     int responseTimeoutMs = WaitLimits::DefaultResponseTimeoutMs; // spooler and IPP
     int stallTimeoutMs = static_cast<int>(TcpBlockSender::StallTimeout.count());
     bool waitForJob = false;
+    int waitTimeoutMs = 0; // 0: follow the job until it ends
+    int retries = 0;       // further attempts while nothing went out
+    int retryDelayMs = 5000;
+    bool keepGoing = false; // later files still go to a destination that failed
     QString title = QString::fromLatin1(RawJobDocumentName);
     bool quiet = false;
     bool json = false;
@@ -50,3 +58,6 @@ struct ParsedArguments
 ParsedArguments parseSendArguments(const QStringList &arguments);
 
 QString sendUsage();
+// The pause before attempt number `attempt` (2 for the first retry): the
+// delay given, doubled for each retry after the first, at most the cap.
+int retryDelayMs(const SendOptions &options, int attempt);

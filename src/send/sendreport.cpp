@@ -34,8 +34,13 @@ QString textSummary(const QList<DestinationResult> &results)
     // are joined, not substituted in turn, so a "%1" in a name stays as it is.
     const auto shown = [](const QString &text) { return LocalPath::printable(text); };
     qsizetype width = 0;
-    for (const DestinationResult &result : results)
+    qsizetype fileWidth = 0;
+    bool severalFiles = false;
+    for (const DestinationResult &result : results) {
         width = std::max(width, shown(result.destination.label()).size());
+        fileWidth = std::max(fileWidth, shown(result.input).size());
+        severalFiles = severalFiles || result.input != results.first().input;
+    }
 
     QString text;
     for (const DestinationResult &result : results) {
@@ -43,13 +48,21 @@ QString textSummary(const QList<DestinationResult> &results)
                                                              : QStringLiteral("FAIL")) +
                        QLatin1Char(' ') + result.destination.kindName().leftJustified(7) +
                        QLatin1Char(' ') + shown(result.destination.label()).leftJustified(width) +
-                       QLatin1Char(' ') + QString::number(result.bytes) + QStringLiteral(" bytes");
+                       QLatin1Char(' ');
+        if (severalFiles)
+            line += shown(result.input).leftJustified(fileWidth) + QLatin1Char(' ');
+        line += QString::number(result.bytes) + QStringLiteral(" bytes");
+        if (result.attempts > 1)
+            line += QStringLiteral(", %1 attempts").arg(result.attempts);
         if (result.jobId > 0)
             line += QStringLiteral(", job ") + QString::number(result.jobId);
         if (!result.jobState.isEmpty())
             line += QLatin1Char(' ') + shown(result.jobState);
         if (!result.note.isEmpty())
             line += QStringLiteral(" (") + shown(result.note) + QLatin1Char(')');
+        if (!result.origin.isEmpty())
+            line += QStringLiteral(" (default destination, from ") +
+                    shown(result.origin) + QLatin1Char(')');
         if (result.outcome != SendOutcome::Delivered) {
             line += QStringLiteral(": ") + QLatin1String(outcomeName(result.outcome));
             if (!result.error.isEmpty())
@@ -60,8 +73,8 @@ QString textSummary(const QList<DestinationResult> &results)
     return text;
 }
 
-QByteArray jsonSummary(const QString &input, qint64 inputBytes,
-                       const QList<DestinationResult> &results, int exitCode, qint64 peakRssKiB)
+QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
+                       int exitCode, qint64 peakRssKiB)
 {
     QJsonArray destinations;
     for (const DestinationResult &result : results) {
@@ -72,7 +85,12 @@ QByteArray jsonSummary(const QString &input, qint64 inputBytes,
             {"outcome", QLatin1String(outcomeName(result.outcome))},
             {"bytes", result.bytes},
             {"seconds", static_cast<double>(result.elapsedMs) / 1000.0},
+            {"attempts", result.attempts},
         };
+        if (!result.input.isEmpty())
+            entry.insert(QStringLiteral("input"), result.input);
+        if (!result.origin.isEmpty())
+            entry.insert(QStringLiteral("chosenBy"), result.origin);
         if (!result.error.isEmpty())
             entry.insert(QStringLiteral("error"), result.error);
         if (result.jobId > 0)
@@ -83,10 +101,18 @@ QByteArray jsonSummary(const QString &input, qint64 inputBytes,
             entry.insert(QStringLiteral("note"), result.note);
         destinations.append(entry);
     }
-    QJsonObject summary{{"input", input},
-                        {"inputBytes", inputBytes},
+    // The first file stands at the top, as it did when there could be only one.
+    const InputSummary first = inputs.value(0);
+    QJsonObject summary{{"input", first.input},
+                        {"inputBytes", first.bytes},
                         {"exitCode", exitCode},
                         {"destinations", destinations}};
+    if (inputs.size() > 1) {
+        QJsonArray all;
+        for (const InputSummary &input : inputs)
+            all.append(QJsonObject{{"input", input.input}, {"inputBytes", input.bytes}});
+        summary.insert(QStringLiteral("inputs"), all);
+    }
     if (peakRssKiB >= 0)
         summary.insert(QStringLiteral("maxRssKiB"), peakRssKiB);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);

@@ -18,14 +18,30 @@ struct DestinationResult
     QString jobState; // "completed", "aborted", "canceled", ... when the job was followed
     QString note;     // something worth knowing about a delivery
     qint64 elapsedMs = 0;
+    int attempts = 0;  // connections or jobs tried; 0 when never started
+    QString input;     // the file sent, as given
+    QString origin;    // why this destination, when the command line named none
+};
+
+// One input of a run and its length (-1 when a stream did not end).
+struct InputSummary
+{
+    QString input;
+    qint64 bytes = -1;
 };
 
 int exitCodeFor(const QList<DestinationResult> &results, bool interrupted);
+// One line per destination and file; the file is named when there are several.
 QString textSummary(const QList<DestinationResult> &results);
 // peakRssKiB: the sender's own peak memory, or -1 to leave it out.
-QByteArray jsonSummary(const QString &input, qint64 inputBytes,
-                       const QList<DestinationResult> &results, int exitCode,
-                       qint64 peakRssKiB = -1);
+QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
+                       int exitCode, qint64 peakRssKiB = -1);
+inline QByteArray jsonSummary(const QString &input, qint64 inputBytes,
+                              const QList<DestinationResult> &results, int exitCode,
+                              qint64 peakRssKiB = -1)
+{
+    return jsonSummary({{input, inputBytes}}, results, exitCode, peakRssKiB);
+}
 
 // "12.3 MiB" style sizes for people.
 QString humanBytes(double bytes);

@@ -6,36 +6,53 @@
 
 #include <QIODevice>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <cstring>
 #include <mutex>
 
 namespace {
 
+// The reader's producer may call back from another thread after a device
+// is gone; the link lets it find the current one under a lock.
+struct ReaderLink
+{
+    std::mutex mutex;
+    QIODevice *device = nullptr;
+};
+
 // A reader seen as a sequential device, so the TCP sender takes a stream as
 // it takes a file. readyRead comes on this object's thread whenever the
-// reader may have more.
+// reader may have more. The reader outlives the device: a connection that
+// was refused is tried again with a new device on the same, unread reader.
 class ReaderDevice final : public QIODevice, public DirectFileSource
 {
 public:
-    explicit ReaderDevice(std::unique_ptr<SourceReader> reader)
-        : m_reader(std::move(reader)), m_link(std::make_shared<Link>())
+    ReaderDevice(std::shared_ptr<SourceReader> reader, std::shared_ptr<ReaderLink> link)
+        : m_reader(std::move(reader)), m_link(std::move(link))
     {
+        const std::lock_guard lock(m_link->mutex);
         m_link->device = this;
-        m_reader->setNotify([link = m_link] {
-            const std::lock_guard lock(link->mutex);
-            if (link->device)
-                QMetaObject::invokeMethod(
-                    link->device, [device = link->device] { emit device->readyRead(); },
-                    Qt::QueuedConnection);
-        });
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
 
     ~ReaderDevice() override
     {
         const std::lock_guard lock(m_link->mutex);
-        m_link->device = nullptr;
+        if (m_link->device == this)
+            m_link->device = nullptr;
+    }
+
+    // Once per reader, before its source starts.
+    static void notifyThrough(SourceReader &reader, const std::shared_ptr<ReaderLink> &link)
+    {
+        reader.setNotify([link] {
+            const std::lock_guard lock(link->mutex);
+            if (link->device)
+                QMetaObject::invokeMethod(
+                    link->device, [device = link->device] { emit device->readyRead(); },
+                    Qt::QueuedConnection);
+        });
     }
 
     bool isSequential() const override { return true; }
@@ -60,40 +77,50 @@ protected:
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
-    // The reader's producer may call back from another thread after this
-    // device is gone; the link lets it find out under a lock.
-    struct Link
-    {
-        std::mutex mutex;
-        ReaderDevice *device = nullptr;
-    };
-    std::unique_ptr<SourceReader> m_reader;
-    std::shared_ptr<Link> m_link;
+    std::shared_ptr<SourceReader> m_reader;
+    std::shared_ptr<ReaderLink> m_link;
 };
 
-// Raw TCP to a printer's port, through the same sender the window uses.
+// Raw TCP to a printer's port, through the same sender the window uses. A
+// connection that fails before a byte went out is tried again when retries
+// are asked for; one that fails later never is, as the printer may already
+// be printing the first part.
 class TcpTransfer final : public Transfer
 {
 public:
     TcpTransfer(const Destination &destination, const SendOptions &options, QObject *parent)
         : Transfer(destination, parent), m_options(options)
     {
-        makeSender();
+        m_retryTimer.setSingleShot(true);
+        connect(&m_retryTimer, &QTimer::timeout, this, &TcpTransfer::attempt);
     }
 
     void start(std::unique_ptr<SourceReader> reader) override
     {
         markStarted();
-        m_sender->start(std::make_unique<ReaderDevice>(std::move(reader)), -1, destination().name,
-                        destination().port);
+        m_reader = std::move(reader);
+        ReaderDevice::notifyThrough(*m_reader, m_link);
+        attempt();
     }
 
-    void cancel() override { m_sender->cancel(); }
+    void cancel() override
+    {
+        if (m_retryTimer.isActive()) {
+            m_retryTimer.stop();
+            finish(SendOutcome::Cancelled,
+                   QStringLiteral("interrupted while waiting to try again after: ") + m_lastError);
+        } else if (m_sender) {
+            m_sender->cancel();
+        }
+    }
 
 private:
-    void makeSender()
+    void attempt()
     {
+        countAttempt();
+        setStatus({});
         using std::chrono::milliseconds;
+        m_reported = 0;
         m_sender = new TcpBlockSender(this);
         m_sender->setTiming({.connect = milliseconds(m_options.connectTimeoutMs),
                              .stall = milliseconds(m_options.stallTimeoutMs),
@@ -108,18 +135,17 @@ private:
             m_sender->close();
         });
         connect(m_sender, &TcpBlockSender::finished, this, &TcpTransfer::onFinished);
+        m_sender->start(std::make_unique<ReaderDevice>(m_reader, m_link), -1, destination().name,
+                        destination().port);
     }
 
     void onFinished(bool ok)
     {
         if (!ok && m_sender->outcome() == SendOutcome::ConnectionFailed &&
             m_sender->lackedDescriptor() && mayWaitForDescriptor()) {
-            // Not the printer's failure: it waits for another turn, with a
-            // sender of its own.
-            m_sender->disconnect(this);
+            // Not the printer's failure: it waits for another turn.
             m_sender->deleteLater();
-            m_reported = 0;
-            makeSender();
+            m_sender = nullptr;
             emit waitingForDescriptor();
             return;
         }
@@ -130,18 +156,33 @@ private:
             finish(SendOutcome::Delivered);
             return;
         }
+        // Only a connection that never stood: nothing of the input was read.
+        if (m_sender->outcome() == SendOutcome::ConnectionFailed &&
+            m_sender->handedOverBytes() == 0 && attempts() <= m_options.retries) {
+            m_lastError = m_sender->failureReason();
+            const int delay = retryDelayMs(m_options, attempts() + 1);
+            setStatus(retryStatus(attempts(), m_options.retries + 1, delay, m_lastError));
+            m_sender->deleteLater();
+            m_sender = nullptr;
+            m_retryTimer.start(delay);
+            return;
+        }
         // What reached the printer, not what we let go of.
         const qint64 acknowledged = m_sender->acknowledgedBytes();
         setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());
         if (m_sender->outcome() == SendOutcome::Cancelled)
             finish(SendOutcome::Cancelled,
-                   QStringLiteral("interrupted, the connection was closed"));
+                   QStringLiteral("interrupted, the connection was reset"));
         else
             finish(m_sender->outcome(), m_sender->failureReason());
     }
 
     SendOptions m_options;
+    std::shared_ptr<SourceReader> m_reader;
+    std::shared_ptr<ReaderLink> m_link = std::make_shared<ReaderLink>();
     TcpBlockSender *m_sender = nullptr;
+    QTimer m_retryTimer;
+    QString m_lastError;
     qint64 m_reported = 0;
 };
 

@@ -16,6 +16,7 @@ void Transfer::finish(SendOutcome outcome, const QString &error)
     m_result.outcome = outcome;
     m_result.error = error;
     m_result.bytes = m_bytes.load();
+    m_result.attempts = m_attempts.load();
     m_result.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     emit finished();
 }
@@ -24,4 +25,25 @@ void Transfer::setJob(int jobId, const QString &state)
 {
     m_result.jobId = jobId;
     m_result.jobState = state;
+}
+
+QString Transfer::status() const
+{
+    const std::lock_guard lock(m_statusMutex);
+    return m_status;
+}
+
+void Transfer::setStatus(const QString &status)
+{
+    const std::lock_guard lock(m_statusMutex);
+    m_status = status;
+}
+
+QString Transfer::retryStatus(int attempt, int attemptsAllowed, int delayMs, const QString &reason)
+{
+    return QStringLiteral("attempt %1 of %2 failed (%3); next in %4 s")
+        .arg(attempt)
+        .arg(attemptsAllowed)
+        .arg(reason)
+        .arg(static_cast<double>(delayMs) / 1000.0);
 }

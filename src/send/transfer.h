@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class SourceReader;
 
@@ -26,6 +27,9 @@ public:
     virtual void cancel() = 0;
 
     qint64 bytesSent() const { return m_bytes.load(); }
+    // What it is waiting for, for the progress line (a retry, the printer's
+    // state while a job is followed); empty when it is simply sending.
+    QString status() const;
     bool isDone() const { return m_done; }
     DestinationResult result() const { return m_result; }
     const Destination &destination() const { return m_result.destination; }
@@ -43,6 +47,13 @@ protected:
     void addSent(qint64 bytes) { m_bytes += bytes; }
     void setSent(qint64 bytes) { m_bytes = bytes; }
     void markStarted() { m_clock.start(); }
+    // From any thread.
+    void countAttempt() { ++m_attempts; }
+    int attempts() const { return m_attempts.load(); }
+    void setStatus(const QString &status);
+    // Words for the wait before the next attempt, which is attempt + 1.
+    static QString retryStatus(int attempt, int attemptsAllowed, int delayMs,
+                               const QString &reason);
     // Records the outcome once; later calls are ignored.
     void finish(SendOutcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);
@@ -52,6 +63,9 @@ protected:
 private:
     DestinationResult m_result;
     std::atomic<qint64> m_bytes{0};
+    std::atomic<int> m_attempts{0};
+    mutable std::mutex m_statusMutex;
+    QString m_status;
     QElapsedTimer m_clock;
     bool m_done = false;
     std::function<bool()> m_mayWait;

@@ -17,6 +17,7 @@ constexpr Outcome Outcomes[] = {
     {SendOutcome::ConnectionFailed, SendExit::ConnectionFailed, "connection-failed"},
     {SendOutcome::TransferFailed, SendExit::TransferFailed, "transfer-failed"},
     {SendOutcome::SpoolerRefused, SendExit::SpoolerRefused, "spooler-refused"},
+    {SendOutcome::WaitTimedOut, SendExit::WaitTimedOut, "wait-timed-out"},
     {SendOutcome::Cancelled, SendExit::Interrupted, "cancelled"},
     {SendOutcome::NotStarted, SendExit::Interrupted, "not-started"},
 };
@@ -41,7 +42,10 @@ constexpr Meaning Meanings[] = {
     {SendExit::SpoolerRefused, "the spooler refused the job",
      "spooler refusal (with --wait also a job aborted or canceled)"},
     {SendExit::Partial, nullptr, "partly delivered"},
-    {SendExit::Interrupted, "the send was cancelled (progress window closed)", "interrupted"},
+    {SendExit::WaitTimedOut, nullptr,
+     "--wait-timeout ran out before the job ended; it stays queued"},
+    {SendExit::Interrupted, "the send was cancelled (progress window closed)",
+     "interrupted; it then ends by the signal (130 Ctrl-C, 143 SIGTERM)"},
 };
 
 constexpr bool oneRowPerOutcomeInOrder()

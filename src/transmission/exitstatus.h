@@ -10,6 +10,7 @@ enum class SendOutcome {
     ConnectionFailed, // never connected, or the queue could not be opened
     TransferFailed,   // connected, but the bytes did not all arrive
     SpoolerRefused,   // the scheduler or printer refused or aborted the job
+    WaitTimedOut,     // the job was handed over whole, but did not end in the time given
     Cancelled,        // stopped by the user
     NotStarted,       // never reached (interrupted before its turn), or not ended yet
 };
@@ -24,6 +25,7 @@ inline constexpr int ConnectionFailed = 4; // includes a queue the spooler does 
 inline constexpr int TransferFailed = 5;
 inline constexpr int SpoolerRefused = 6;
 inline constexpr int Partial = 7;
+inline constexpr int WaitTimedOut = 8; // the job stays queued
 inline constexpr int Interrupted = 130;
 } // namespace SendExit
 

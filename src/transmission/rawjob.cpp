@@ -11,6 +11,7 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
 {
     using Step = RawJobOutcome::Step;
     RawJobOutcome outcome;
+    bool drawn = false; // whether input was asked for anything yet
     const auto stopped = [stop] { return stop != nullptr && stop->isSet(); };
     const auto failed = [&](Step step, const char *fallback) {
         outcome.failedStep = step;
@@ -21,14 +22,23 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
             outcome.reason.pop_back();
         if (outcome.reason.empty() && step != Step::Write)
             outcome.reason = fallback;
+        const Spooler::Failure failure = spooler.failure();
         if (stopped()) {
             outcome.outcome = SendOutcome::Cancelled;
             outcome.reason = "cancelled, the job was withdrawn";
-        } else if (step == Step::Open) {
-            outcome.outcome = SendOutcome::ConnectionFailed;
+            return outcome;
+        }
+        if (step == Step::Open) {
+            // A printer that is there but takes no jobs, or none now, refuses them.
+            outcome.outcome = failure == Spooler::Failure::NotAccepting ||
+                                      failure == Spooler::Failure::Busy
+                                  ? SendOutcome::SpoolerRefused
+                                  : SendOutcome::ConnectionFailed;
         } else {
-            switch (spooler.failure()) {
+            switch (failure) {
             case Spooler::Failure::Refused:
+            case Spooler::Failure::NotAccepting:
+            case Spooler::Failure::Busy:
                 outcome.outcome = SendOutcome::SpoolerRefused;
                 break;
             case Spooler::Failure::Lost:
@@ -39,6 +49,9 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
                 break;
             }
         }
+        outcome.retryable =
+            !drawn && (failure == Spooler::Failure::Busy ||
+                       (step == Step::Open && failure == Spooler::Failure::Lost));
         return outcome;
     };
     // From here on the handle is closed on every path, and a failure first
@@ -63,7 +76,10 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
     // keeps an empty job as one empty page.
     std::string_view piece;
     std::string inputError;
-    while (!stopped() && input(&piece, &inputError) && !stopped()) {
+    while (!stopped()) {
+        drawn = true;
+        if (!input(&piece, &inputError) || stopped())
+            break;
         const std::size_t written = spooler.write(piece.data(), piece.size());
         outcome.taken += static_cast<long long>(written);
         outcome.offered += static_cast<long long>(piece.size());

@@ -24,6 +24,10 @@ struct RawJobOutcome
     long long taken = 0;   // bytes the spooler took
     long long offered = 0; // bytes handed to it, the last piece included
     int jobId = 0;         // the spooler's number for a delivered job
+    // It failed before any of the input was drawn, in a way that may pass
+    // (the scheduler or printer unreachable, or busy): trying again cannot
+    // print anything twice.
+    bool retryable = false;
 };
 
 // Gives the job's next piece; false once there is none left, with error set

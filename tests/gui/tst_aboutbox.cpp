@@ -139,7 +139,7 @@ private slots:
                 order << widget->objectName();
             widget = widget->nextInFocusChain();
         } while (widget != ok);
-        QCOMPARE(order, QStringList({"cmdOK", "Command1"}));
+        QCOMPARE(order, QStringList({"cmdOK", "picIcon", "Command1"}));
     }
 
     void textColours_data()

@@ -206,8 +206,12 @@ private slots:
         QTest::addColumn<bool>("listKept");
         QTest::addColumn<bool>("silent"); // the scheduler takes connections but never answers
         QTest::addColumn<QStringList>("messages");
-        // The printer list asks the scheduler again and finds nothing.
-        QTest::newRow("list asked again") << false << false << QStringList{};
+        // The printer list asks the scheduler again and cannot: Print says
+        // which queue it could not use and why, instead of nothing at all.
+        QTest::newRow("list asked again")
+            << false << false
+            << QStringList{"The file was not printed on \"Away\": the print scheduler could not "
+                           "be asked for it (nothing answers at @SOCKET@)."};
         QTest::newRow("list remembered")
             << true << false << QStringList{"The Printer Name you typed wasn't recognized."};
         QTest::newRow("list remembered, scheduler silent")
@@ -244,6 +248,7 @@ private slots:
         }
         click(window);
 
+        messages.replaceInStrings(QStringLiteral("@SOCKET@"), sandbox.socketPath());
         QCOMPARE(recorder.texts(), messages);
         QCOMPARE(window.printers().currentPrinter(), QStringLiteral("Away"));
     }

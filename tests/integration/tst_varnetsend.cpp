@@ -2,6 +2,7 @@
 #include "ippprinter.h"
 #include "tcpsink.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,6 +30,14 @@ struct Run
     QByteArray out;
     QByteArray err;
 };
+
+int exitStatusOf(const QJsonObject &entry)
+{
+    static const QHash<QString, int> statuses{{"delivered", 0},         {"connection-failed", 4},
+                                              {"transfer-failed", 5},   {"spooler-refused", 6},
+                                              {"wait-timed-out", 8},    {"cancelled", 130}};
+    return statuses.value(entry.value("outcome").toString(), -1);
+}
 
 QJsonObject destinationNamed(const QJsonObject &summary, const QString &label)
 {
@@ -73,7 +82,9 @@ private:
             process.kill();
             process.waitForFinished(5000);
         }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        // Death by a signal reads as a shell shows it: 128 + the signal.
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode()
+                                                                       : 128 + process.exitCode();
         result.out = process.readAllStandardOutput();
         result.err = process.readAllStandardError();
         result.summary = QJsonDocument::fromJson(result.out).object();
@@ -295,6 +306,11 @@ private slots:
         QTest::newRow("scheduler takes the job before the data")
             << Mode::AcceptBeforeData << 100000 << true << 5 << "transfer-failed"
             << "answered before it had";
+        // Busy is asked before the data and tried again (--retry 2).
+        QTest::newRow("busy twice, then takes the job") << Mode::BusyTwice << large << false << 0
+                                                        << "delivered" << "";
+        QTest::newRow("busy for good") << Mode::Busy << large << false << 6 << "spooler-refused"
+                                       << "busy printing another job";
     }
 
     void ippPrinterAnswers()
@@ -316,14 +332,18 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("CUPS_SERVER"), printer.uri().section(QLatin1Char('/'), 2, 2));
         process.setProcessEnvironment(environment);
-        const Run result = run({"--json", "--wait", "--response-timeout", "1",
-                                asScheduler ? "-p" : "--ipp", asScheduler ? "Q" : printer.uri(), path},
+        const Run result = run({"--json", "--wait", "--response-timeout", "1", "--retry", "2",
+                                "--retry-delay", "0.1", asScheduler ? "-p" : "--ipp",
+                                asScheduler ? "Q" : printer.uri(), path},
                                QString(), asScheduler ? &process : nullptr);
         QCOMPARE(result.exitCode, exitCode);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), outcome);
         QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
-        if (mode == IppPrinter::Mode::Accept) {
+        // Only a printer that never took a byte is asked again.
+        const bool busy = mode == IppPrinter::Mode::BusyTwice || mode == IppPrinter::Mode::Busy;
+        QCOMPARE(entry.value("attempts").toInt(), busy ? 3 : 1);
+        if (mode == IppPrinter::Mode::Accept || mode == IppPrinter::Mode::BusyTwice) {
             QCOMPARE(entry.value("job").toInt(), 7);
             QCOMPARE(entry.value("jobState").toString(), QStringLiteral("completed"));
             QCOMPARE(printer.documents(), QList<QByteArray>{data});
@@ -379,7 +399,9 @@ private slots:
             }
             // Well inside the response time-out: the blocked call noticed.
             QVERIFY2(process.waitForFinished(5000), "varnet-send ending after SIGINT");
-            QCOMPARE(process.exitCode(), 130);
+            // Cleaned up, then ended by the signal itself, as callers expect.
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(process.exitCode(), SIGINT);
             QVERIFY2(process.readAllStandardOutput().contains("\"cancelled\""), "no summary");
             return;
         }
@@ -451,7 +473,8 @@ private slots:
                                  20000);
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
         QVERIFY2(process.waitForFinished(20000), "varnet-send did not end within 20 s of SIGINT");
-        QCOMPARE(process.exitCode(), 130);
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(process.exitCode(), SIGINT);
         const QJsonObject entry = QJsonDocument::fromJson(process.readAllStandardOutput())
                                       .object()
                                       .value("destinations")
@@ -486,8 +509,316 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("@FILE@"), path);
         const Run result = run(arguments);
         QCOMPARE(result.exitCode, exitCode);
+        // What is wrong and where to read more; never the whole help.
         if (exitCode == 2)
-            QVERIFY(result.err.contains("Usage"));
+            QVERIFY2(result.err.count('\n') == 2 && result.err.startsWith("varnet-send: ") &&
+                         result.err.endsWith("\nTry 'varnet-send --help' for more information.\n"),
+                     result.err.constData());
+    }
+
+    // The sender as part of a script: a signal ends it by that signal, after
+    // its clean-up and summary, so the shell stops too. $VS, $A (a slow
+    // sink) and $DATA as in inputsFromTheShell.
+    void signalsReachTheScript_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("ctrlC");       // SIGINT to the whole group once bytes flow
+        QTest::addColumn<int>("exitCode");     // of the script
+        QTest::addColumn<QByteArray>("shown"); // part of its output
+        QTest::newRow("Ctrl-C stops a loop")
+            << "for f in 1 2; do \"$VS\" -H \"$A\" \"$DATA\"; echo \"after $f: $?\"; done" << true
+            << 128 + SIGINT << QByteArray("FAIL tcp");
+        QTest::newRow("SIGTERM ends the sender by SIGTERM")
+            << "\"$VS\" -q -H \"$A\" \"$DATA\" & p=$!; sleep 0.5; kill -TERM $p; wait $p; echo \"status $?\""
+            << false << 0 << QByteArray("status 143");
+    }
+
+    void signalsReachTheScript()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, ctrlC);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, shown);
+
+        TcpSink slow;
+        slow.setMode(TcpSink::Mode::Slow, 200000);
+        QVERIFY(slow.listen());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("VS", QStringLiteral(VARNET_SEND));
+        environment.insert("A", QStringLiteral("127.0.0.1:%1").arg(slow.port()));
+        environment.insert("DATA", writeTestFile(m_dir.filePath("loop.bin"), shellData()));
+        process.setProcessEnvironment(environment);
+        // A group of its own, as a terminal's foreground job: Ctrl-C goes to all of it.
+        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&process, ctrlC] {
+            static qint64 signalled = 0;
+            if (ctrlC && signalled != process.processId() && process.processId() > 0) {
+                signalled = process.processId();
+                ::kill(-static_cast<pid_t>(process.processId()), SIGINT);
+            }
+        });
+        const Run result = run({"bash", "-c", "exec 2>&1; " + script}, QString(), &process, 30000,
+                               "setsid");
+        QVERIFY2(result.exitCode == exitCode, result.out.constData());
+        QVERIFY2(result.out.contains(shown), result.out.constData());
+        // The loop went no further, and the printer saw the job broken off.
+        QVERIFY2(!result.out.contains("after"), result.out.constData());
+        QCOMPARE(slow.connectionCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(slow.closedCount(), 1, 30000);
+        QCOMPARE(slow.resetCount(), 1);
+    }
+
+    void retriesBeforeAnyByte_data()
+    {
+        QTest::addColumn<QString>("sink");     // "late": listens after two refusals; "resets"
+        QTest::addColumn<QString>("retries");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("attempts");
+        QTest::newRow("accepted at the third attempt") << "late" << "3" << 0 << 3;
+        QTest::newRow("no retries by default") << "late" << "" << 4 << 1;
+        QTest::newRow("never after bytes went out") << "resets" << "3" << 5 << 1;
+    }
+
+    void retriesBeforeAnyByte()
+    {
+        QFETCH(QString, sink);
+        QFETCH(QString, retries);
+        QFETCH(int, exitCode);
+        QFETCH(int, attempts);
+
+        const QByteArray data = randomBytes(2 << 20, 8);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("retry.bin")), data);
+        // The first destination tells when the sender began; the second
+        // opens between the second attempt (after 1.5 s) and the third
+        // (4.5 s: the pause doubles).
+        TcpSink clock;
+        QVERIFY(clock.listen());
+        TcpSink printer;
+        quint16 port = TcpSink::unusedPort();
+        if (sink == QLatin1String("resets")) {
+            printer.setMode(TcpSink::Mode::ResetAfter, 100000);
+            QVERIFY(printer.listen());
+            port = printer.port();
+        } else {
+            QObject::connect(&clock, &TcpSink::dataArrived, &printer, [&printer, port] {
+                QTimer::singleShot(2500, &printer, [&printer, port] {
+                    if (!printer.listen(QHostAddress::LocalHost, port))
+                        qWarning("port %d was taken meanwhile", port);
+                });
+            }, Qt::SingleShotConnection);
+        }
+        QStringList arguments{"--json", "--retry-delay", "1.5", "-H",
+                              QStringLiteral("127.0.0.1:%1").arg(clock.port()), "-H",
+                              QStringLiteral("127.0.0.1:%1").arg(port), path};
+        if (!retries.isEmpty())
+            arguments << "--retry" << retries;
+        const Run result = run(arguments);
+        const QJsonObject entry = destinationNamed(result.summary, QStringLiteral("127.0.0.1:%1").arg(port));
+        QVERIFY2(result.exitCode == (exitCode == 0 ? 0 : 7), result.out.constData());
+        QCOMPARE(exitStatusOf(entry), exitCode);
+        QCOMPARE(entry.value("attempts").toInt(), attempts);
+        if (exitCode == 0)
+            QTRY_COMPARE(printer.received(), data);
+        else
+            QVERIFY(printer.connectionCount() <= 1);
+    }
+
+    // Asked before the first byte: nothing is streamed to a printer that is
+    // not there or takes no jobs; and a job that waits says why.
+    void printerAskedFirst_data()
+    {
+        QTest::addColumn<QString>("target");  // -p QUEUE, or --ipp PATH at the scheduler
+        QTest::addColumn<QString>("prepare"); // "reject", "disable", or nothing
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("reason"); // part of the error
+        QTest::newRow("ipp, no such printer") << "--ipp /printers/nosuch" << "" << 4 << "";
+        QTest::newRow("ipp, not accepting") << "--ipp /printers/sink" << "reject" << 6
+                                            << "not accepting jobs";
+        QTest::newRow("queue not accepting") << "-p sink" << "reject" << 6 << "not accepting jobs";
+        QTest::newRow("unknown queue") << "-p nosuch" << "" << 4 << "";
+        QTest::newRow("stopped with a reason, --wait-timeout")
+            << "-p sink" << "disable" << 8 << "stays queued; printer stopped (paused): out of paper";
+    }
+
+    void printerAskedFirst()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, prepare);
+        QFETCH(int, exitCode);
+        QFETCH(QString, reason);
+
+        TcpSink queueDevice;
+        QVERIFY(queueDevice.listen());
+        const quint16 ippPort = TcpSink::unusedPort();
+        CupsSandbox sandbox;
+        QVERIFY2(sandbox.start(ippPort), qPrintable(sandbox.lastOutput()));
+        QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
+        if (prepare == QLatin1String("reject"))
+            QVERIFY(sandbox.rejectJobs(QStringLiteral("sink")));
+        if (prepare == QLatin1String("disable"))
+            QVERIFY(sandbox.runClient("cupsdisable", {"-r", "out of paper", "sink"}));
+        // Far more than the buffers on the way hold: streamed, it would show.
+        const QString path =
+            writeTestFile(m_dir.filePath(QStringLiteral("asked.bin")), randomBytes(24 << 20, 9));
+        QStringList arguments{"--json", "--wait-timeout", "2", target.section(' ', 0, 0)};
+        arguments << (target.startsWith("--ipp")
+                          ? QStringLiteral("ipp://127.0.0.1:%1%2").arg(ippPort).arg(target.section(' ', 1))
+                          : target.section(' ', 1));
+        arguments << path;
+
+        const Run result = run(arguments);
+        QVERIFY2(result.exitCode == exitCode, result.out.constData());
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
+        QVERIFY(sandbox.runClient("lpstat", {"-o", "sink"}));
+        if (exitCode == 8) {
+            // Handed over whole, and still there for the printer to take up.
+            QCOMPARE(entry.value("outcome").toString(), QStringLiteral("wait-timed-out"));
+            QCOMPARE(entry.value("jobState").toString(), QStringLiteral("pending"));
+            QVERIFY2(!sandbox.lastOutput().trimmed().isEmpty(), "the job is no longer queued");
+            return;
+        }
+        QCOMPARE(entry.value("bytes").toInteger(), 0);
+        QVERIFY2(sandbox.lastOutput().trimmed().isEmpty(), qPrintable(sandbox.lastOutput()));
+        QCOMPARE(queueDevice.totalBytes(), 0);
+    }
+
+    // No destination given: found as lp finds one, and said where from.
+    void defaultDestination_data()
+    {
+        QTest::addColumn<QStringList>("environment"); // NAME=value
+        QTest::addColumn<QString>("saved");           // Varnet.conf's [STARTUP] lines, \n apart
+        QTest::addColumn<bool>("schedulerDefault");
+        QTest::addColumn<QString>("destination");     // empty: a usage error
+        QTest::addColumn<QString>("chosenBy");
+
+        const QString window = QStringLiteral("Drucker=other\nOpt=True");
+        QTest::newRow("LPDEST first") << QStringList{"LPDEST=sink/instance", "PRINTER=other"}
+                                      << window << true << "sink" << "$LPDEST";
+        QTest::newRow("then PRINTER") << QStringList{"PRINTER=sink"} << window << true << "sink"
+                                      << "$PRINTER";
+        QTest::newRow("PRINTER=lp is passed over") << QStringList{"PRINTER=lp"}
+                                                   << "Drucker=sink\nOpt=True" << true << "sink"
+                                                   << "the printer saved by the Varnet window";
+        QTest::newRow("then the window's printer") << QStringList{} << "Drucker=sink\nOpt=True"
+                                                   << true << "sink"
+                                                   << "the printer saved by the Varnet window";
+        QTest::newRow("the window's address") << QStringList{} << "IP=::1\nOpt=False" << false
+                                              << "[::1]:9100"
+                                              << "the address saved by the Varnet window";
+        QTest::newRow("then the scheduler's default") << QStringList{} << "" << true << "sink"
+                                                      << "the scheduler's default printer";
+        QTest::newRow("none at all") << QStringList{} << "" << false << "" << "";
+    }
+
+    void defaultDestination()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QString, saved);
+        QFETCH(bool, schedulerDefault);
+        QFETCH(QString, destination);
+        QFETCH(QString, chosenBy);
+
+        TcpSink queueDevice;
+        QVERIFY(queueDevice.listen());
+        CupsSandbox sandbox;
+        QVERIFY2(sandbox.start(), qPrintable(sandbox.lastOutput()));
+        QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
+        QVERIFY(sandbox.addSocketQueue(QStringLiteral("other"), TcpSink::unusedPort()));
+        if (schedulerDefault)
+            QVERIFY(sandbox.setDefault(QStringLiteral("sink")));
+        // The window's address goes to port 9100, which no test may take
+        // over; that row checks only what was chosen.
+        QTemporaryDir home;
+        QDir(home.path()).mkpath(QStringLiteral("Varnet"));
+        QFile settings(home.filePath(QStringLiteral("Varnet/Varnet.conf")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[STARTUP]\n" + saved.toUtf8() + "\n");
+        settings.close();
+
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LPDEST", "PRINTER"})
+            variables.remove(QString::fromLatin1(name));
+        variables.insert("XDG_CONFIG_HOME", home.path());
+        variables.insert("HOME", home.path()); // no lpoptions of the user's
+        for (const QString &pair : environment)
+            variables.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        QProcess process;
+        process.setProcessEnvironment(variables);
+        const QString path = writeTestFile(m_dir.filePath("default.bin"), "to the default");
+        const Run result = run({"--json", "--connect-timeout", "0.5", path}, QString(), &process);
+        if (destination.isEmpty()) {
+            QCOMPARE(result.exitCode, 2);
+            QVERIFY2(result.err.contains("no destination given"), result.err.constData());
+            return;
+        }
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QCOMPARE(entry.value("destination").toString(), destination);
+        QCOMPARE(entry.value("chosenBy").toString(), chosenBy);
+        if (destination == QLatin1String("sink")) {
+            QVERIFY2(result.exitCode == 0, result.out.constData());
+            QTRY_COMPARE(queueDevice.received(), QByteArray("to the default"));
+        }
+    }
+
+    // Each file a job of its own at every destination, in order; a
+    // destination that failed gets no later file unless --keep-going.
+    void severalFiles_data()
+    {
+        QTest::addColumn<bool>("secondRefuses");
+        QTest::addColumn<bool>("keepGoing");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("outcomes"); // destination by file, in the summary's order
+        QTest::newRow("two files to two sinks") << false << false << 0
+            << QStringList{"delivered", "delivered", "delivered", "delivered"};
+        QTest::newRow("a failed destination gets no more") << true << false << 7
+            << QStringList{"delivered", "connection-failed", "delivered", "not-started"};
+        QTest::newRow("--keep-going tries it again") << true << true << 7
+            << QStringList{"delivered", "connection-failed", "delivered", "connection-failed"};
+    }
+
+    void severalFiles()
+    {
+        QFETCH(bool, secondRefuses);
+        QFETCH(bool, keepGoing);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, outcomes);
+
+        const QByteArray first = randomBytes(300000, 10);
+        const QByteArray second = randomBytes(200000, 11);
+        const QString one = writeTestFile(m_dir.filePath(QStringLiteral("one.bin")), first);
+        const QString two = writeTestFile(m_dir.filePath(QStringLiteral("two.bin")), second);
+        TcpSink a;
+        TcpSink b;
+        QVERIFY(a.listen());
+        QVERIFY(b.listen());
+        const QString bAddress = QStringLiteral("127.0.0.1:%1")
+                                     .arg(secondRefuses ? TcpSink::unusedPort() : b.port());
+        QStringList arguments{"-H", QStringLiteral("127.0.0.1:%1").arg(a.port()), "-H", bAddress,
+                              one, two};
+        if (keepGoing)
+            arguments.prepend(QStringLiteral("--keep-going"));
+        const Run text = run(arguments);
+        QVERIFY2(text.exitCode == exitCode, text.out.constData());
+        const QStringList lines = QString::fromLocal8Bit(text.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[0].contains(one) && lines[1].contains(one) && lines[2].contains(two) &&
+                     lines[3].contains(two),
+                 text.out.constData());
+        // Each sink got one connection per file, the first file first.
+        QTRY_COMPARE(a.connections(), QList<QByteArray>({first, second}));
+        if (!secondRefuses)
+            QTRY_COMPARE(b.connections(), QList<QByteArray>({first, second}));
+
+        const Run json = run(QStringList{"--json"} + arguments);
+        const QJsonArray entries = json.summary.value("destinations").toArray();
+        QStringList seen;
+        for (const QJsonValue &entry : entries)
+            seen << entry.toObject().value("outcome").toString();
+        QCOMPARE(seen, outcomes);
+        QCOMPARE(entries.at(3).toObject().value("input").toString(), two);
+        QCOMPARE(json.summary.value("inputs").toArray().at(1).toObject().value("inputBytes").toInteger(),
+                 second.size());
     }
 
     // Inputs as a shell hands them over. The script runs in bash with $VS
@@ -524,11 +855,14 @@ private slots:
             << "sleep 5 2>/dev/null | \"$VS\" --json -H \"$A\" -H \"$B\" - & p=$!; for i in $(seq 100); do "
                "c=$(sed -n 's/^SigCgt:\\s*//p' /proc/$p/status); (( 0x$c & 1 )) && break; sleep 0.1; "
                "done; sleep 0.3; kill -HUP $p; wait $p"
-            << 130 << QByteArray() << QByteArray("cancelled") << 0;
+            << 128 + SIGHUP << QByteArray() << QByteArray("cancelled") << 0;
         QTest::newRow("standard input closed") << two + "- <&-" << 3 << QByteArray()
                                                << QByteArray("standard input is closed") << 0;
         QTest::newRow("standard input closed, named") << two + "/dev/stdin <&-" << 3 << QByteArray()
                                                       << QByteArray("standard input is closed") << 0;
+        QTest::newRow("standard input twice, by two names")
+            << two + "- /dev/stdin < \"$DATA\"" << 2 << QByteArray()
+            << QByteArray("standard input may be given only once") << 0;
         QTest::newRow("spool on a full disk")
             << "unshare -rm true 2>/dev/null || exit 77; mkdir -p \"$DIR/tiny\" && exec unshare -rm sh -c "
                "'mount -t tmpfs -o size=256k none \"$DIR/tiny\" && TMPDIR=\"$DIR/tiny\" exec \"$@\"' sh " +

@@ -65,7 +65,7 @@ completion)
         [ "$got" = "$want" ] || fail "completing '$*': got '$got', want '$want'"
     }
     expect "--parallel --printer " varnet-send --p
-    expect "--wait --wait-eof " varnet-send -p Office --wai
+    expect "--wait --wait-eof --wait-timeout " varnet-send -p Office --wai
     expect "Lab2 Labels " varnet-send -p Lab
     expect "Lab2 Labels Office " varnet-send --printer = ""
     expect "job.pcl job.prn " varnet-send -p Office job.p

@@ -22,6 +22,8 @@ public:
         NeverAnswer,      // reads the whole job and stays silent
         RefuseBeforeData, // answers the request's attributes with a refusal and reads no more
         AcceptBeforeData, // answers the request's attributes with a job id and reads no more
+        BusyTwice,        // says it is busy when asked about itself twice, then as Accept
+        Busy,             // says it is busy whenever asked about itself
     };
 
     explicit IppPrinter(Mode mode, QObject *parent = nullptr);
@@ -49,4 +51,5 @@ private:
     QByteArray m_refusalMessage = "refused";
     QList<QByteArray> m_documents;
     int m_connections = 0;
+    int m_busyAnswers = 0;
 };

@@ -59,7 +59,8 @@ void TcpSink::setMode(Mode mode, qint64 parameter)
     m_mode = mode;
     m_parameter = parameter;
     m_server.rawDescriptors = mode == Mode::HoldOpen || mode == Mode::CloseAfter ||
-                              mode == Mode::NeverRead || mode == Mode::HalfClose;
+                              mode == Mode::NeverRead || mode == Mode::HalfClose ||
+                              mode == Mode::Slow;
 }
 
 qint64 TcpSink::totalBytes() const
@@ -77,17 +78,7 @@ void TcpSink::onNewConnection()
         m_received.append(QByteArray());
         m_sockets.append(socket);
         socket->setParent(this);
-        if (m_mode == Mode::Slow) {
-            // Reading little and often keeps the kernel buffers full, so the
-            // sender sees a printer that drains slowly.
-            socket->setReadBufferSize(qMax<qint64>(4096, m_parameter / 100));
-            auto *timer = new QTimer(socket);
-            timer->setInterval(10);
-            connect(timer, &QTimer::timeout, this, [this, index] { readFrom(index); });
-            timer->start();
-        } else {
-            connect(socket, &QTcpSocket::readyRead, this, [this, index] { readFrom(index); });
-        }
+        connect(socket, &QTcpSocket::readyRead, this, [this, index] { readFrom(index); });
         connect(socket, &QTcpSocket::disconnected, this, [this, index] {
             readFrom(index, true);
             ++m_closed;
@@ -97,14 +88,12 @@ void TcpSink::onNewConnection()
     }
 }
 
-void TcpSink::readFrom(int index, bool all)
+void TcpSink::readFrom(int index, bool)
 {
     QTcpSocket *socket = m_sockets.value(index);
     if (!socket)
         return;
     qint64 budget = socket->bytesAvailable();
-    if (m_mode == Mode::Slow && !all)
-        budget = qMin(budget, qMax<qint64>(1, m_parameter / 100));
     if (m_mode == Mode::ResetAfter)
         budget = qMin(budget, m_parameter - m_received[index].size());
     if (budget > 0) {
@@ -146,6 +135,31 @@ void TcpSink::serveRaw(qintptr descriptor)
     if (m_mode == Mode::NeverRead) {
         if (m_parameter > 0)
             QTimer::singleShot(m_parameter, this, [this, fd] { closeRaw(fd); });
+        return;
+    }
+    if (m_mode == Mode::Slow) {
+        // A little every 10 ms keeps the kernel buffers full, so the sender
+        // sees a printer that drains slowly; the bare descriptor tells the
+        // sender's reset from its orderly end.
+        auto *timer = new QTimer(this);
+        timer->setInterval(10);
+        connect(timer, &QTimer::timeout, this, [this, timer, fd, index] {
+            QByteArray buffer(static_cast<qsizetype>(qMax<qint64>(1, m_parameter / 100)), '\0');
+            const ssize_t got = ::recv(fd, buffer.data(), static_cast<size_t>(buffer.size()),
+                                       MSG_DONTWAIT);
+            if (got > 0) {
+                m_received[index].append(buffer.constData(), static_cast<qsizetype>(got));
+                emit dataArrived();
+                return;
+            }
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                return;
+            if (got < 0 && errno == ECONNRESET)
+                ++m_resets;
+            timer->deleteLater();
+            closeRaw(fd);
+        });
+        timer->start();
         return;
     }
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);

@@ -6,6 +6,7 @@
 
 Q_DECLARE_METATYPE(RawJobOutcome::Step)
 Q_DECLARE_METATYPE(SendOutcome)
+Q_DECLARE_METATYPE(Spooler::Failure)
 
 // The raw-job sequence against a spooler that fails where told: what is
 // called, what is withdrawn, and what the caller is told.
@@ -120,6 +121,45 @@ private slots:
         QCOMPARE(job.taken, taken);
         if (failAt == QLatin1String("write"))
             QCOMPARE(job.taken, static_cast<long long>(acceptBytes));
+    }
+
+    // What a failure means to the caller, by the spooler's kind of failure
+    // and the step: whether trying again could print anything twice.
+    void failureKinds_data()
+    {
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<Spooler::Failure>("kind");
+        QTest::addColumn<SendOutcome>("outcome");
+        QTest::addColumn<bool>("retryable");
+
+        using F = Spooler::Failure;
+        QTest::newRow("scheduler away") << "open" << F::Lost << SendOutcome::ConnectionFailed << true;
+        QTest::newRow("no such printer") << "open" << F::NoPrinter << SendOutcome::ConnectionFailed
+                                         << false;
+        QTest::newRow("not accepting jobs") << "open" << F::NotAccepting
+                                            << SendOutcome::SpoolerRefused << false;
+        QTest::newRow("busy, asked first") << "open" << F::Busy << SendOutcome::SpoolerRefused << true;
+        QTest::newRow("busy at the job") << "startDocument" << F::Busy << SendOutcome::SpoolerRefused
+                                         << true;
+        QTest::newRow("lost at the job") << "startDocument" << F::Lost << SendOutcome::TransferFailed
+                                         << false;
+        QTest::newRow("busy once data went") << "write" << F::Busy << SendOutcome::SpoolerRefused
+                                             << false;
+    }
+
+    void failureKinds()
+    {
+        QFETCH(QString, failAt);
+        QFETCH(Spooler::Failure, kind);
+        QFETCH(SendOutcome, outcome);
+        QFETCH(bool, retryable);
+
+        FakeSpooler spooler;
+        spooler.failAt = failAt;
+        spooler.failureKind = kind;
+        const RawJobOutcome job = sendRawJob(spooler, "Laser", "data");
+        QCOMPARE(job.outcome, outcome);
+        QCOMPARE(job.retryable, retryable);
     }
 
     void contentAndNamePassUnchanged_data()

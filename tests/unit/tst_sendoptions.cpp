@@ -36,7 +36,13 @@ private slots:
         QTest::newRow("missing value") << QStringList{"f", "-H"} << "" << "needs a value";
         QTest::newRow("unknown option") << QStringList{"--colour", "f"} << "" << "unknown option";
         QTest::newRow("no file") << QStringList{"-H", "a"} << "" << "no file";
-        QTest::newRow("two files") << QStringList{"-H", "a", "f", "g"} << "" << "one file";
+        QTest::newRow("two files") << QStringList{"-H", "a", "f", "-", "g"} << "tcp:a:9100" << "";
+        QTest::newRow("standard input twice") << QStringList{"-H", "a", "-", "f", "-"} << ""
+                                              << "only once";
+        QTest::newRow("retries not a number") << QStringList{"--retry", "2x", "f"} << "" << "--retry";
+        QTest::newRow("negative retries") << QStringList{"--retry=-1", "f"} << "" << "--retry";
+        QTest::newRow("zero wait timeout") << QStringList{"--wait-timeout", "0", "f"} << ""
+                                           << "--wait-timeout";
         QTest::newRow("parallel zero") << QStringList{"--parallel", "0", "f"} << "" << "--parallel";
         QTest::newRow("negative timeout") << QStringList{"--connect-timeout", "-1", "f"} << ""
                                           << "--connect-timeout";
@@ -84,10 +90,14 @@ private slots:
         const ParsedArguments parsed = parseSendArguments(
             {"--parallel", "3", "--connect-timeout", "2.5", "--wait-eof", "0", "--wait", "--json",
              "--stall-timeout", "1.5", "-q", "--title", "Firmware", "--response-timeout", "0.5",
-             "-"});
+             "--retry", "3", "--retry-delay", "0.25", "--keep-going", "-", "g"});
         QVERIFY2(parsed.options, qPrintable(parsed.error));
         const SendOptions &options = *parsed.options;
         QCOMPARE(options.input, QStringLiteral("-"));
+        QCOMPARE(options.inputs, QStringList({"-", "g"}));
+        QCOMPARE(options.retries, 3);
+        QCOMPARE(options.retryDelayMs, 250);
+        QVERIFY(options.keepGoing);
         QCOMPARE(options.parallel, 3);
         QCOMPARE(options.connectTimeoutMs, 2500);
         QCOMPARE(options.waitEofMs, 0);
@@ -103,6 +113,29 @@ private slots:
         QCOMPARE(defaults.stallTimeoutMs, 60000);
         QCOMPARE(defaults.title, QStringLiteral("Command Print"));
         QCOMPARE(defaults.parallel, 0);
+        QCOMPARE(defaults.retries, 0);
+        QVERIFY(!defaults.waitForJob && !defaults.keepGoing);
+        QCOMPARE(parseSendArguments({"--wait-timeout", "1.5", "f"}).options->waitTimeoutMs, 1500);
+        QVERIFY(parseSendArguments({"--wait-timeout", "1.5", "f"}).options->waitForJob);
+    }
+
+    void retryDelays_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<QList<int>>("pauses"); // before attempts 2, 3, ...
+        QTest::newRow("doubles") << 5000 << QList<int>{5000, 10000, 20000, 40000, 60000, 60000};
+        QTest::newRow("none") << 0 << QList<int>{0, 0, 0};
+        QTest::newRow("beyond the cap") << 90000 << QList<int>{60000, 60000};
+    }
+
+    void retryDelays()
+    {
+        QFETCH(int, delayMs);
+        QFETCH(QList<int>, pauses);
+        SendOptions options;
+        options.retryDelayMs = delayMs;
+        for (int i = 0; i < pauses.size(); ++i)
+            QCOMPARE(retryDelayMs(options, i + 2), pauses.at(i));
     }
 
     void exitCode_data()
@@ -168,6 +201,17 @@ private slots:
         QCOMPARE(progressLine(odd.destination.label(), 0, -1, 0), QStringLiteral("Q%1\\x1b[2J\\x0d\\x0aok %2  0 B  0 B/s"));
         QVERIFY(lines[0].startsWith(QLatin1String("ok")) && lines[0].contains(QLatin1String("127.0.0.1:9100")));
         QVERIFY(lines[1].startsWith(QLatin1String("FAIL")) && lines[1].contains(QLatin1String("not accepting jobs")));
+
+        // Several files: each line names its file; more than one attempt is counted.
+        DestinationResult later = good;
+        later.input = QStringLiteral("second.prn");
+        later.attempts = 3;
+        later.origin = QStringLiteral("$LPDEST");
+        const QStringList files = textSummary({good, later}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(files[1].contains(QLatin1String("127.0.0.1:9100 second.prn 45 bytes, 3 attempts")) &&
+                     files[1].contains(QLatin1String("from $LPDEST")),
+                 qPrintable(files[1]));
+        QVERIFY2(!lines[0].contains(QLatin1String("attempts")), qPrintable(lines[0]));
 
         const QJsonObject json = QJsonDocument::fromJson(jsonSummary("f", 45, {good, bad}, 7)).object();
         QCOMPARE(json.value("exitCode").toInt(), 7);

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
 #include <sys/stat.h>
 
 #include "testdata.h"
@@ -19,6 +21,37 @@ Q_DECLARE_METATYPE(SendOutcome)
 namespace {
 
 // A file of random bytes, a sink to send it to, and the sender.
+// Gives its bytes up to failAt, then fails as a broken disk would.
+class FailingDevice final : public QIODevice
+{
+public:
+    FailingDevice(const QByteArray &bytes, qint64 failAt)
+        : m_bytes(bytes), m_failAt(failAt)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 count = qMin(maxSize, m_failAt - m_at);
+        if (count <= 0) {
+            setErrorString(QStringLiteral("Input/output error"));
+            return -1;
+        }
+        std::memcpy(data, m_bytes.constData() + m_at, static_cast<std::size_t>(count));
+        m_at += count;
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_failAt;
+    qint64 m_at = 0;
+};
+
 struct Job
 {
     QTemporaryDir dir;
@@ -232,6 +265,9 @@ private slots:
             "^The printer took nothing for 500 ms\\.$");
         // Cancelled once bytes flow: a reset, and no failure to tell.
         row("cancelled", "cancel", Mode::Slow, 1 << 20, 8 << 20, SendOutcome::Cancelled, "");
+        // The source fails half way: the printer must not take the half for a job.
+        row("read error", "readerror", Mode::Slow, 4 << 20, 8 << 20, transfer,
+            "^Reading the file failed: Input/output error\\.$");
     }
 
     void endings()
@@ -266,7 +302,11 @@ private slots:
         QSignalSpy finished(&sender, &TcpBlockSender::finished);
         QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
         connect(&sender, &TcpBlockSender::allQueued, &sender, &TcpBlockSender::close);
-        sender.start(path, QStringLiteral("127.0.0.1"), port);
+        if (failure == QLatin1String("readerror"))
+            sender.TcpBlockSender::start(std::make_unique<FailingDevice>(job.bytes, size / 2), size,
+                                         QStringLiteral("127.0.0.1"), job.sink.port());
+        else
+            sender.start(path, QStringLiteral("127.0.0.1"), port);
         QVERIFY(finished.isEmpty()); // reported from the event loop, never inside start()
 
         if (failure == QLatin1String("cancel")) {
@@ -312,6 +352,13 @@ private slots:
             // A file that cannot be sent never costs the printer a connection.
             if (outcome == SendOutcome::InputUnreadable)
                 QCOMPARE(job.sink.connectionCount(), 0);
+        }
+
+        // Every send that stops early ends in a reset, never in an orderly end.
+        if (mode == static_cast<int>(TcpSink::Mode::Slow)) {
+            QTRY_COMPARE_WITH_TIMEOUT(job.sink.closedCount(), 1, 30000);
+            QCOMPARE(job.sink.resetCount(), 1);
+            QVERIFY(job.sink.received().size() < size);
         }
 
         // Closing or cancelling after the end changes nothing.

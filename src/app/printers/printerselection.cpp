@@ -33,6 +33,11 @@ bool PrinterSelection::selectPrinter(const QString &name)
     return true;
 }
 
+QString PrinterSelection::unreachableReason() const
+{
+    return QString::fromStdString(m_collection.unreachableReason());
+}
+
 int indexOfExact(const QStringList &items, const QString &name)
 {
     for (qsizetype i = 0; i < items.size(); ++i) {

@@ -21,6 +21,9 @@ public:
 
     // SelectPrinter: exact, case-sensitive match in collection order.
     bool selectPrinter(const QString &name);
+    // Why the last look at the printers could not ask the system; empty
+    // when it answered.
+    QString unreachableReason() const;
 
     // Puts back a printer remembered earlier, even one removed since or
     // none at all, so the Print command leaves the current printer as it

@@ -223,6 +223,12 @@ bool ippSucceeded(ipp_status_t status)
     return status < IPP_STATUS_REDIRECTION_OTHER_SITE;
 }
 
+bool ippBusy(ipp_status_t status)
+{
+    return status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+           status == IPP_STATUS_ERROR_TEMPORARY;
+}
+
 std::string ippStatusText(ipp_t *response)
 {
     if (ipp_attribute_t *message =

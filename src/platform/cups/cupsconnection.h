@@ -85,6 +85,8 @@ ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId =
 std::string libraryError(const char *fallback);
 // A status of a response that means the request was carried out.
 bool ippSucceeded(ipp_status_t status);
+// A status that says "not now" rather than "no".
+bool ippBusy(ipp_status_t status);
 // The peer's own words for the status of a response ("status-message"), or
 // the status's standard name.
 std::string ippStatusText(ipp_t *response);

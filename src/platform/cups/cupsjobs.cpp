@@ -3,6 +3,7 @@
 #include "cupsconnection.h"
 
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 namespace {
@@ -29,14 +30,104 @@ const char *stateName(int state)
     }
 }
 
+const char *printerStateName(int state)
+{
+    switch (state) {
+    case IPP_PSTATE_IDLE:
+        return "idle";
+    case IPP_PSTATE_PROCESSING:
+        return "processing";
+    case IPP_PSTATE_STOPPED:
+        return "stopped";
+    default:
+        return "unknown";
+    }
+}
+
+// "stopped (paused, media-empty-error): out of paper"
+std::string printerState(ipp_t *response)
+{
+    std::string text;
+    if (ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
+        text = printerStateName(ippGetInteger(state, 0));
+    std::string reasons;
+    if (ipp_attribute_t *reason = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD)) {
+        for (int i = 0; i < ippGetCount(reason); ++i) {
+            const char *word = ippGetString(reason, i, nullptr);
+            if (word == nullptr || std::string(word) == "none")
+                continue;
+            reasons += (reasons.empty() ? "" : ", ") + std::string(word);
+        }
+    }
+    if (!reasons.empty())
+        text += (text.empty() ? "(" : " (") + reasons + ")";
+    if (ipp_attribute_t *message = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT)) {
+        const char *words = ippGetString(message, 0, nullptr);
+        if (words != nullptr && *words != '\0')
+            text += std::string(text.empty() ? "" : ": ") + words;
+    }
+    return text;
+}
+
 } // namespace
 
-JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
-                 const std::string &resource, int jobId, const StopFlag *stop)
+PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerUri,
+                         const std::string &resource)
 {
+    static const char *const wanted[] = {"printer-name", "printer-is-accepting-jobs",
+                                         "printer-state", "printer-state-reasons",
+                                         "printer-state-message"};
+    ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(wanted)), nullptr, wanted);
+    const IppResponse response =
+        takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
+    PrinterAnswer answer;
+    if (!response) {
+        const http_status_t status = httpGetStatus(connection.handle());
+        if (connection.stopped() || connection.timedOut() || status < HTTP_STATUS_BAD_REQUEST) {
+            answer.error = connection.failureText(libraryError("no answer"));
+            return answer;
+        }
+        // No such resource: the URI names no printer there.
+        answer.kind = status == HTTP_STATUS_NOT_FOUND ? PrinterAnswer::Kind::Unknown
+                      : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? PrinterAnswer::Kind::Busy
+                                                                  : PrinterAnswer::Kind::Refused;
+        answer.error = httpStatus(status);
+        return answer;
+    }
+    const ipp_status_t status = ippGetStatusCode(response.get());
+    if (!ippSucceeded(status)) {
+        answer.kind = status == IPP_STATUS_ERROR_NOT_FOUND ? PrinterAnswer::Kind::Unknown
+                      : ippBusy(status)                     ? PrinterAnswer::Kind::Busy
+                                                           : PrinterAnswer::Kind::Refused;
+        answer.error = ippStatusText(response.get());
+        return answer;
+    }
+    if (ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME))
+        if (const char *text = ippGetString(name, 0, nullptr))
+            answer.name = text;
+    answer.state = printerState(response.get());
+    // A printer that leaves it out is taken to accept jobs; its answer to
+    // the job will say if not.
+    ipp_attribute_t *accepting =
+        ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+    answer.kind = accepting != nullptr && !ippGetBoolean(accepting, 0)
+                      ? PrinterAnswer::Kind::NotAccepting
+                      : PrinterAnswer::Kind::Ready;
+    return answer;
+}
+
+JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
+                 const std::string &resource, int jobId, const StopFlag *stop,
+                 const JobWatch &watch)
+{
+    using Clock = std::chrono::steady_clock;
     static const char *const wanted[] = {"job-state"};
+    const Clock::time_point start = Clock::now();
     bool reconnected = false;
-    for (;;) {
+    std::string printer; // how the printer stood when last asked
+    for (int round = 0;; ++round) {
         if (stop != nullptr && stop->isSet())
             return {JobEnd::Kind::Stopped, {}, {}};
         ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
@@ -69,6 +160,20 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         const int state = ippGetInteger(attribute, 0);
         if (state >= IPP_JSTATE_CANCELED)
             return {JobEnd::Kind::Ended, stateName(state), {}};
+        // The printer's side, about once a second: why a job waits
+        // (stopped, out of paper) is said there, not in the job.
+        const bool timedOut = watch.timeoutMs > 0 &&
+                              Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
+        if (round % 5 == 0 || timedOut) {
+            const PrinterAnswer answer = askPrinter(connection, printerUri, resource);
+            if (answer.kind != PrinterAnswer::Kind::Lost)
+                printer = answer.state;
+            if (watch.onStatus)
+                watch.onStatus(std::string("job ") + stateName(state) +
+                               (printer.empty() ? "" : "; printer " + printer));
+        }
+        if (timedOut)
+            return {JobEnd::Kind::TimedOut, stateName(state), printer};
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
 }

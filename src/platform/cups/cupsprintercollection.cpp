@@ -2,6 +2,7 @@
 
 #include "cupsconnection.h"
 
+
 namespace {
 
 // Listing the queues is a quick question for a scheduler on this machine;
@@ -35,19 +36,32 @@ public:
         return name;
     }
 
+    std::string unreachableReason() const override { return m_unreachable; }
+
 private:
-    // A scheduler that cannot be reached, or does not answer in time, has no queues.
+    // A scheduler that cannot be reached, or does not answer in time, has no
+    // queues; the reason is kept for whoever wants to say so.
     template<typename Use>
-    static void withDestinations(const Use &use)
+    void withDestinations(const Use &use)
     {
+        m_unreachable.clear();
         CupsConnection connection({ListTimeoutMs, ListTimeoutMs, nullptr});
-        if (!connection.openScheduler())
+        if (!connection.openScheduler()) {
+            m_unreachable = connection.failureText(std::string("nothing answers at ") +
+                                                   cupsServer());
             return;
+        }
         cups_dest_t *dests = nullptr;
         const int count = cupsGetDests2(connection.call(), &dests);
+        // No queues at all is an answer too ("not found").
+        if (count == 0 && !ippSucceeded(cupsLastError()) &&
+            cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+            m_unreachable = connection.failureText(libraryError("the print scheduler did not answer"));
         use(count, dests);
         cupsFreeDests(count, dests);
     }
+
+    std::string m_unreachable;
 };
 
 } // namespace

@@ -30,6 +30,7 @@ public:
     {
         close();
         m_lost = false;
+        m_failure = Failure::Refused;
         // The library would take an empty name for "the default queue".
         if (printerName.empty()) {
             m_error = "no printer name given";
@@ -149,7 +150,7 @@ public:
     int jobId() const override { return m_job; }
 
     // Over a connection of its own: the job's was closed with the job.
-    JobEnd followJob() override
+    JobEnd followJob(const JobWatch &watch) override
     {
         CupsConnection connection(m_limits);
         if (!connection.openScheduler()) {
@@ -157,11 +158,11 @@ public:
                 return {JobEnd::Kind::Stopped, {}, {}};
             return {JobEnd::Kind::Lost, {}, connection.failureText("the scheduler cannot be reached")};
         }
-        return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop);
+        return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop, watch);
     }
 
     std::string errorText() const override { return m_error; }
-    Failure failure() const override { return m_lost ? Failure::Lost : Failure::Refused; }
+    Failure failure() const override { return m_lost ? Failure::Lost : m_failure; }
 
 private:
     // An empty file makes a job without documents: closing it tells the
@@ -174,22 +175,36 @@ private:
     }
 
     // Asked directly rather than through the library's destination lookup,
-    // which falls back on connections of its own that wait without bound.
+    // which falls back on connections of its own that wait without bound;
+    // and before the job, so that a queue that takes none gets no data.
     bool findQueue(const std::string &printerName)
     {
-        static const char *const wanted[] = {"printer-name"};
-        ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, queueUri(printerName));
-        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                      nullptr, wanted);
-        const IppResponse response = takeResponse(cupsDoRequest(m_connection->call(), request, "/"));
-        if (!answeredYes(response))
-            return false;
-        // The scheduler matches names regardless of case; jobs go to the
-        // name it knows.
-        ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME);
-        const char *text = name != nullptr ? ippGetString(name, 0, nullptr) : nullptr;
-        m_name = text != nullptr ? text : printerName;
-        return true;
+        const PrinterAnswer answer = askPrinter(*m_connection, queueUri(printerName), "/");
+        m_error = answer.error;
+        switch (answer.kind) {
+        case PrinterAnswer::Kind::Ready:
+            // The scheduler matches names regardless of case; jobs go to the
+            // name it knows.
+            m_name = answer.name.empty() ? printerName : answer.name;
+            return true;
+        case PrinterAnswer::Kind::Unknown:
+            m_failure = Failure::NoPrinter;
+            break;
+        case PrinterAnswer::Kind::NotAccepting:
+            m_failure = Failure::NotAccepting;
+            m_error = "the queue is not accepting jobs" +
+                      (answer.state.empty() ? "" : " (printer " + answer.state + ")");
+            break;
+        case PrinterAnswer::Kind::Busy:
+            m_failure = Failure::Busy;
+            break;
+        case PrinterAnswer::Kind::Refused:
+            break;
+        case PrinterAnswer::Kind::Lost:
+            m_lost = true;
+            break;
+        }
+        return false;
     }
 
     static std::string queueUri(const std::string &name)
@@ -259,6 +274,7 @@ private:
     std::string m_documentName;
     bool m_streaming = false;
     bool m_lost = false;
+    Failure m_failure = Failure::Refused;
     std::string m_error;
 };
 

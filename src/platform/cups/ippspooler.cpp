@@ -36,12 +36,12 @@ public:
                                                  : HTTP_ENCRYPTION_IF_REQUESTED;
         m_connection = std::make_unique<CupsConnection>(m_limits);
         if (!m_connection->open(host, port, encryption, "the printer"))
-            return fail(Failure::NoPrinter,
+            return fail(Failure::Lost,
                         std::string("cannot connect to ") + host + ":" + std::to_string(port),
                         m_connection->failureText(libraryError("")));
         m_uri = uri;
         m_resource = resource;
-        return true;
+        return checkPrinter();
     }
 
     bool startDocument(const std::string &documentName) override
@@ -129,17 +129,43 @@ public:
 
     int jobId() const override { return m_jobId; }
 
-    JobEnd followJob() override
+    JobEnd followJob(const JobWatch &watch) override
     {
         if (!m_connection || !m_connection->isOpen() || m_jobId == 0)
             return {JobEnd::Kind::Lost, {}, "there is no job to follow"};
-        return ::followJob(*m_connection, m_uri, m_resource, m_jobId, m_limits.stop);
+        return ::followJob(*m_connection, m_uri, m_resource, m_jobId, m_limits.stop, watch);
     }
 
     std::string errorText() const override { return m_error; }
     Failure failure() const override { return m_failure; }
 
 private:
+    // Asked before the job, so that nothing is streamed to a printer that
+    // is not there or takes no jobs.
+    bool checkPrinter()
+    {
+        const PrinterAnswer answer = askPrinter(*m_connection, m_uri, m_resource);
+        switch (answer.kind) {
+        case PrinterAnswer::Kind::Ready:
+        // One that will not say (it wants a password, say) is given the job,
+        // and its answer to that decides.
+        case PrinterAnswer::Kind::Refused:
+            return true;
+        case PrinterAnswer::Kind::Unknown:
+            return fail(Failure::NoPrinter, "there is no printer at " + m_uri, answer.error);
+        case PrinterAnswer::Kind::NotAccepting:
+            return fail(Failure::NotAccepting,
+                        "the printer is not accepting jobs" +
+                            (answer.state.empty() ? "" : " (printer " + answer.state + ")"),
+                        {});
+        case PrinterAnswer::Kind::Busy:
+            return fail(Failure::Busy, "the printer is busy", answer.error);
+        case PrinterAnswer::Kind::Lost:
+            break;
+        }
+        return fail(Failure::Lost, "the printer did not say whether it takes jobs", answer.error);
+    }
+
     bool fail(Failure failure, const std::string &what, const std::string &reason)
     {
         m_failure = failure;
@@ -159,8 +185,10 @@ private:
         const IppResponse response =
             takeResponse(cupsGetResponse(m_connection->sendingCall(), m_resource.c_str()));
         if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
-            const bool unknown = ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND;
-            return fail(unknown ? Failure::NoPrinter : Failure::Refused,
+            const ipp_status_t status = ippGetStatusCode(response.get());
+            return fail(status == IPP_STATUS_ERROR_NOT_FOUND ? Failure::NoPrinter
+                        : ippBusy(status)                     ? Failure::Busy
+                                                              : Failure::Refused,
                         "the printer refused the job", ippStatusText(response.get()));
         }
         if (const http_status_t status = httpGetStatus(m_connection->handle());
@@ -175,7 +203,9 @@ private:
     bool refusedInHttp(http_status_t status)
     {
         // No such resource: the URI names no printer there.
-        return fail(status == HTTP_STATUS_NOT_FOUND ? Failure::NoPrinter : Failure::Refused,
+        return fail(status == HTTP_STATUS_NOT_FOUND              ? Failure::NoPrinter
+                    : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? Failure::Busy
+                                                                : Failure::Refused,
                     "the printer refused the job", httpStatus(status));
     }
 

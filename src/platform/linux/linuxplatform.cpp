@@ -50,9 +50,9 @@ namespace {
 
 int interruptPipe[2] = {-1, -1};
 
-void onInterrupt(int)
+void onInterrupt(int signal)
 {
-    const char byte = 1;
+    const auto byte = static_cast<char>(signal);
     // Only async-signal-safe work here; the event loop does the rest.
     [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
 }
@@ -98,10 +98,25 @@ int catchInterrupts()
     return interruptPipe[0];
 }
 
-void takeInterrupt(int descriptor)
+int takeInterrupt(int descriptor)
 {
     char byte = 0;
-    [[maybe_unused]] const ssize_t ignored = ::read(descriptor, &byte, 1);
+    if (::read(descriptor, &byte, 1) != 1)
+        return 0;
+    return static_cast<unsigned char>(byte);
+}
+
+void endBySignal(int signal)
+{
+    std::fflush(nullptr);
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    // Not reached for the signals that end a program by default.
+    std::_Exit(128 + signal);
 }
 
 bool errorIsTerminal()
