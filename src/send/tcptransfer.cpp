@@ -143,7 +143,9 @@ private:
     {
         if (!ok && m_sender->outcome() == SendOutcome::ConnectionFailed &&
             m_sender->lackedDescriptor() && mayWaitForDescriptor()) {
-            // Not the printer's failure: it waits for another turn.
+            // Not the printer's failure: it waits for another turn, which
+            // is neither an attempt shown to the user nor one of its retries.
+            uncountAttempt();
             m_sender->deleteLater();
             m_sender = nullptr;
             emit waitingForDescriptor();

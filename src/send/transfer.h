@@ -49,6 +49,7 @@ protected:
     void markStarted() { m_clock.start(); }
     // From any thread.
     void countAttempt() { ++m_attempts; }
+    void uncountAttempt() { --m_attempts; }
     int attempts() const { return m_attempts.load(); }
     void setStatus(const QString &status);
     // Words for the wait before the next attempt, which is attempt + 1.
