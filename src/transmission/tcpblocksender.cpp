@@ -31,6 +31,11 @@ TcpBlockSender::TcpBlockSender(QObject *parent)
     m_peerCloseTimer.setSingleShot(true);
     connect(&m_peerCloseTimer, &QTimer::timeout, this, &TcpBlockSender::onPeerCloseTimeout);
     connect(&m_watchTimer, &QTimer::timeout, this, &TcpBlockSender::onWatch);
+    m_drainTimer.setSingleShot(true);
+    connect(&m_drainTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Closing)
+            endStream();
+    });
     connect(&m_connection, &PrinterConnection::connected, this, &TcpBlockSender::onConnected);
     connect(&m_connection, &PrinterConnection::connectFailed, this, &TcpBlockSender::onConnectFailed);
     connect(&m_connection, &PrinterConnection::readyWrite, this, &TcpBlockSender::onReadyWrite);
@@ -190,6 +195,22 @@ void TcpBlockSender::cancel()
 
 void TcpBlockSender::endStream()
 {
+    // Bytes sent from the file are the file's pages until the printer has
+    // them: a file changed by then must end in a reset, not in an end of
+    // stream that makes the printer take a changed job for a whole one.
+    if (m_sentFromFile && !m_endSent) {
+        if (failedOnSocketError())
+            return;
+        if (unacknowledgedData() > 0) {
+            if (!m_drainTimer.isActive())
+                m_drainTimer.start(std::clamp(2 * m_drainTimer.interval(), 1, 50));
+            return;
+        }
+        if (const QString change = changeSinceStart(); !change.isEmpty()) {
+            fail(SendOutcome::TransferFailed, change);
+            return;
+        }
+    }
     if (!m_connection.endSending()) {
         if (!failedOnSocketError())
             fail(SendOutcome::TransferFailed,
@@ -538,6 +559,7 @@ void TcpBlockSender::stopTimers()
 {
     m_peerCloseTimer.stop();
     m_watchTimer.stop();
+    m_drainTimer.stop();
 }
 
 void TcpBlockSender::dropConnection(bool graceful)

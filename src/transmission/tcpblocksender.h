@@ -201,6 +201,9 @@ private:
     Timing m_timing;
     QTimer m_peerCloseTimer;
     QTimer m_watchTimer;
+    // Looks again, ever less often, whether the printer has acknowledged
+    // every byte sent from the file, before our end of stream goes out.
+    QTimer m_drainTimer;
     QElapsedTimer m_sinceProgress;
     QElapsedTimer m_sinceReport;
 };
