@@ -121,6 +121,7 @@ public:
         return atEnd() ? 0 : std::max<qint64>(0, m_size - m_offset);
     }
     void skipFileBytes(qint64 count) override { m_offset += count; }
+    QString fileChange() const override { return changeSince(); }
 
 private:
     // Empty while the file still has the length it had when it was opened.

@@ -27,6 +27,8 @@ public:
     virtual qint64 fileOffset() const { return 0; }
     virtual qint64 fileBytesLeft() const { return 0; }
     virtual void skipFileBytes(qint64) {}
+    // For such a reader: how the file changed since it was opened, if it did.
+    virtual QString fileChange() const { return {}; }
 
     // From any thread: a readBlocking() that waits, and every later one,
     // returns at once with nothing. For giving up on an input that may

@@ -62,6 +62,7 @@ public:
     qint64 fileOffset() const override { return m_reader->fileOffset(); }
     qint64 fileBytesLeft() const override { return m_reader->fileBytesLeft(); }
     void skipFileBytes(qint64 count) override { m_reader->skipFileBytes(count); }
+    QString fileChange() const override { return m_reader->fileChange(); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override

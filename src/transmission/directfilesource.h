@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 // A source device whose next bytes lie in an open plain file. The TCP sender
 // hands such bytes from the system's file cache to the socket instead of
@@ -18,6 +18,9 @@ public:
     virtual qint64 fileBytesLeft() const = 0;
     // That many of them went out: the source moves past them.
     virtual void skipFileBytes(qint64 count) = 0;
+    // How the file changed since it was opened (length or modification
+    // time), empty if it did not.
+    virtual QString fileChange() const = 0;
 
 protected:
     ~DirectFileSource() = default;

@@ -31,6 +31,11 @@ TcpBlockSender::TcpBlockSender(QObject *parent)
     m_peerCloseTimer.setSingleShot(true);
     connect(&m_peerCloseTimer, &QTimer::timeout, this, &TcpBlockSender::onPeerCloseTimeout);
     connect(&m_watchTimer, &QTimer::timeout, this, &TcpBlockSender::onWatch);
+    m_drainTimer.setSingleShot(true);
+    connect(&m_drainTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Closing)
+            endStream();
+    });
     connect(&m_connection, &PrinterConnection::connected, this, &TcpBlockSender::onConnected);
     connect(&m_connection, &PrinterConnection::connectFailed, this, &TcpBlockSender::onConnectFailed);
     connect(&m_connection, &PrinterConnection::readyWrite, this, &TcpBlockSender::onReadyWrite);
@@ -190,6 +195,22 @@ void TcpBlockSender::cancel()
 
 void TcpBlockSender::endStream()
 {
+    // Bytes sent from the file are the file's pages until the printer has
+    // them: a file changed by then must end in a reset, not in an end of
+    // stream that makes the printer take a changed job for a whole one.
+    if (m_sentFromFile && !m_endSent) {
+        if (failedOnSocketError())
+            return;
+        if (unacknowledgedData() > 0) {
+            if (!m_drainTimer.isActive())
+                m_drainTimer.start(std::clamp(2 * m_drainTimer.interval(), 1, 50));
+            return;
+        }
+        if (const QString change = changeSinceStart(); !change.isEmpty()) {
+            fail(SendOutcome::TransferFailed, change);
+            return;
+        }
+    }
     if (!m_connection.endSending()) {
         if (!failedOnSocketError())
             fail(SendOutcome::TransferFailed,
@@ -373,6 +394,7 @@ TcpBlockSender::Direct TcpBlockSender::sendDirect(qint64 blocks)
         m_source->seek(m_source->pos() + moved);
     m_count += moved;
     m_written += moved;
+    m_sentFromFile = true;
     return Direct::Sent;
 }
 
@@ -429,8 +451,10 @@ void TcpBlockSender::fill()
             return;
         }
     }
-    // What is still in our buffer goes out as the socket takes it.
-    m_source.reset();
+    // What is still in our buffer goes out as the socket takes it. A file
+    // whose pages the system still sends from is looked at again at the end.
+    if (!m_sentFromFile)
+        m_source.reset();
     m_phase = Phase::Queued;
     reportProgress(true);
     const QPointer<TcpBlockSender> self(this);
@@ -448,6 +472,20 @@ bool TcpBlockSender::modifiedSinceStart() const
     // at the open file again, times included.
     file->size();
     return file->fileTime(QFileDevice::FileModificationTime) != m_fileModified;
+}
+
+QString TcpBlockSender::changeSinceStart() const
+{
+    if (const auto *direct = dynamic_cast<const DirectFileSource *>(m_source.get())) {
+        QString change = direct->fileChange();
+        if (!change.isEmpty())
+            change = change.at(0).toUpper() + change.mid(1) + QLatin1Char('.');
+        return change;
+    }
+    auto *file = qobject_cast<QFileDevice *>(m_source.get());
+    if (file && (modifiedSinceStart() || file->size() != m_fileSize))
+        return QStringLiteral("The file was changed during the send.");
+    return {};
 }
 
 void TcpBlockSender::reportProgress(bool force)
@@ -500,6 +538,15 @@ void TcpBlockSender::fail(SendOutcome outcome, const QString &reason)
 
 void TcpBlockSender::finish(bool ok)
 {
+    // What went out straight from the file was read by the system only as
+    // it sent it: a file changed before the printer had it all reached the
+    // printer changed.
+    if (ok && m_sentFromFile) {
+        if (const QString change = changeSinceStart(); !change.isEmpty()) {
+            fail(SendOutcome::TransferFailed, change);
+            return;
+        }
+    }
     m_phase = Phase::Done;
     if (ok)
         m_outcome = SendOutcome::Delivered;
@@ -512,6 +559,7 @@ void TcpBlockSender::stopTimers()
 {
     m_peerCloseTimer.stop();
     m_watchTimer.stop();
+    m_drainTimer.stop();
 }
 
 void TcpBlockSender::dropConnection(bool graceful)

@@ -166,6 +166,8 @@ private:
     void finish(bool ok);
     void reportProgress(bool force);
     bool modifiedSinceStart() const;
+    // How the file changed since the send began, empty if it did not.
+    QString changeSinceStart() const;
     qint64 unacknowledgedData() const;
     // Every failed or cancelled send ends with a reset, never a clean close.
     void dropConnection(bool graceful);
@@ -188,6 +190,9 @@ private:
     // The source's bytes go from the file to the socket without passing
     // through our buffer.
     bool m_direct = false;
+    // Some went that way: until the printer has them, the system's buffer
+    // holds the file's own pages, so a change to the file changes them too.
+    bool m_sentFromFile = false;
     // A file's modification time when the send began; invalid for a stream.
     QDateTime m_fileModified;
     bool m_fillScheduled = false;
@@ -196,6 +201,9 @@ private:
     Timing m_timing;
     QTimer m_peerCloseTimer;
     QTimer m_watchTimer;
+    // Looks again, ever less often, whether the printer has acknowledged
+    // every byte sent from the file, before our end of stream goes out.
+    QTimer m_drainTimer;
     QElapsedTimer m_sinceProgress;
     QElapsedTimer m_sinceReport;
 };
