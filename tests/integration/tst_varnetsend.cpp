@@ -860,8 +860,11 @@ private slots:
         QTest::newRow("standard input closed, named") << two + "/dev/stdin <&-" << 3 << QByteArray()
                                                       << QByteArray("standard input is closed") << 0;
         QTest::newRow("standard input twice, by two names")
-            << two + "- /dev/stdin < \"$DATA\"" << 2 << QByteArray()
+            << two + "- /dev/stdin < <(cat \"$DATA\")" << 2 << QByteArray()
             << QByteArray("standard input may be given only once") << 0;
+        QTest::newRow("a file twice, standard input being it")
+            << "exec \"$VS\" --json -H 127.0.0.1:\"$DEAD\" \"$DATA\" /dev/stdin < \"$DATA\"" << 4
+            << QByteArray() << QByteArray("connection-failed") << 0;
         QTest::newRow("spool on a full disk")
             << "unshare -rm true 2>/dev/null || exit 77; mkdir -p \"$DIR/tiny\" && exec unshare -rm sh -c "
                "'mount -t tmpfs -o size=256k none \"$DIR/tiny\" && TMPDIR=\"$DIR/tiny\" exec \"$@\"' sh " +
