@@ -282,34 +282,45 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("reason"); // part of the error
+        QTest::addColumn<QStringList>("more"); // further options; a later value wins
 
         using Mode = IppPrinter::Mode;
         // More than the socket buffers hold, so a printer that stops
         // reading holds the sender up.
         const int large = 8 << 20;
-        QTest::newRow("takes the job") << Mode::Accept << large << false << 0 << "delivered" << "";
-        QTest::newRow("closes without an answer") << Mode::CloseUnanswered << large << false << 5
-                                                  << "transfer-failed" << "closed";
-        QTest::newRow("resets without an answer") << Mode::ResetUnanswered << large << false << 5
-                                                  << "transfer-failed" << "the job was not confirmed";
-        QTest::newRow("never answers") << Mode::NeverAnswer << large << false << 5 << "transfer-failed"
-                                       << "the printer did not answer within 1 s";
-        QTest::newRow("refuses before the data") << Mode::RefuseBeforeData << large << false << 6
-                                                 << "spooler-refused" << "Toner low, job refused";
+        QTest::newRow("takes the job") << Mode::Accept << large << false << 0 << "delivered"
+                                       << "" << QStringList();
+        QTest::newRow("closes without an answer")
+            << Mode::CloseUnanswered << large << false << 5 << "transfer-failed"
+            << "closed" << QStringList();
+        QTest::newRow("resets without an answer")
+            << Mode::ResetUnanswered << large << false << 5 << "transfer-failed"
+            << "the job was not confirmed" << QStringList();
+        QTest::newRow("never answers")
+            << Mode::NeverAnswer << large << false << 5 << "transfer-failed"
+            << "the printer did not answer within 1 s" << QStringList();
+        QTest::newRow("refuses before the data")
+            << Mode::RefuseBeforeData << large << false << 6 << "spooler-refused"
+            << "Toner low, job refused" << QStringList();
         // Small enough for the sender's system to take at once, so no write
         // waits: only what the printer's system acknowledged shows that it
         // never took the job it claims.
         QTest::newRow("takes the job before the data")
             << Mode::AcceptBeforeData << 100000 << false << 5 << "transfer-failed"
-            << "answered before it had";
+            << "answered before it had" << QStringList();
         QTest::newRow("scheduler takes the job before the data")
             << Mode::AcceptBeforeData << 100000 << true << 5 << "transfer-failed"
-            << "answered before it had";
+            << "answered before it had" << QStringList();
         // Busy is asked before the data and tried again (--retry 2).
-        QTest::newRow("busy twice, then takes the job") << Mode::BusyTwice << large << false << 0
-                                                        << "delivered" << "";
+        QTest::newRow("busy twice, then takes the job")
+            << Mode::BusyTwice << large << false << 0 << "delivered"
+            << "" << QStringList();
         QTest::newRow("busy for good") << Mode::Busy << large << false << 6 << "spooler-refused"
-                                       << "busy printing another job";
+                                       << "busy printing another job" << QStringList();
+        // The wait ends when it said, not when the printer's silence would.
+        QTest::newRow("silent on the job, --wait-timeout")
+            << Mode::SilentOnTheJob << 1000 << false << 8 << "wait-timed-out"
+            << "stays queued" << QStringList{"--wait-timeout", "1", "--response-timeout", "60"};
     }
 
     void ippPrinterAnswers()
@@ -320,6 +331,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, outcome);
         QFETCH(QString, reason);
+        QFETCH(QStringList, more);
 
         const QByteArray data = randomBytes(size, 5);
         const QString path = writeTestFile(m_dir.filePath(QStringLiteral("ipp.bin")), data);
@@ -331,9 +343,11 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("CUPS_SERVER"), printer.uri().section(QLatin1Char('/'), 2, 2));
         process.setProcessEnvironment(environment);
-        const Run result = run({"--json", "--wait", "--response-timeout", "1", "--retry", "2",
-                                "--retry-delay", "0.1", asScheduler ? "-p" : "--ipp",
-                                asScheduler ? "Q" : printer.uri(), path},
+        const Run result = run(QStringList{"--json", "--wait", "--response-timeout", "1", "--retry",
+                                           "2", "--retry-delay", "0.1"} +
+                                   more +
+                                   QStringList{asScheduler ? "-p" : "--ipp",
+                                               asScheduler ? "Q" : printer.uri(), path},
                                QString(), asScheduler ? &process : nullptr);
         QCOMPARE(result.exitCode, exitCode);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
@@ -345,6 +359,9 @@ private slots:
         if (mode == IppPrinter::Mode::Accept || mode == IppPrinter::Mode::BusyTwice) {
             QCOMPARE(entry.value("job").toInt(), 7);
             QCOMPARE(entry.value("jobState").toString(), QStringLiteral("completed"));
+            QCOMPARE(printer.documents(), QList<QByteArray>{data});
+        } else if (mode == IppPrinter::Mode::SilentOnTheJob) {
+            QCOMPARE(entry.value("job").toInt(), 7);
             QCOMPARE(printer.documents(), QList<QByteArray>{data});
         } else if (!asScheduler) {
             QVERIFY(!entry.contains("job"));
