@@ -513,6 +513,8 @@ private slots:
         QTest::newRow("bad port") << QStringList{"-H", "127.0.0.1:0", "f"} << 2;
         QTest::newRow("no file") << QStringList{"-H", "127.0.0.1"} << 2;
         QTest::newRow("missing input") << QStringList{"-H", refused, "/nonexistent/job.prn"} << 3;
+        QTest::newRow("missing input, --json")
+            << QStringList{"--json", "-H", refused, "/nonexistent/job.prn"} << 3;
         QTest::newRow("folder as input") << QStringList{"-H", refused, "/tmp"} << 3;
         QTest::newRow("connection refused") << QStringList{"-H", refused, "@FILE@"} << 4;
     }
@@ -525,6 +527,8 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("@FILE@"), path);
         const Run result = run(arguments);
         QCOMPARE(result.exitCode, exitCode);
+        if (arguments.contains(QStringLiteral("--json")))
+            QVERIFY2(result.summary.value("exitCode").toInt(-1) == exitCode, result.out.constData());
         // What is wrong and where to read more; never the whole help.
         if (exitCode == 2)
             QVERIFY2(result.err.count('\n') == 2 && result.err.startsWith("varnet-send: ") &&
