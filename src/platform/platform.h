@@ -55,6 +55,12 @@ struct TerminalSize
     int rows = 0;
 };
 TerminalSize errorTerminalSize();
+// Raises the soft limit on open files to the hard one (at most 65,536): a
+// send to many printers holds a connection to each.
+void raiseOpenFileLimit();
+// How many more descriptors the program may open now: the limit on open
+// files less those open. -1 when there is no limit to speak of.
+long long descriptorsLeft();
 // Peak memory in KiB, -1 when unknown.
 long long peakMemoryKiB();
 // Files whose size is no measure of their content: procfs says 0, sysfs a page.

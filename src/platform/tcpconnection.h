@@ -31,6 +31,8 @@ struct Result
 };
 
 bool isResetError(int error);
+// The program, or the system, has no descriptor left for a new socket.
+bool isOutOfDescriptors(int error);
 // What a system error means to the caller; wouldBlock: it is the system's
 // "nothing can move now".
 inline Result failed(int error, bool wouldBlock)
@@ -49,6 +51,15 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
 Result finishConnect(Socket socket);
 
 Result send(Socket socket, const char *data, std::size_t size);
+
+// Whether the system can hand a file's bytes to a socket straight from its
+// file cache, without copying them through the program (Linux: sendfile).
+bool canSendFromFile();
+// Hands up to size bytes of the open file fileDescriptor, from offset, to
+// the socket; the file's own position does not move. Done with 0 bytes: the
+// file ends at offset. Failed (also where the system cannot do this): the
+// caller reads and sends the bytes itself, and meets the real error there.
+Result sendFromFile(Socket socket, int fileDescriptor, std::int64_t offset, std::size_t size);
 Result receive(Socket socket, char *data, std::size_t size);
 
 // The error the connection holds, 0 if none. Reading it clears it, so a

@@ -114,6 +114,14 @@ public:
     QString error() const override { return m_error; }
     void setNotify(std::function<void()>) override {}
 
+    int fileDescriptor() const override { return m_file->fd; }
+    qint64 fileOffset() const override { return m_offset; }
+    qint64 fileBytesLeft() const override
+    {
+        return atEnd() ? 0 : std::max<qint64>(0, m_size - m_offset);
+    }
+    void skipFileBytes(qint64 count) override { m_offset += count; }
+
 private:
     // Empty while the file still has the length it had when it was opened.
     QString changeSince() const

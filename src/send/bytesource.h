@@ -20,6 +20,14 @@ public:
     virtual bool atEnd() const = 0;
     virtual QString error() const = 0;
 
+    // For a reader of a plain file: its descriptor (-1 for others), where
+    // the next byte lies in it, and how many bytes are left from there. The
+    // sender may hand those to the socket itself and only skip them here.
+    virtual int fileDescriptor() const { return -1; }
+    virtual qint64 fileOffset() const { return 0; }
+    virtual qint64 fileBytesLeft() const { return 0; }
+    virtual void skipFileBytes(qint64) {}
+
     // From any thread: a readBlocking() that waits, and every later one,
     // returns at once with nothing. For giving up on an input that may
     // never come (a terminal, a stalled pipe).

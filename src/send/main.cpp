@@ -111,6 +111,10 @@ int main(int argc, char **argv)
         origin = chosen->origin;
     }
 
+    // A connection to each printer at once may need more descriptors than
+    // the soft limit gives; the hard limit is what the system allows. Raised
+    // first, so that what is done when the program is killed covers them all.
+    platform::console::raiseOpenFileLimit();
     // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
     platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
@@ -197,7 +201,8 @@ int main(int argc, char **argv)
         bool interrupted = false;
         // Destinations that must wait their turn need the input from its start.
         ByteSource::OpenOptions opening;
-        opening.replayable = file.parallel > 0 && file.parallel < file.destinations.size();
+        opening.replayable = (file.parallel > 0 && file.parallel < file.destinations.size()) ||
+                             !SendScheduler::allFitAtOnce(file.destinations);
         opening.interruptFd = interrupts;
         std::unique_ptr<ByteSource> source =
             error.isEmpty() ? ByteSource::open(input, &error, opening, &interrupted) : nullptr;

@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "bytesource.h"
+#include "transmission/directfilesource.h"
 #include "transmission/tcpblocksender.h"
 
 #include <QIODevice>
@@ -24,7 +25,7 @@ struct ReaderLink
 // it takes a file. readyRead comes on this object's thread whenever the
 // reader may have more. The reader outlives the device: a connection that
 // was refused is tried again with a new device on the same, unread reader.
-class ReaderDevice final : public QIODevice
+class ReaderDevice final : public QIODevice, public DirectFileSource
 {
 public:
     ReaderDevice(std::shared_ptr<SourceReader> reader, std::shared_ptr<ReaderLink> link)
@@ -56,6 +57,11 @@ public:
 
     bool isSequential() const override { return true; }
     bool atEnd() const override { return m_reader->atEnd(); }
+
+    int fileDescriptor() const override { return m_reader->fileDescriptor(); }
+    qint64 fileOffset() const override { return m_reader->fileOffset(); }
+    qint64 fileBytesLeft() const override { return m_reader->fileBytesLeft(); }
+    void skipFileBytes(qint64 count) override { m_reader->skipFileBytes(count); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
@@ -136,6 +142,16 @@ private:
 
     void onFinished(bool ok)
     {
+        if (!ok && m_sender->outcome() == SendOutcome::ConnectionFailed &&
+            m_sender->lackedDescriptor() && mayWaitForDescriptor()) {
+            // Not the printer's failure: it waits for another turn, which
+            // is neither an attempt shown to the user nor one of its retries.
+            uncountAttempt();
+            m_sender->deleteLater();
+            m_sender = nullptr;
+            emit waitingForDescriptor();
+            return;
+        }
         if (ok) {
             m_reader.reset();
             if (m_options.waitEofMs > 0 && !m_sender->peerClosed())

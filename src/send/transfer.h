@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -32,9 +33,15 @@ public:
     bool isDone() const { return m_done; }
     DestinationResult result() const { return m_result; }
     const Destination &destination() const { return m_result.destination; }
+    // Asked when the transfer could not even begin for want of a
+    // descriptor: true lets it wait for another turn instead of failing.
+    void setMayWait(std::function<bool()> mayWait) { m_mayWait = std::move(mayWait); }
 
 signals:
     void finished();
+    // Nothing went out for want of a descriptor; start() it again once one
+    // is free.
+    void waitingForDescriptor();
 
 protected:
     void addSent(qint64 bytes) { m_bytes += bytes; }
@@ -42,6 +49,7 @@ protected:
     void markStarted() { m_clock.start(); }
     // From any thread.
     void countAttempt() { ++m_attempts; }
+    void uncountAttempt() { --m_attempts; }
     int attempts() const { return m_attempts.load(); }
     void setStatus(const QString &status);
     // Words for the wait before the next attempt, which is attempt + 1.
@@ -51,6 +59,7 @@ protected:
     void finish(SendOutcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);
     void setNote(const QString &note) { m_result.note = note; }
+    bool mayWaitForDescriptor() const { return m_mayWait && m_mayWait(); }
 
 private:
     DestinationResult m_result;
@@ -60,6 +69,7 @@ private:
     QString m_status;
     QElapsedTimer m_clock;
     bool m_done = false;
+    std::function<bool()> m_mayWait;
 };
 
 // The transfer to a destination of each kind: raw TCP through the window's

@@ -72,6 +72,11 @@ void PrinterConnection::connectNext()
         const tcp::Socket socket = tcp::startConnect(m_address.toStdString(), m_port, &result);
         if (socket == tcp::NoSocket) {
             m_lastError = errorText(result.error);
+            // No other address would fare better.
+            if (tcp::isOutOfDescriptors(result.error)) {
+                m_lackedDescriptor = true;
+                m_addresses.clear();
+            }
             continue;
         }
         m_socket = socket;
@@ -159,6 +164,15 @@ tcp::Result PrinterConnection::send(const char *data, qint64 size)
 {
     const tcp::Result result = tcp::send(m_socket, data, static_cast<std::size_t>(size));
     // The notification brings the caller back once the system has room.
+    if (result.status == tcp::Status::WouldBlock)
+        m_writeNotifier.setEnabled(true);
+    return result;
+}
+
+tcp::Result PrinterConnection::sendFromFile(int fileDescriptor, qint64 offset, qint64 size)
+{
+    const tcp::Result result =
+        tcp::sendFromFile(m_socket, fileDescriptor, offset, static_cast<std::size_t>(size));
     if (result.status == tcp::Status::WouldBlock)
         m_writeNotifier.setEnabled(true);
     return result;

@@ -45,6 +45,9 @@ public:
     // readyWrite() follows once it has; Reset or Failed: the connection is
     // broken, reason() says how.
     platform::tcp::Result send(const char *data, qint64 size);
+    // The same, straight from an open plain file at offset; a Failed result
+    // may only mean that the system cannot send from this file.
+    platform::tcp::Result sendFromFile(int fileDescriptor, qint64 offset, qint64 size);
     // Ends our sending direction: the printer reads the end of the job.
     // False when the connection is already gone.
     bool endSending() { return platform::tcp::shutdownSending(m_socket); }
@@ -66,6 +69,9 @@ public:
     {
         return m_stage == Stage::Connected ? platform::tcp::unsentBytes(m_socket) : -1;
     }
+    // The connection failed because no socket could be made: the program
+    // had no descriptor left. Nothing reached the printer.
+    bool lackedDescriptor() const { return m_lackedDescriptor; }
     // The printer ended its sending direction in order; it may still read.
     bool peerEnded() const { return m_peerEnded; }
     // A system error of the connection, for people.
@@ -103,4 +109,5 @@ private:
     std::chrono::milliseconds m_timeout{0};
     QTimer m_timer;
     bool m_peerEnded = false;
+    bool m_lackedDescriptor = false;
 };

@@ -1,6 +1,9 @@
 #include "tcpblocksender.h"
 
+#include "transmission/directfilesource.h"
+
 #include <QFileDevice>
+#include <QIODevice>
 #include <QPointer>
 
 #include <algorithm>
@@ -13,6 +16,9 @@ namespace {
 // moves block by block.
 constexpr qint64 BlocksPerWrite = 65536 / TcpBlockSender::BlockSize;
 constexpr qint64 ChunkBytes = BlocksPerWrite * TcpBlockSender::BlockSize;
+// Straight from the file, the system takes what it has room for; asking for
+// much at once saves calls.
+constexpr qint64 DirectChunkBytes = qint64{4} << 20;
 // The system may overshoot its unsent limit by about one write, and our own
 // buffer holds at most one chunk more.
 constexpr qint64 UnsentLimit = TcpBlockSender::QueueLimit - 4 * ChunkBytes;
@@ -51,6 +57,7 @@ void TcpBlockSender::start(std::unique_ptr<QIODevice> source, qint64 expectedSiz
     if (const auto *file = qobject_cast<QFileDevice *>(m_source.get()); file && expectedSize >= 0)
         m_fileModified = file->fileTime(QFileDevice::FileModificationTime);
     connect(m_source.get(), &QIODevice::readyRead, this, &TcpBlockSender::scheduleFill);
+    m_direct = tcp::canSendFromFile() && directSpan().descriptor >= 0;
     m_connection.open(host, port, m_timing.connect);
 }
 
@@ -321,6 +328,54 @@ TcpBlockSender::Piece TcpBlockSender::readPiece(qint64 blocks)
     return ended ? Piece::Last : got < wanted ? Piece::Partial : Piece::Whole;
 }
 
+TcpBlockSender::FileSpan TcpBlockSender::directSpan() const
+{
+    if (const auto *direct = dynamic_cast<const DirectFileSource *>(m_source.get()))
+        return {direct->fileDescriptor(), direct->fileOffset(), direct->fileBytesLeft()};
+    // A file of known length; one of /proc or a device is read to its end.
+    const auto *file = qobject_cast<const QFileDevice *>(m_source.get());
+    if (file && !file->isSequential() && m_fileSize >= 0)
+        return {file->handle(), file->pos(), m_fileSize - m_count};
+    return {};
+}
+
+TcpBlockSender::Direct TcpBlockSender::sendDirect(qint64 blocks)
+{
+    const FileSpan span = directSpan();
+    if (span.descriptor < 0 || span.left <= 0)
+        return Direct::Exhausted;
+    const qint64 wanted = std::min(span.left, blocks == 1 ? BlockSize : DirectChunkBytes);
+    const tcp::Result result = m_connection.sendFromFile(span.descriptor, span.offset, wanted);
+    switch (result.status) {
+    case tcp::Status::Done:
+        break;
+    case tcp::Status::WouldBlock:
+        return Direct::Blocked;
+    case tcp::Status::EndOfStream:
+    case tcp::Status::Reset:
+        failOnSocket(result.error);
+        return Direct::Failed;
+    case tcp::Status::Failed:
+        // Perhaps only this way of sending: the rest is read and sent, and
+        // a real error shows there.
+        m_direct = false;
+        return Direct::Exhausted;
+    }
+    if (result.bytes == 0) {
+        // The file ends sooner than it did.
+        m_direct = false;
+        return Direct::Exhausted;
+    }
+    const auto moved = static_cast<qint64>(result.bytes);
+    if (auto *direct = dynamic_cast<DirectFileSource *>(m_source.get()))
+        direct->skipFileBytes(moved);
+    else
+        m_source->seek(m_source->pos() + moved);
+    m_count += moved;
+    m_written += moved;
+    return Direct::Sent;
+}
+
 void TcpBlockSender::fill()
 {
     if (m_phase != Phase::Sending)
@@ -335,6 +390,23 @@ void TcpBlockSender::fill()
         }
         if (m_phase != Phase::Sending)
             return;
+        if (m_direct) {
+            const Direct sent = sendDirect(blocks);
+            if (sent == Direct::Failed)
+                return;
+            if (sent == Direct::Blocked) {
+                reportProgress(false);
+                return;
+            }
+            if (sent == Direct::Sent) {
+                if (slice.elapsed() >= m_timing.slice.count()) {
+                    reportProgress(m_timing.slice.count() == 0);
+                    scheduleFill();
+                    return;
+                }
+                continue;
+            }
+        }
         const Piece piece = readPiece(blocks);
         if (piece == Piece::Failed)
             return;
@@ -382,13 +454,19 @@ void TcpBlockSender::reportProgress(bool force)
 {
     // After the end nothing more is reported, not even a count that grew
     // just before a failure.
-    if (m_phase == Phase::Done || m_count == m_reportedCount)
+    if (m_phase == Phase::Done)
+        return;
+    // The system may take part of a block; the count still moves block by
+    // block, up to the file's length at its end.
+    const bool whole = m_phase != Phase::Sending || (m_fileSize >= 0 && m_count >= m_fileSize);
+    const qint64 count = whole ? m_count : m_count - m_count % BlockSize;
+    if (count == m_reportedCount)
         return;
     if (!force && m_sinceReport.elapsed() < m_timing.slice.count())
         return;
-    m_reportedCount = m_count;
+    m_reportedCount = count;
     m_sinceReport.start();
-    emit progress(m_count);
+    emit progress(count);
 }
 
 void TcpBlockSender::failOnSocket(int error)

@@ -116,6 +116,8 @@ public:
     }
     // Why the send failed, as a sentence; empty unless it failed.
     QString failureReason() const { return m_reason; }
+    // The connection could not be made for want of a descriptor.
+    bool lackedDescriptor() const { return m_connection.lackedDescriptor(); }
     // Whether the printer closed its side before the send ended.
     bool peerClosed() const { return m_connection.peerEnded(); }
 
@@ -139,6 +141,19 @@ private:
     // What reading the next piece of blocks from the source gave.
     enum class Piece { Whole, Partial, Last, Failed };
     Piece readPiece(qint64 blocks);
+    // Where the source's next bytes lie in a plain file, if they do.
+    struct FileSpan
+    {
+        int descriptor = -1;
+        qint64 offset = 0;
+        qint64 left = 0;
+    };
+    FileSpan directSpan() const;
+    // What handing bytes from the file straight to the socket gave.
+    // Exhausted: nothing more goes out that way; reading the source finds
+    // its end, or why it ended early.
+    enum class Direct { Sent, Blocked, Exhausted, Failed };
+    Direct sendDirect(qint64 blocks);
     void fill();
     bool flushPending();
     void endStream();
@@ -170,6 +185,9 @@ private:
     qint64 m_acknowledged = 0;
     qint64 m_reportedCount = 0;
     qint64 m_fileSize = 0;
+    // The source's bytes go from the file to the socket without passing
+    // through our buffer.
+    bool m_direct = false;
     // A file's modification time when the send began; invalid for a stream.
     QDateTime m_fileModified;
     bool m_fillScheduled = false;

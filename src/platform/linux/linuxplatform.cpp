@@ -1,13 +1,16 @@
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -130,6 +133,36 @@ TerminalSize errorTerminalSize()
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
         return {};
     return {size.ws_col, size.ws_row};
+}
+
+void raiseOpenFileLimit()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return;
+    const rlim_t current = files.rlim_cur;
+    // No further than a killed program looks for connections to reset
+    // (platform::tcp::resetConnectionsWhenKilled): 65,536 descriptors.
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+    if (files.rlim_cur > current)
+        ::setrlimit(RLIMIT_NOFILE, &files);
+}
+
+long long descriptorsLeft()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return -1;
+    DIR *open = ::opendir("/proc/self/fd");
+    if (open == nullptr)
+        return -1;
+    long long used = -1; // the listing's own descriptor
+    while (const dirent *entry = ::readdir(open)) {
+        if (entry->d_name[0] != '.')
+            ++used;
+    }
+    ::closedir(open);
+    return std::max(0LL, static_cast<long long>(files.rlim_cur) - used);
 }
 
 long long peakMemoryKiB()

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -155,6 +156,43 @@ Result send(Socket socket, const char *data, std::size_t size)
     }
 }
 
+bool canSendFromFile()
+{
+    return true;
+}
+
+Result sendFromFile(Socket socket, int fileDescriptor, std::int64_t offset, std::size_t size)
+{
+    // sendfile() has no MSG_NOSIGNAL: a printer gone away would raise
+    // SIGPIPE and end the program. The signal is held back for this call
+    // and taken away unseen, unless one was waiting before it.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    sigset_t previous;
+    if (!alreadyPending)
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    off_t from = static_cast<off_t>(offset);
+    ssize_t sent = 0;
+    do
+        sent = ::sendfile(descriptor(socket), fileDescriptor, &from, size);
+    while (sent < 0 && errno == EINTR);
+    const int error = sent < 0 ? errno : 0;
+    if (!alreadyPending) {
+        if (error == EPIPE) {
+            const timespec now{0, 0};
+            sigtimedwait(&pipeSignal, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    if (sent >= 0)
+        return Result::done(static_cast<std::size_t>(sent));
+    return failure(error);
+}
+
 Result receive(Socket socket, char *data, std::size_t size)
 {
     for (;;) {
@@ -181,6 +219,11 @@ int pendingError(Socket socket)
 bool isResetError(int error)
 {
     return error == ECONNRESET || error == EPIPE || error == ECONNABORTED;
+}
+
+bool isOutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
 }
 
 bool shutdownSending(Socket socket)

@@ -102,6 +102,18 @@ Result send(Socket socket, const char *data, std::size_t size)
     return Result::done(static_cast<std::size_t>(sent));
 }
 
+// TransmitFile exists, but it blocks or needs overlapped sockets; the
+// read-and-send path serves instead.
+bool canSendFromFile()
+{
+    return false;
+}
+
+Result sendFromFile(Socket, int, std::int64_t, std::size_t)
+{
+    return failure(WSAEOPNOTSUPP);
+}
+
 Result receive(Socket socket, char *data, std::size_t size)
 {
     const int got = ::recv(handle(socket), data, chunk(size), 0);
@@ -130,6 +142,11 @@ int pendingError(Socket socket)
 bool isResetError(int error)
 {
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET;
+}
+
+bool isOutOfDescriptors(int error)
+{
+    return error == WSAEMFILE || error == WSAENOBUFS;
 }
 
 bool shutdownSending(Socket socket)
