@@ -32,7 +32,9 @@ namespace console {
 // /dev/null, standard input on a folder, which /dev/stdin cannot pass off
 // as an empty input as /dev/null would. Returns whether input was closed.
 bool holdStandardDescriptors();
-// Whether path names the file standard input is (/dev/stdin does).
+// Whether reading path would take from standard input's own stream
+// (/dev/stdin on a pipe does); a plain file never counts, as each opening
+// of it reads it whole.
 bool isStandardInput(const std::string &path);
 // From now on Ctrl-C, SIGTERM and a closed terminal (SIGHUP, unless it was
 // ignored when the program started) each put a byte into the returned

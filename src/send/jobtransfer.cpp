@@ -40,11 +40,14 @@ public:
     {
         markStarted();
         m_reader = std::move(reader);
-        m_thread = std::thread([this, reader = m_reader] {
+        m_thread = std::thread([this, reader = m_reader]() mutable {
             const Outcome outcome = run(*reader);
+            // A stream shared with other destinations must not wait for this one.
+            reader.reset();
             QMetaObject::invokeMethod(
                 this,
                 [this, outcome] {
+                    m_reader.reset();
                     setJob(outcome.jobId, outcome.jobState);
                     setNote(outcome.note);
                     finish(outcome.outcome, outcome.error);

@@ -217,8 +217,9 @@ int main(int argc, char **argv)
         }
         if (!source) {
             printError(error);
-            // One file: nothing was tried, and the status says why.
-            if (options.inputs.size() == 1)
+            // One file: nothing was tried, and the status says why; a
+            // caller that reads JSON still gets its summary.
+            if (options.inputs.size() == 1 && !options.json)
                 return SendExit::InputUnreadable;
             inputs.append({input, -1});
             for (const qsizetype i : indices) {

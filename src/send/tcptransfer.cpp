@@ -108,6 +108,7 @@ public:
     {
         if (m_retryTimer.isActive()) {
             m_retryTimer.stop();
+            m_reader.reset();
             finish(SendOutcome::Cancelled,
                    QStringLiteral("interrupted while waiting to try again after: ") + m_lastError);
         } else if (m_sender) {
@@ -153,6 +154,7 @@ private:
             return;
         }
         if (ok) {
+            m_reader.reset();
             if (m_options.waitEofMs > 0 && !m_sender->peerClosed())
                 setNote(
                     QStringLiteral("the printer kept its side open; every byte was acknowledged"));
@@ -170,6 +172,9 @@ private:
             m_retryTimer.start(delay);
             return;
         }
+        // Done with the input: a stream shared with other destinations must
+        // not wait for this one any longer.
+        m_reader.reset();
         // What reached the printer, not what we let go of.
         const qint64 acknowledged = m_sender->acknowledgedBytes();
         setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());

@@ -11,6 +11,7 @@ constexpr quint16 PrintJob = 0x0002;
 constexpr quint16 GetPrinterAttributes = 0x000B;
 constexpr quint16 ServerErrorBusy = 0x0507;
 constexpr quint16 SendDocument = 0x0006;
+constexpr quint16 GetJobAttributes = 0x0009;
 constexpr int JobId = 7;
 constexpr int Completed = 9;
 
@@ -165,7 +166,9 @@ void IppPrinter::serve(Peer &peer)
     if (!peer.complete)
         return;
     const bool busy = m_mode == Mode::Busy || (m_mode == Mode::BusyTwice && m_busyAnswers < 2);
-    if (operation == GetPrinterAttributes && busy) {
+    if (operation == GetJobAttributes && m_mode == Mode::SilentOnTheJob) {
+        return;
+    } else if (operation == GetPrinterAttributes && busy) {
         ++m_busyAnswers;
         answer(peer, ServerErrorBusy, "busy printing another job", 0, 0);
     } else if (operation != PrintJob) {
@@ -174,6 +177,7 @@ void IppPrinter::serve(Peer &peer)
         m_documents.append(peer.body.mid(offset));
         switch (m_mode) {
         case Mode::Accept:
+        case Mode::SilentOnTheJob:
         case Mode::BusyTwice:
         case Mode::Busy:
             answer(peer, 0, {}, JobId, Completed);

@@ -24,6 +24,7 @@ public:
         AcceptBeforeData, // answers the request's attributes with a job id and reads no more
         BusyTwice,        // says it is busy when asked about itself twice, then as Accept
         Busy,             // says it is busy whenever asked about itself
+        SilentOnTheJob,   // takes the job, then never answers about it
     };
 
     explicit IppPrinter(Mode mode, QObject *parent = nullptr);

@@ -99,6 +99,7 @@ http_t *CupsConnection::call()
 {
     m_silentSince = m_lastSlice = Clock::now();
     m_sending = false;
+    m_pastDeadline = false;
     m_stopped = false;
     m_timedOut = false;
     m_answeredEarly = false;
@@ -117,7 +118,7 @@ int CupsConnection::keepWaiting(http_t *, void *context)
     auto *self = static_cast<CupsConnection *>(context);
     // One of our calls may make several requests; once one has gone
     // unanswered the rest get no new allowance.
-    if (self->m_timedOut || self->m_answeredEarly)
+    if (self->m_timedOut || self->m_answeredEarly || self->m_pastDeadline)
         return 0;
     if (self->m_limits.stop != nullptr && self->m_limits.stop->isSet()) {
         self->m_stopped = true;
@@ -136,6 +137,10 @@ int CupsConnection::keepWaiting(http_t *, void *context)
     // write. A longer gap since the last call means the peer did something
     // in between, and its silence starts afresh.
     const Clock::time_point now = Clock::now();
+    if (self->m_deadline != Clock::time_point{} && now >= self->m_deadline) {
+        self->m_pastDeadline = true;
+        return 0;
+    }
     if (now - self->m_lastSlice > Slice + Slice / 2)
         self->m_silentSince = now - Slice;
     self->m_lastSlice = now;

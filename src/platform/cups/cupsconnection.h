@@ -51,7 +51,11 @@ public:
     // local socket, where such a peer makes the writes fail, always true.
     bool requestTaken();
 
+    // A moment after which every call gives up at once, however long the
+    // response time-out would still allow; a default one clears it.
+    void setDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
     // Why the last call failed, where it was not the peer's answer.
+    bool pastDeadline() const { return m_pastDeadline; }
     bool stopped() const { return m_stopped; }
     bool timedOut() const { return m_timedOut; }
     // The stop flag, a time-out, the system's error on the connection, or fallback.
@@ -65,7 +69,9 @@ private:
     http_t *m_http = nullptr;
     std::chrono::steady_clock::time_point m_silentSince;
     std::chrono::steady_clock::time_point m_lastSlice;
+    std::chrono::steady_clock::time_point m_deadline{};
     bool m_sending = false;
+    bool m_pastDeadline = false;
     bool m_stopped = false;
     bool m_timedOut = false;
     bool m_answeredEarly = false;

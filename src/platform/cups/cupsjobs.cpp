@@ -125,8 +125,17 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
     using Clock = std::chrono::steady_clock;
     static const char *const wanted[] = {"job-state"};
     const Clock::time_point start = Clock::now();
+    // A printer that stops answering must not hold the wait past its end.
+    struct Deadline
+    {
+        CupsConnection &connection;
+        ~Deadline() { connection.setDeadline({}); }
+    } deadline{connection};
+    if (watch.timeoutMs > 0)
+        connection.setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
     bool reconnected = false;
     std::string printer; // how the printer stood when last asked
+    std::string job;     // the job's state when last asked
     for (int round = 0;; ++round) {
         if (stop != nullptr && stop->isSet())
             return {JobEnd::Kind::Stopped, {}, {}};
@@ -138,6 +147,8 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         if (!response) {
             if (connection.stopped())
                 return {JobEnd::Kind::Stopped, {}, {}};
+            if (connection.pastDeadline())
+                return {JobEnd::Kind::TimedOut, job, printer};
             // A printer may close an idle connection between two questions.
             if (!reconnected && !connection.timedOut() && connection.reconnect()) {
                 reconnected = true;
@@ -158,6 +169,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         if (attribute == nullptr)
             return {JobEnd::Kind::Lost, {}, "the answer holds no job state"};
         const int state = ippGetInteger(attribute, 0);
+        job = stateName(state);
         if (state >= IPP_JSTATE_CANCELED)
             return {JobEnd::Kind::Ended, stateName(state), {}};
         // The printer's side, about once a second: why a job waits
@@ -166,6 +178,8 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
                               Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
         if (round % 5 == 0 || timedOut) {
             const PrinterAnswer answer = askPrinter(connection, printerUri, resource);
+            if (connection.pastDeadline())
+                return {JobEnd::Kind::TimedOut, job, printer};
             if (answer.kind != PrinterAnswer::Kind::Lost)
                 printer = answer.state;
             if (watch.onStatus)

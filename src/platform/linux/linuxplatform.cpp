@@ -77,8 +77,11 @@ bool isStandardInput(const std::string &path)
 {
     struct stat held {};
     struct stat named {};
-    return ::fstat(STDIN_FILENO, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    // A plain file named so is opened afresh and read from its start; only
+    // a stream (a pipe, a terminal) would be shared with standard input.
+    return ::fstat(STDIN_FILENO, &held) == 0 && !S_ISREG(held.st_mode) &&
+           ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
 }
 
 int catchInterrupts()
