@@ -52,7 +52,7 @@ completion)
             source "$0" || exit 1
             COMP_WORDS=("$@")
             COMP_CWORD=$(($# - 1))
-            spec=$(complete -p varnet-send) || exit 1
+            registered=$(complete -p varnet-send) || exit 1
             _varnet_send varnet-send "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
             [ ${#COMPREPLY[@]} = 0 ] || printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
         ' "$source_dir/packaging/bash-completion/varnet-send" "$bin" "$@"
