@@ -304,8 +304,10 @@ private slots:
         // The real executable, arguments split at the blank as a shell
         // passes them: they are joined again into one path.
         TcpSink sink;
+        // A printer that drains slowly: a fast one may have read the whole
+        // file and its end before the signal lands, and then the job was whole.
         if (killedBy != 0)
-            sink.setMode(TcpSink::Mode::HoldOpen);
+            sink.setMode(TcpSink::Mode::Slow, 1 << 20);
         if (!sink.listen(QHostAddress::LocalHost, 9100))
             QSKIP("port 9100 on 127.0.0.1 is taken on this machine");
         saveSettings(QString(), QStringLiteral("127.0.0.1"), QStringLiteral("False"));
