@@ -3,9 +3,9 @@
 // Prints the two phases' durations in nanoseconds: "LOAD SEND".
 //   varnet_rawjob_bench QUEUE FILE
 
-#include "app/files/fileloader.h"
+#include "core/fileloader.h"
 #include "platform/spooler.h"
-#include "transmission/rawjob.h"
+#include "core/rawjob.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 //   varnet_tcpbench FILE HOST PORT
 // prints "seconds=... rss_start_kib=... rss_peak_kib=..." and exits 0 when
 // the whole file went out and the connection closed gracefully.
-#include "transmission/tcpsendsession.h"
+#include "core/tcpsendsession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #include "defaultdestination.h"
 
-#include "common/settingscodec.h"
-#include "common/startupsettings.h"
+#include "core/settingscodec.h"
+#include "core/startupsettings.h"
 #include "platform/printercollection.h"
-#include "transmission/endpoint.h"
+#include "core/endpoint.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "transfer.h"
 
-#include "bytesource.h"
+#include "core/bytesource.h"
 #include "platform/spooler.h"
-#include "transmission/rawjob.h"
+#include "core/rawjob.h"
 
 #include <QMetaObject>
 

@@ -1,13 +1,13 @@
-#include "bytesource.h"
+#include "core/bytesource.h"
 #include "defaultdestination.h"
-#include "common/localpath.h"
+#include "core/localpath.h"
 #include "platform/platform.h"
 #include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
 #include "sendscheduler.h"
-#include "transmission/endpoint.h"
+#include "core/endpoint.h"
 #include "varnetversion.h"
 
 #include <QCoreApplication>

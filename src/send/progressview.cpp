@@ -1,6 +1,6 @@
 #include "progressview.h"
 
-#include "common/localpath.h"
+#include "core/localpath.h"
 #include "platform/platform.h"
 #include "sendscheduler.h"
 #include "transfer.h"

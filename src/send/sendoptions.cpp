@@ -1,7 +1,7 @@
 #include "sendoptions.h"
 
-#include "transmission/endpoint.h"
-#include "transmission/exitstatus.h"
+#include "core/endpoint.h"
+#include "core/exitstatus.h"
 
 #include <QCommandLineParser>
 #include <QHash>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/waitlimits.h"
-#include "transmission/rawjob.h"
-#include "transmission/tcpblocksender.h"
+#include "core/rawjob.h"
+#include "core/tcpblocksender.h"
 
 #include <QList>
 #include <QString>

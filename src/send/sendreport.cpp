@@ -1,6 +1,6 @@
 #include "sendreport.h"
 
-#include "common/localpath.h"
+#include "core/localpath.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

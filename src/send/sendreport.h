@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sendoptions.h"
-#include "transmission/exitstatus.h"
+#include "core/exitstatus.h"
 
 #include <QByteArray>
 #include <QList>

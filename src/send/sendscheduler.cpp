@@ -1,6 +1,6 @@
 #include "sendscheduler.h"
 
-#include "bytesource.h"
+#include "core/bytesource.h"
 #include "platform/platform.h"
 #include "transfer.h"
 

@@ -3,7 +3,7 @@
 #include "sendoptions.h"
 #include "sendreport.h"
 
-#include "bytesource.h"
+#include "core/bytesource.h"
 
 #include <QList>
 #include <QObject>

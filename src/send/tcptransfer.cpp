@@ -1,8 +1,8 @@
 #include "transfer.h"
 
-#include "bytesource.h"
-#include "transmission/directfilesource.h"
-#include "transmission/tcpblocksender.h"
+#include "core/bytesource.h"
+#include "core/directfilesource.h"
+#include "core/tcpblocksender.h"
 
 #include <QIODevice>
 #include <QMetaObject>

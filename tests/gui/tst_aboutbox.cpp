@@ -1,9 +1,9 @@
-#include "about/frmabout.h"
-#include "about/homepage.h"
-#include "app/varnet.h"
+#include "window/frmabout.h"
+#include "window/homepage.h"
+#include "window/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
-#include "widgets/twips.h"
+#include "window/twips.h"
 #include "windows.h"
 
 #include <QApplication>

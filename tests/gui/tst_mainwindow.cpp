@@ -1,8 +1,8 @@
-#include "app/varnet.h"
+#include "window/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
 #include "testdata.h"
-#include "widgets/twips.h"
+#include "window/twips.h"
 #include "windows.h"
 
 #include <QAction>

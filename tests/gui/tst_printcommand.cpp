@@ -1,4 +1,4 @@
-#include "app/varnet.h"
+#include "window/varnet.h"
 #include "fakeprinters.h"
 #include "fakespooler.h"
 #include "messagerecorder.h"

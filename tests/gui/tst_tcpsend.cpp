@@ -1,10 +1,10 @@
-#include "app/varnet.h"
+#include "window/varnet.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"
 #include "tcpsink.h"
-#include "transmission/frmsocket.h"
-#include "transmission/tcpsendsession.h"
-#include "widgets/twips.h"
+#include "window/frmsocket.h"
+#include "core/tcpsendsession.h"
+#include "window/twips.h"
 #include "windows.h"
 
 #include <QApplication>

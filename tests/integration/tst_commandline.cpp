@@ -1,12 +1,12 @@
-#include "app/varnet.h"
-#include "common/localpath.h"
+#include "window/varnet.h"
+#include "core/localpath.h"
 #include "cupssandbox.h"
 #include "messagerecorder.h"
 #include "platform/printercollection.h"
 #include "tcpsink.h"
 #include "testdata.h"
-#include "transmission/frmsocket.h"
-#include "transmission/tcpsendsession.h"
+#include "window/frmsocket.h"
+#include "core/tcpsendsession.h"
 #include "varnetversion.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/varnet.h"
+#include "window/varnet.h"
 #include "cupssandbox.h"
 #include "fakeprinters.h"
 #include "messagerecorder.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/files/filechooser.h"
+#include "core/filechooser.h"
 
 #include <QList>
 

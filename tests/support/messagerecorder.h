@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/messageseam.h"
+#include "window/messageseam.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,5 +1,5 @@
-#include "common/localpath.h"
-#include "send/bytesource.h"
+#include "core/localpath.h"
+#include "core/bytesource.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "app/files/fileloader.h"
-#include "common/localpath.h"
+#include "core/fileloader.h"
+#include "core/localpath.h"
 
 #include <QDir>
 #include <QFile>

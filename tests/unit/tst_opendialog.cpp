@@ -1,4 +1,4 @@
-#include "app/files/module1.h"
+#include "core/module1.h"
 #include "fakefilechooser.h"
 
 #include <QTest>
@@ -117,7 +117,7 @@ private slots:
         FakeFileChooser chooser;
         chooser.answers << answer;
         QString folder = QStringLiteral("/start/here/");
-        const QString name = Module1::OpenDialog(chooser, nullptr, QStringLiteral("Open file"),
+        const QString name = Module1::OpenDialog(chooser, QStringLiteral("Open file"),
                                                  folder, QStringLiteral("job.prn"),
                                                  QStringLiteral("Jobs|*.prn|All|*.*"),
                                                  QStringLiteral("prn"));

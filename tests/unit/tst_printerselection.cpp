@@ -1,4 +1,4 @@
-#include "app/printers/printerselection.h"
+#include "core/printerselection.h"
 #include "fakeprinters.h"
 
 #include <QTest>

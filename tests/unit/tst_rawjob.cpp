@@ -1,6 +1,6 @@
 #include "fakespooler.h"
 #include "platform/waitlimits.h"
-#include "transmission/rawjob.h"
+#include "core/rawjob.h"
 
 #include <QTest>
 

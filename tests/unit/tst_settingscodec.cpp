@@ -1,4 +1,4 @@
-#include "common/settingscodec.h"
+#include "core/settingscodec.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "tcpsink.h"
-#include "transmission/endpoint.h"
-#include "transmission/tcpsendsession.h"
+#include "core/endpoint.h"
+#include "core/tcpsendsession.h"
 
 #include <QFile>
 #include <QRegularExpression>

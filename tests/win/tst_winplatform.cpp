@@ -21,7 +21,7 @@
 #include "platform/tcpconnection.h"
 #include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
-#include "transmission/rawjob.h"
+#include "core/rawjob.h"
 
 #include <winsock2.h>
 #include <windows.h>

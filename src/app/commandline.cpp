@@ -1,8 +1,0 @@
-#include "commandline.h"
-
-QString stripDoubleQuotes(const QString &commandLine)
-{
-    QString path = commandLine;
-    path.remove(QLatin1Char('"'));
-    return path;
-}

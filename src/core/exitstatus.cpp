@@ -1,0 +1,84 @@
+#include "core/exitstatus.h"
+
+#include <iterator>
+
+namespace {
+
+struct Outcome
+{
+    SendOutcome outcome;
+    int status;
+    const char *name;
+};
+
+constexpr Outcome Outcomes[] = {
+    {SendOutcome::Delivered, SendExit::Delivered, "delivered"},
+    {SendOutcome::InputUnreadable, SendExit::InputUnreadable, "input-unreadable"},
+    {SendOutcome::ConnectionFailed, SendExit::ConnectionFailed, "connection-failed"},
+    {SendOutcome::TransferFailed, SendExit::TransferFailed, "transfer-failed"},
+    {SendOutcome::SpoolerRefused, SendExit::SpoolerRefused, "spooler-refused"},
+    {SendOutcome::WaitTimedOut, SendExit::WaitTimedOut, "wait-timed-out"},
+    {SendOutcome::Cancelled, SendExit::Interrupted, "cancelled"},
+    {SendOutcome::NotStarted, SendExit::Interrupted, "not-started"},
+};
+
+// What each status means to the user of each program; null where that
+// program never ends with it.
+struct Meaning
+{
+    int status;
+    const char *window;
+    const char *sender;
+};
+
+constexpr Meaning Meanings[] = {
+    {SendExit::Delivered, "the file was sent and accepted", "all delivered"},
+    {SendExit::Usage, nullptr, "usage error"},
+    {SendExit::InputUnreadable, "the file could not be loaded", "unreadable input"},
+    {SendExit::ConnectionFailed,
+     "no connection (the printer is not known to the spooler, or TCP failed)",
+     "connection failure (also an unknown queue)"},
+    {SendExit::TransferFailed, "the transfer broke off", "transfer failure"},
+    {SendExit::SpoolerRefused, "the spooler refused the job",
+     "spooler refusal (with --wait also a job aborted or canceled)"},
+    {SendExit::Partial, nullptr, "partly delivered"},
+    {SendExit::WaitTimedOut, nullptr,
+     "--wait-timeout ran out before the job ended; it stays queued"},
+    {SendExit::Interrupted, "the send was cancelled (progress window closed)",
+     "interrupted; it then ends by the signal (130 Ctrl-C, 143 SIGTERM)"},
+};
+
+constexpr bool oneRowPerOutcomeInOrder()
+{
+    for (std::size_t i = 0; i < std::size(Outcomes); ++i) {
+        if (static_cast<std::size_t>(Outcomes[i].outcome) != i)
+            return false;
+    }
+    return std::size(Outcomes) == static_cast<std::size_t>(SendOutcome::NotStarted) + 1;
+}
+static_assert(oneRowPerOutcomeInOrder());
+
+} // namespace
+
+int exitStatusFor(SendOutcome outcome)
+{
+    return Outcomes[static_cast<std::size_t>(outcome)].status;
+}
+
+const char *outcomeName(SendOutcome outcome)
+{
+    return Outcomes[static_cast<std::size_t>(outcome)].name;
+}
+
+std::string exitStatusHelp(ExitStatusReader program)
+{
+    std::string text = "Exit status:\n";
+    for (const Meaning &meaning : Meanings) {
+        const char *said = program == ExitStatusReader::Window ? meaning.window : meaning.sender;
+        if (said != nullptr) {
+            const std::string status = std::to_string(meaning.status);
+            text += "  " + status + std::string(5 - status.size(), ' ') + said + '\n';
+        }
+    }
+    return text;
+}

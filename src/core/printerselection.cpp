@@ -1,0 +1,48 @@
+#include "core/printerselection.h"
+
+#include "platform/printercollection.h"
+
+PrinterSelection::PrinterSelection(PrinterCollection &collection)
+    : m_collection(collection)
+{
+}
+
+QString PrinterSelection::currentPrinter() const
+{
+    if (!m_current)
+        m_current = QString::fromStdString(m_collection.defaultPrinterName());
+    return *m_current;
+}
+
+QStringList PrinterSelection::deviceNames() const
+{
+    QStringList names;
+    for (const std::string &name : m_collection.deviceNames())
+        names.append(QString::fromStdString(name));
+    return names;
+}
+
+bool PrinterSelection::selectPrinter(const QString &name)
+{
+    // Asks the system afresh, as the old collection did: a queue deleted
+    // since start-up is no longer found.
+    const QStringList names = deviceNames();
+    if (indexOfExact(names, name) < 0)
+        return false;
+    m_current = name;
+    return true;
+}
+
+QString PrinterSelection::unreachableReason() const
+{
+    return QString::fromStdString(m_collection.unreachableReason());
+}
+
+int indexOfExact(const QStringList &items, const QString &name)
+{
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (items.at(i).compare(name, Qt::CaseSensitive) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}

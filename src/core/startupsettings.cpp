@@ -1,0 +1,69 @@
+#include "core/startupsettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryFile>
+
+#include <memory>
+
+namespace StartupSettings {
+
+namespace {
+QString fullKey(const char *key)
+{
+    return QStringLiteral("STARTUP/") + QLatin1String(key);
+}
+
+std::unique_ptr<QSettings> store()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Varnet"), QStringLiteral("Varnet"));
+}
+} // namespace
+
+QString read(const char *key)
+{
+    return store()->value(fullKey(key)).toString();
+}
+
+namespace {
+// QSettings only says that writing failed; the file system says why.
+QString whyNotWritable(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(fileName)
+    return QStringLiteral("access was denied");
+#else
+    const QFileInfo file(fileName);
+    if (file.isDir())
+        return QStringLiteral("a folder has that name");
+    const QString folder = file.absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("its folder cannot be made");
+    // The new content is written beside the file and then put in its place.
+    QTemporaryFile probe(folder + QStringLiteral("/.varnet-XXXXXX"));
+    if (!probe.open())
+        return probe.errorString();
+    QFile existing(fileName);
+    if (file.exists() && !existing.open(QIODevice::ReadWrite))
+        return existing.errorString();
+    return QStringLiteral("the settings store reported an error");
+#endif
+}
+} // namespace
+
+QString save(const QList<std::pair<const char *, QString>> &values)
+{
+    const auto settings = store();
+    for (const auto &[key, value] : values)
+        settings->setValue(fullKey(key), value);
+    settings->sync();
+    if (settings->status() == QSettings::NoError)
+        return QString();
+    const QString name = QDir::toNativeSeparators(settings->fileName());
+    return QStringLiteral("The settings could not be saved to \"%1\": %2.")
+        .arg(name, whyNotWritable(settings->fileName()));
+}
+
+} // namespace StartupSettings

@@ -1,0 +1,209 @@
+#pragma once
+
+#include "platform/waitlimits.h"
+#include "core/exitstatus.h"
+#include "core/printerconnection.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+
+class QIODevice;
+
+// Sends one file over one TCP connection in 20-byte blocks, the way a raw
+// printer port expects it: the file's bytes and nothing else, closed
+// gracefully once the caller says so and the printer has taken them all.
+//
+// Everything is driven by the event loop; the sender never blocks. Blocks are
+// counted one by one, but consecutive blocks are handed to the socket
+// together and progress is reported at most once per time slice, so a large
+// file goes out at network speed while the window stays live.
+//
+// What happened is told as data: phases, an outcome, byte counts, and for a
+// failure a sentence saying why. How a program words it is its own affair.
+class TcpBlockSender : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 BlockSize = 20;
+    // A slow printer must not make the whole file pile up in memory: what we
+    // hold plus what the system holds unsent stays below this.
+    static constexpr qint64 QueueLimit = qint64{1} << 20;
+    // A LAN round trip is longer than one event pass, so the connection gets
+    // this long to stand before the send gives up.
+    static constexpr std::chrono::milliseconds ConnectTimeout{WaitLimits::DefaultConnectTimeoutMs};
+    // A printer that takes no byte for this long is given up on, so that a
+    // send always ends.
+    static constexpr std::chrono::milliseconds StallTimeout{60000};
+    // After our last byte, how long the printer has to close its side.
+    static constexpr std::chrono::milliseconds PeerCloseWait{30000};
+    static constexpr std::chrono::milliseconds TimeSlice{10};
+
+    enum class Phase { Idle, Connecting, Sending, Queued, Closing, AwaitingPeerClose, Done };
+
+    explicit TcpBlockSender(QObject *parent = nullptr);
+    ~TcpBlockSender() override;
+
+    // How long the send waits for what.
+    struct Timing
+    {
+        std::chrono::milliseconds connect = ConnectTimeout;
+        // Zero gives every block its own event pass and progress report.
+        std::chrono::milliseconds slice = TimeSlice;
+        std::chrono::milliseconds stall = StallTimeout;
+        // After the last byte and our end of stream, the printer gets this
+        // long to close its side, counted again whenever it takes more
+        // bytes; a printer that stays open counts as served only if it
+        // acknowledged every byte. Zero: no wait for the printer's close,
+        // only for that acknowledgement (where the system cannot tell, not
+        // even for that).
+        std::chrono::milliseconds peerCloseWait = PeerCloseWait;
+    };
+    void setTiming(const Timing &timing) { m_timing = timing; }
+
+    // Connects, then sends what source gives until its end. A sequential
+    // device may have nothing for a while; readyRead brings the sender
+    // back. expectedSize is -1 when unknown, else a source that ends before
+    // it or goes beyond it fails the send. Every outcome is reported later,
+    // by signal.
+    void start(std::unique_ptr<QIODevice> source, qint64 expectedSize, const QString &host,
+               quint16 port);
+    // A send that cannot even begin (a bad port, a file that cannot be
+    // read): its failure is reported from the event loop like every other,
+    // so callers may connect to the signals after this returns.
+    void refuse(SendOutcome outcome, const QString &reason, const QString &host);
+
+    // Ends the connection once the whole file is queued and the printer has
+    // taken it.
+    void close();
+    // Stops at once with a reset and drops what is still queued; no failure
+    // is reported.
+    void cancel();
+
+    Phase phase() const { return m_phase; }
+    // Connecting or still queueing blocks.
+    bool isBusy() const { return m_phase == Phase::Connecting || m_phase == Phase::Sending; }
+    // NotStarted until the send has ended.
+    SendOutcome outcome() const { return m_outcome; }
+    // Where the connection stands: while connecting, whether the name is
+    // still being looked up.
+    PrinterConnection::Stage connectionStage() const { return m_connection.stage(); }
+    // For a connection given up on: the stage it was still waiting in, or
+    // Closed when an error ended it.
+    PrinterConnection::Stage gaveUpIn() const { return m_gaveUpIn; }
+    // Bytes taken from the source and queued for sending.
+    qint64 count() const { return m_count; }
+    // What the file was to hold, -1 when unknown.
+    qint64 expectedSize() const { return m_fileSize; }
+    // What waits for the printer and is not on the wire yet: our own buffer
+    // plus what the system holds unsent.
+    qint64 queuedBytes() const;
+    // Bytes the printer acknowledged, or -1 where the system cannot tell.
+    qint64 acknowledgedBytes() const;
+    // Bytes handed to the system for sending.
+    qint64 handedOverBytes() const { return m_written; }
+    // The peer's address once it is known, else the host as given.
+    QString remoteAddress() const
+    {
+        return m_connection.address().isEmpty() ? m_host : m_connection.address();
+    }
+    // Why the send failed, as a sentence; empty unless it failed.
+    QString failureReason() const { return m_reason; }
+    // The connection could not be made for want of a descriptor.
+    bool lackedDescriptor() const { return m_connection.lackedDescriptor(); }
+    // Whether the printer closed its side before the send ended.
+    bool peerClosed() const { return m_connection.peerEnded(); }
+
+signals:
+    void progress(qint64 count);
+    // Every block is queued; count is the file's length.
+    void allQueued(qint64 count);
+    // The send stopped on an error; failureReason() says why.
+    void failed();
+    // The connection is gone. ok: the printer took every byte and the
+    // connection closed gracefully.
+    void finished(bool ok);
+
+private:
+    void onConnected();
+    void onConnectFailed(const QString &reason, PrinterConnection::Stage timedOutIn);
+    void onReadyWrite();
+    void onPeerEnded();
+    void onWatch();
+    void onPeerCloseTimeout();
+    // What reading the next piece of blocks from the source gave.
+    enum class Piece { Whole, Partial, Last, Failed };
+    Piece readPiece(qint64 blocks);
+    // Where the source's next bytes lie in a plain file, if they do.
+    struct FileSpan
+    {
+        int descriptor = -1;
+        qint64 offset = 0;
+        qint64 left = 0;
+    };
+    FileSpan directSpan() const;
+    // What handing bytes from the file straight to the socket gave.
+    // Exhausted: nothing more goes out that way; reading the source finds
+    // its end, or why it ended early.
+    enum class Direct { Sent, Blocked, Exhausted, Failed };
+    Direct sendDirect(qint64 blocks);
+    void fill();
+    bool flushPending();
+    void endStream();
+    void checkDelivered();
+    void scheduleFill();
+    void fail(SendOutcome outcome, const QString &reason);
+    void failOnSocket(int error);
+    // Fails the send with the error the connection holds, if any.
+    bool failedOnSocketError();
+    void finish(bool ok);
+    void reportProgress(bool force);
+    bool modifiedSinceStart() const;
+    // How the file changed since the send began, empty if it did not.
+    QString changeSinceStart() const;
+    qint64 unacknowledgedData() const;
+    // Every failed or cancelled send ends with a reset, never a clean close.
+    void dropConnection(bool graceful);
+    void stopTimers();
+
+    PrinterConnection m_connection;
+    std::unique_ptr<QIODevice> m_source;
+    QByteArray m_buffer;
+    qint64 m_bufferSent = 0;
+    QString m_host;
+    QString m_reason;
+    Phase m_phase = Phase::Idle;
+    SendOutcome m_outcome = SendOutcome::NotStarted;
+    PrinterConnection::Stage m_gaveUpIn = PrinterConnection::Stage::Closed;
+    qint64 m_count = 0;
+    qint64 m_written = 0;
+    qint64 m_acknowledged = 0;
+    qint64 m_reportedCount = 0;
+    qint64 m_fileSize = 0;
+    // The source's bytes go from the file to the socket without passing
+    // through our buffer.
+    bool m_direct = false;
+    // Some went that way: until the printer has them, the system's buffer
+    // holds the file's own pages, so a change to the file changes them too.
+    bool m_sentFromFile = false;
+    // A file's modification time when the send began; invalid for a stream.
+    QDateTime m_fileModified;
+    bool m_fillScheduled = false;
+    bool m_endSent = false;
+    bool m_closeWhenQueued = false;
+    Timing m_timing;
+    QTimer m_peerCloseTimer;
+    QTimer m_watchTimer;
+    // Looks again, ever less often, whether the printer has acknowledged
+    // every byte sent from the file, before our end of stream goes out.
+    QTimer m_drainTimer;
+    QElapsedTimer m_sinceProgress;
+    QElapsedTimer m_sinceReport;
+};

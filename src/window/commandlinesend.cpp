@@ -1,0 +1,68 @@
+#include "core/commandline.h"
+#include "window/varnet.h"
+#include "core/localpath.h"
+#include "core/exitstatus.h"
+#include "window/frmsocket.h"
+#include "window/messageseam.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace {
+
+QString whyUnreadable(const QString &path)
+{
+    if (path.trimmed().isEmpty())
+        return QStringLiteral("no file was named");
+    const LocalPath::Status info = LocalPath::status(path);
+    if (!info.exists)
+        return QStringLiteral("it does not exist");
+    if (info.isFolder)
+        return QStringLiteral("it is a folder");
+    if (!info.readable)
+        return QStringLiteral("it may not be read");
+    return QStringLiteral("it is not an ordinary file");
+}
+
+} // namespace
+
+int Varnet::commandLineSend()
+{
+    m_commandLineMode = true;
+    // Only the send's own windows appear; closing one of them must not end
+    // the program before the send has said how it went.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    Text2->setText(stripDoubleQuotes(Text2->text()));
+
+    // A file that cannot be loaded is not sent as an empty job.
+    switch (loadNamedFile()) {
+    case FileLoader::Outcome::Loaded:
+        break;
+    case FileLoader::Outcome::Unreadable:
+        MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
+                                    .arg(LocalPath::printable(Text2->text()),
+                                         whyUnreadable(Text2->text())));
+        return SendExit::InputUnreadable;
+    case FileLoader::Outcome::TooLarge:
+    case FileLoader::Outcome::OutOfMemory:
+        return SendExit::InputUnreadable; // the loader has said why
+    }
+
+    bool tcpFinished = false;
+    QEventLoop waitForTcp;
+    const QMetaObject::Connection done = connect(this, &Varnet::tcpSendFinished, &waitForTcp, [&] {
+        tcpFinished = true;
+        waitForTcp.quit();
+    });
+    Command2_Click();
+    // The program must not end while bytes are still on their way: the send
+    // ends once the printer has taken every byte and the connection has
+    // closed, or with a failure (a reset, a printer that stalls).
+    if (Option2->isChecked() && SocketForm && !tcpFinished)
+        waitForTcp.exec();
+    disconnect(done);
+    return m_sendStatus;
+}

@@ -1,0 +1,72 @@
+#include "window/varnet.h"
+
+#include "window/dialogfilechooser.h"
+#include "core/fileloader.h"
+#include "core/module1.h"
+#include "window/messageseam.h"
+
+#include <QDir>
+#include <QLineEdit>
+
+void Varnet::Command1_Click()
+{
+    if (!m_fileChooser) {
+        if (!m_ownFileChooser)
+            m_ownFileChooser = std::make_unique<DialogFileChooser>(this);
+        m_fileChooser = m_ownFileChooser.get();
+    }
+
+    // The dialog opens where the last completed choice was made. That folder
+    // is kept here rather than in the process's current directory, which
+    // would also move every relative path the program is given.
+    const QChar separator = QDir::separator();
+    QString folder = m_startFolder;
+    if (folder.isEmpty())
+        folder = QDir::toNativeSeparators(QDir::currentPath());
+
+    const QString name = Module1::OpenDialog(*m_fileChooser, QStringLiteral("Open file"),
+                                             folder, QString(), QStringLiteral("All|*.*"),
+                                             QString());
+    // A cancel leaves the window exactly as it was.
+    if (name.isEmpty())
+        return;
+
+    if (!folder.endsWith(separator))
+        folder += separator;
+    m_startFolder = folder;
+    Text2->setText(folder + name);
+    OpenFi();
+}
+
+void Varnet::Open_Click()
+{
+    Command1_Click();
+}
+
+void Varnet::OpenFi()
+{
+    loadNamedFile();
+}
+
+FileLoader::Outcome Varnet::loadNamedFile()
+{
+    const QString path = Text2->text();
+    const FileLoader::Result result = FileLoader::load(path);
+    switch (result.outcome) {
+    case FileLoader::Outcome::Loaded:
+        Druckertext = result.content;
+        Text1->setText(FileLoader::sizeText(result.size));
+        Text1->repaint();
+        break;
+    case FileLoader::Outcome::TooLarge:
+    case FileLoader::Outcome::OutOfMemory:
+        MessageSeam::show(this, FileLoader::refusal(path, result), QString(),
+                          QMessageBox::Warning);
+        break;
+    case FileLoader::Outcome::Unreadable:
+        // Silent: the new path simply stands beside the old size.
+        break;
+    }
+    repaint();
+    return result.outcome;
+}

@@ -1,0 +1,117 @@
+#include "window/frmsocket.h"
+
+#include "core/localpath.h"
+#include "core/tcpsendsession.h"
+#include "window/classicstyle.h"
+#include "window/twips.h"
+#include "window/windowplacement.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+
+frmsocket::frmsocket(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint)
+{
+    setObjectName(QStringLiteral("frmsocket"));
+    setWindowTitle(QStringLiteral("Message"));
+    setFixedSize(twipsToPixels(4980), twipsToPixels(1185));
+
+    Label1 = place<QLabel>(this, "Label1", twipsRect(720, 240, 4095, 495),
+                           QStringLiteral("Sending..."));
+    Label1->setFont(classicFont(9.75));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    winsock = new TcpSendSession(this);
+    winsock->setObjectName(QStringLiteral("winsock"));
+    connect(winsock, &TcpBlockSender::finished, this, [this] {
+        // Unloading waits for the connection; once it is gone, so is the
+        // window.
+        if (m_unloading)
+            deleteLater();
+    });
+}
+
+void frmsocket::unload()
+{
+    m_unloading = true;
+    if (winsock->phase() == TcpBlockSender::Phase::Done) {
+        deleteLater();
+        return;
+    }
+    winsock->close();
+}
+
+void frmsocket::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_centred) {
+        m_centred = true;
+        centerOnScreen(this);
+    }
+}
+
+void frmsocket::closeEvent(QCloseEvent *event)
+{
+    // Closed by the user: a running send is cancelled; an ended one closes
+    // its connection gracefully first and the window goes with it.
+    if (winsock->phase() == TcpBlockSender::Phase::Done) {
+        event->accept();
+        deleteLater();
+        return;
+    }
+    if (winsock->isBusy()) {
+        event->accept();
+        winsock->cancel();
+        deleteLater();
+        return;
+    }
+    event->ignore();
+    unload();
+}
+
+int frmsocket::classicState() const
+{
+    using Stage = PrinterConnection::Stage;
+    switch (winsock->phase()) {
+    case TcpBlockSender::Phase::Idle:
+        return 0;
+    case TcpBlockSender::Phase::Connecting:
+        return winsock->connectionStage() == Stage::LookingUp ? 4 : 6;
+    case TcpBlockSender::Phase::Sending:
+    case TcpBlockSender::Phase::Queued:
+        return 7;
+    case TcpBlockSender::Phase::Closing:
+    case TcpBlockSender::Phase::AwaitingPeerClose:
+        return 8;
+    case TcpBlockSender::Phase::Done:
+        break;
+    }
+    if (winsock->outcome() == SendOutcome::Delivered ||
+        winsock->outcome() == SendOutcome::Cancelled)
+        return 0;
+    // Given up on while it still waited, the control stays where it was.
+    return winsock->gaveUpIn() == Stage::LookingUp    ? 4
+           : winsock->gaveUpIn() == Stage::Connecting ? 6
+                                                      : 9;
+}
+
+QString frmsocket::failureMessage() const
+{
+    const QString address = winsock->remoteAddress();
+    if (winsock->outcome() == SendOutcome::InputUnreadable)
+        return QStringLiteral("Cannot send \"") + LocalPath::printable(winsock->path()) +
+               QStringLiteral("\" to ") + address + QStringLiteral(": ") + winsock->failureReason();
+    QString text = QStringLiteral("Connection to ") + address + QStringLiteral(" faild! State: ") +
+                   QString::number(classicState()) + QLatin1Char('\n') + winsock->failureReason();
+    if (winsock->outcome() != SendOutcome::TransferFailed)
+        return text;
+    const qint64 acknowledged = winsock->acknowledgedBytes();
+    text += acknowledged >= 0
+                ? QStringLiteral("\nThe printer acknowledged ") + QString::number(acknowledged)
+                : QStringLiteral("\nThe connection took ") +
+                      QString::number(winsock->handedOverBytes());
+    if (winsock->expectedSize() >= 0)
+        text += QStringLiteral(" of ") + QString::number(winsock->expectedSize());
+    return text + QStringLiteral(" bytes.");
+}

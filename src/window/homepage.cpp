@@ -1,0 +1,36 @@
+#include "window/homepage.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#ifndef VARNET_HOME_PAGE
+#error "VARNET_HOME_PAGE must be set by the build"
+#endif
+
+namespace {
+
+HomePage::Opener &currentOpener()
+{
+    static HomePage::Opener opener;
+    return opener;
+}
+
+} // namespace
+
+QString HomePage::address()
+{
+    return QStringLiteral(VARNET_HOME_PAGE);
+}
+
+void HomePage::setOpener(Opener opener)
+{
+    currentOpener() = std::move(opener);
+}
+
+bool HomePage::open()
+{
+    const QUrl url(address());
+    if (const Opener &opener = currentOpener())
+        return opener(url);
+    return QDesktopServices::openUrl(url);
+}

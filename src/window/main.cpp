@@ -1,0 +1,73 @@
+#include "core/commandline.h"
+#include "window/varnet.h"
+#include "core/localpath.h"
+#include "platform/platform.h"
+#include "platform/printercollection.h"
+#include "platform/tcpconnection.h"
+#include "core/endpoint.h"
+#include "core/exitstatus.h"
+#include "varnetversion.h"
+#include "window/windowplacement.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+void printUsage()
+{
+    std::printf(
+        "Usage: varnet [FILE]\n"
+        "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
+        "saved by the window (its printer, or its IP address on port %d), without\n"
+        "showing the window, and ends.\n"
+        "\n"
+        "The command line is one file name: its arguments are joined by single blanks\n"
+        "and every double quote is removed. A file really named --help or --version is\n"
+        "sent, not taken as an option.\n"
+        "\n"
+        "      --help     this text\n"
+        "      --version  the version\n"
+        "\n%s",
+        static_cast<int>(RawPrintPort), exitStatusHelp(ExitStatusReader::Window).c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Taken before QApplication, which strips the arguments it understands.
+    // As bytes: a file name need not be UTF-8.
+    const QString commandLine =
+        LocalPath::fromBytes(QByteArray::fromStdString(platform::commandLineText(argc, argv)));
+
+    // Answered without a display, so they work wherever the program is installed.
+    const QString path = stripDoubleQuotes(commandLine);
+    if ((path == QLatin1String("--help") || path == QLatin1String("--version")) &&
+        !LocalPath::status(path).exists) {
+        if (path == QLatin1String("--help"))
+            printUsage();
+        else
+            std::puts("varnet " VARNET_VERSION);
+        return 0;
+    }
+
+    // Killed mid-send, the printer must see an aborted job, not a short one.
+    platform::tcp::resetConnectionsWhenKilled();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Varnet"));
+    QApplication::setOrganizationName(QStringLiteral("Varnet"));
+
+    const std::unique_ptr<PrinterCollection> printers = createSystemPrinterCollection();
+    Varnet window(*printers);
+    // With a file named, the window is never shown and nothing is saved.
+    if (window.Form_Load(commandLine))
+        return window.commandLineSend();
+    centerOnScreen(&window);
+    window.show();
+    // The frame's size is known only once the window manager has it.
+    centerOnScreen(&window);
+    return app.exec();
+}

@@ -1,0 +1,292 @@
+#include "window/varnet.h"
+
+#include "window/frmabout.h"
+#include "window/dropintake.h"
+#include "core/filechooser.h"
+#include "core/settingscodec.h"
+#include "core/startupsettings.h"
+#include "platform/platform.h"
+#include "core/endpoint.h"
+#include "window/frmsocket.h"
+#include "window/classicstyle.h"
+#include "window/messageseam.h"
+#include "window/twips.h"
+#include "window/windowplacement.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+
+QColor classicColor(platform::SystemColor index)
+{
+    return QColor::fromRgb(static_cast<QRgb>(platform::systemColor(index)));
+}
+
+void paintBackground(QWidget *widget, const QColor &color,
+                     QPalette::ColorRole role = QPalette::Window)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QStringList itemsOf(const QComboBox *list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->itemText(i));
+    return items;
+}
+
+} // namespace
+
+Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
+    : QMainWindow(parent), m_printers(printers)
+{
+    setObjectName(QStringLiteral("Varnet"));
+    setWindowTitle(QStringLiteral("Varnet - Socket closed"));
+    setWindowIcon(QIcon(picturePath("icon.png")));
+    buildControls();
+    buildMenus();
+
+    auto *drops = new DropIntake(Text2, [this] { OpenFi(); }, this);
+    drops->addTargets({centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1,
+                       Label2, Label3});
+    drops->addRefusers({Command3, Label4, IP, Port, Option1, Option2});
+    resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
+}
+
+Varnet::~Varnet()
+{
+    // The progress window has no owner; it must not outlive the window whose
+    // controls its captions read.
+    delete SocketForm.data();
+}
+
+void Varnet::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Form"));
+    setCentralWidget(client);
+    paintBackground(client, classicColor(platform::ColorActiveBorder));
+
+    const QFont dialogFont = classicFont(8.25);
+    client->setFont(dialogFont);
+    QFont labelFont = dialogFont;
+    labelFont.setItalic(true);
+
+    Command1 = place<QPushButton>(client, "Command1", twipsRect(5520, 1920, 1215, 375),
+                                  QStringLiteral("File select"));
+    Combo1 = place<QComboBox>(client, "Combo1", twipsRect(1320, 120, 5400, 315));
+    Combo1->setEditable(false);
+    Text1 = place<QLineEdit>(client, "Text1", twipsRect(2400, 1560, 2895, 285),
+                             QStringLiteral("0 bytes"));
+    Text1->setReadOnly(true);
+    // Read as plain text: the box takes the window's colour.
+    paintBackground(Text1, classicColor(platform::ColorActiveBorder), QPalette::Base);
+    Label1 =
+        place<QLabel>(client, "Label1", twipsRect(1320, 1560, 975, 255), QStringLiteral("Size:"));
+    Command2 = place<QPushButton>(client, "Command2", twipsRect(5520, 2400, 1215, 375),
+                                  QStringLiteral("Print"));
+    Text2 = place<QLineEdit>(client, "Text2", twipsRect(1320, 840, 5415, 525));
+    Label2 =
+        place<QLabel>(client, "Label2", twipsRect(120, 120, 735, 255), QStringLiteral("Printer:"));
+    Label3 =
+        place<QLabel>(client, "Label3", twipsRect(240, 840, 615, 255), QStringLiteral("File:"));
+    Command3 = place<QPushButton>(client, "Command3", twipsRect(5520, 1440, 1215, 375),
+                                  QStringLiteral("Default printer"));
+    IP = place<QLineEdit>(client, "IP", twipsRect(1320, 480, 4095, 285));
+    Label4 =
+        place<QLabel>(client, "Label4", twipsRect(120, 480, 735, 255), QStringLiteral("IP, Port:"));
+    Option1 = place<QRadioButton>(client, "Option1", twipsRect(960, 120, 255, 315),
+                                  QStringLiteral("Option1"));
+    Option2 = place<QRadioButton>(client, "Option2", twipsRect(960, 480, 255, 255),
+                                  QStringLiteral("Option2"));
+    Port = place<QLineEdit>(client, "Port", twipsRect(5520, 480, 1215, 285),
+                            QString::number(RawPrintPort));
+    Image1 = place<QLabel>(client, "Image1", twipsRect(1320, 1920, 3990, 735));
+    Image1->setPixmap(QPixmap(picturePath("banner.png")));
+    Image1->installEventFilter(this);
+
+    for (QLabel *label : {Label1, Label2, Label3, Label4})
+        label->setFont(labelFont);
+    for (QWidget *widget : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
+                            static_cast<QWidget *>(Label3)})
+        paintBackground(widget, classicColor(platform::ColorActiveBorder));
+    for (QWidget *widget : {static_cast<QWidget *>(Label4), static_cast<QWidget *>(Option1),
+                            static_cast<QWidget *>(Option2)})
+        paintBackground(widget, classicColor(platform::ColorScrollBar));
+
+    Option1->setChecked(true);
+
+    // Labels and the picture take no focus, so the chain holds the rest in
+    // their classic order.
+    QWidget::setTabOrder(Command1, Combo1);
+    QWidget::setTabOrder(Combo1, Text1);
+    QWidget::setTabOrder(Text1, Command2);
+    QWidget::setTabOrder(Command2, Text2);
+    QWidget::setTabOrder(Text2, Command3);
+    QWidget::setTabOrder(Command3, IP);
+    QWidget::setTabOrder(IP, Option1);
+    QWidget::setTabOrder(Option1, Option2);
+    QWidget::setTabOrder(Option2, Port);
+    Command1->setFocus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(5000);
+    connect(Timer1, &QTimer::timeout, this, &Varnet::Timer1_Timer);
+
+    connect(Command1, &QPushButton::clicked, this, &Varnet::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Varnet::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Varnet::Command3_Click);
+    connect(Option1, &QRadioButton::clicked, this, &Varnet::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Varnet::Option2_Click);
+}
+
+void Varnet::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help"));
+
+    const auto addEntry = [this](QMenu *menu, const QString &name, void (Varnet::*handler)()) {
+        QAction *action = menu->addAction(name);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    addEntry(file, QStringLiteral("Open"), &Varnet::Open_Click);
+    addEntry(file, QStringLiteral("Print"), &Varnet::Command2_Click);
+    addEntry(file, QStringLiteral("Exit"), &Varnet::Exit_Click);
+    addEntry(help, QStringLiteral("About"), &Varnet::About_Click);
+}
+
+bool Varnet::Form_Load(const QString &commandLine)
+{
+    // An unattended send to the saved TCP address never shows the printer
+    // list, and must not wait on a print scheduler that may not answer.
+    const std::optional<bool> printerQueue =
+        optFromText(StartupSettings::read(StartupSettings::KeyOpt));
+    if (commandLine.isEmpty() || printerQueue.value_or(true))
+        GetPrinters(Combo1);
+    Text2->setText(commandLine);
+
+    // A saved printer that is no longer installed leaves the default selected.
+    const int saved = indexOfExact(itemsOf(Combo1),
+                                   StartupSettings::read(StartupSettings::KeyPrinter));
+    if (saved >= 0)
+        Combo1->setCurrentIndex(saved);
+
+    IP->setText(StartupSettings::read(StartupSettings::KeyIp));
+
+    if (printerQueue)
+        (*printerQueue ? Option1 : Option2)->setChecked(true);
+    (Option1->isChecked() ? Option1 : Option2)->setChecked(true);
+
+    return !Text2->text().isEmpty();
+}
+
+void Varnet::Form_Unload()
+{
+    // All three or none; a store that cannot be written is said once.
+    const QString failure =
+        StartupSettings::save({{StartupSettings::KeyPrinter, Combo1->currentText()},
+                               {StartupSettings::KeyIp, IP->text()},
+                               {StartupSettings::KeyOpt, optToText(Option1->isChecked())}});
+    if (!failure.isEmpty())
+        MessageSeam::show(this, failure, QString(), QMessageBox::Warning);
+}
+
+void Varnet::closeEvent(QCloseEvent *event)
+{
+    if (!m_endWithoutSaving)
+        Form_Unload();
+    event->accept();
+}
+
+bool Varnet::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Image1 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        Image1_Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Varnet::GetPrinters(QComboBox *list)
+{
+    const QString current = m_printers.currentPrinter();
+    list->addItems(m_printers.deviceNames());
+    list->setCurrentIndex(indexOfExact(itemsOf(list), current));
+}
+
+void Varnet::Command3_Click()
+{
+    // With no current printer, or one installed after start-up, there is no
+    // item to pick and the selection stays as the user left it.
+    const int index = indexOfExact(itemsOf(Combo1), m_printers.currentPrinter());
+    if (index >= 0)
+        Combo1->setCurrentIndex(index);
+}
+
+void Varnet::Option1_Click()
+{
+    // Both buttons sit in one auto-exclusive group; this only makes sure the
+    // printer queue wins should both ever be set.
+    if (Option1->isChecked())
+        Option2->setChecked(false);
+    else if (Option2->isChecked())
+        Option1->setChecked(false);
+}
+
+void Varnet::Option2_Click()
+{
+    Option1_Click();
+}
+
+void Varnet::Exit_Click()
+{
+    m_endWithoutSaving = true;
+    QCoreApplication::exit(0);
+}
+
+void Varnet::About_Click()
+{
+    // One box for the whole program. It has no owner, so the main window
+    // stays usable and either window may be closed first; the box's own
+    // deletion on close clears the pointer for the next request.
+    static QPointer<frmAbout> box;
+    if (!box) {
+        box = new frmAbout;
+        // The frame's size is known only once the window is shown; centring
+        // again then keeps the title bar in the sum.
+        centerOnScreen(box);
+        box->show();
+        centerOnScreen(box);
+    }
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+void Varnet::Image1_Click()
+{
+    About_Click();
+}
+
+void Varnet::setFileChooser(FileChooser *chooser)
+{
+    m_fileChooser = chooser;
+}

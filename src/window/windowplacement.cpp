@@ -1,0 +1,15 @@
+#include "window/windowplacement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+void centerOnScreen(QWidget *window)
+{
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
