@@ -1,13 +1,12 @@
 #include "core/bytesource.h"
-#include "defaultdestination.h"
 #include "core/localpath.h"
+#include "defaultdestination.h"
 #include "platform/platform.h"
 #include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
 #include "sendscheduler.h"
-#include "core/endpoint.h"
 #include "varnetversion.h"
 
 #include <QCoreApplication>
@@ -43,32 +42,217 @@ int usageError(const QString &message)
     return SendExit::Usage;
 }
 
-// Every destination reported as never tried with input, for the reason given.
-QList<DestinationResult> notTried(const QList<Destination> &destinations, const QString &input,
-                                  SendOutcome outcome, const QString &why)
+// The options made whole: a destination when none was given, and why that one.
+QString complete(SendOptions &options, QString *origin)
 {
-    QList<DestinationResult> results;
-    for (const Destination &destination : destinations) {
-        DestinationResult result;
-        result.destination = destination;
-        result.outcome = outcome;
-        result.input = input;
-        result.error = why;
-        results.append(result);
-    }
-    return results;
+    // A second reader of standard input would find it used up, and send an empty job.
+    if (std::count_if(options.inputs.cbegin(), options.inputs.cend(), namesStandardInput) > 1)
+        return QStringLiteral("standard input may be given only once");
+    if (!options.destinations.isEmpty())
+        return QString();
+    const std::optional<DefaultDestination> chosen = defaultDestination();
+    if (!chosen)
+        return QStringLiteral("no destination given, and there is no default: LPDEST and PRINTER "
+                              "are not set, the Varnet window saved none, and the scheduler has "
+                              "no default printer");
+    options.destinations.append(chosen->destination);
+    *origin = chosen->origin;
+    return QString();
 }
 
-void printSummary(const SendOptions &options, const QList<InputSummary> &inputs,
-                  const QList<DestinationResult> &results, int code)
+// One run of the program: each file in turn, as a job of its own, to every
+// destination, and what came of it all. A destination that failed gets no
+// later file unless asked.
+class Run
 {
-    if (options.json)
-        std::fputs(jsonSummary(inputs, results, code, platform::console::peakMemoryKiB())
-                       .constData(),
+public:
+    Run(const SendOptions &options, const QString &origin, bool inputClosed)
+        : m_options(options), m_origin(origin), m_inputClosed(inputClosed), m_interrupts([] {
+              // A connection to each printer at once may need more
+              // descriptors than the soft limit gives; raised first, so that
+              // what is done when the program is killed covers them all. The
+              // signals caught cancel cleanly; the rest (SIGQUIT) reset.
+              // Caught before the input is opened: a stream that never comes
+              // must give way to Ctrl-C.
+              platform::console::raiseOpenFileLimit();
+              platform::tcp::resetConnectionsWhenKilled();
+              return platform::console::catchInterrupts();
+          }()),
+          m_interruptions(m_interrupts, QSocketNotifier::Read),
+          m_failedBefore(options.destinations.size(), false)
+    {
+        QObject::connect(&m_interruptions, &QSocketNotifier::activated, [this] { interrupt(); });
+        // A call into the printing library that cannot be interrupted (a TLS
+        // handshake with a printer that trickles or says nothing) must not
+        // keep the program from ending: a second Ctrl-C, or this long after
+        // the first (time for a withdrawal to be answered), ends it at once.
+        m_lastResort.setSingleShot(true);
+        m_lastResort.setInterval(std::chrono::seconds(12));
+        QObject::connect(&m_lastResort, &QTimer::timeout, [this] { endNow(); });
+    }
+
+    int exec()
+    {
+        for (const QString &input : m_options.inputs) {
+            if (!send(input))
+                return SendExit::InputUnreadable;
+        }
+        const int code = summarize(m_results);
+        if (m_signal != 0)
+            platform::console::endBySignal(m_signal);
+        // A host name given up on may still be being looked up, and the
+        // application would wait for that lookup as it ends, as long as the
+        // name service takes. Every connection is closed; nothing is left to do.
+        if (std::any_of(m_options.destinations.cbegin(), m_options.destinations.cend(),
+                        [](const Destination &to) {
+                            return to.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(to.name);
+                        })) {
+            std::fflush(nullptr);
+            std::_Exit(code);
+        }
+        return code;
+    }
+
+private:
+    // False when the run ends here: its only file could not be read.
+    bool send(const QString &input)
+    {
+        m_input = input;
+        // This file's results in the destinations' order; the skipped are known now.
+        QList<DestinationResult> ofFile(m_options.destinations.size());
+        QList<Destination> destinations;
+        QList<qsizetype> places;
+        for (qsizetype i = 0; i < ofFile.size(); ++i) {
+            ofFile[i].destination = m_options.destinations.at(i);
+            ofFile[i].error = m_signal != 0 ? QStringLiteral("interrupted before this file")
+                                            : QStringLiteral("not tried: an earlier file failed here");
+            if (m_signal == 0 && (!m_failedBefore.at(i) || m_options.keepGoing)) {
+                destinations.append(m_options.destinations.at(i));
+                places.append(i);
+            }
+        }
+        qint64 length = -1;
+        QString why;
+        std::unique_ptr<ByteSource> source = destinations.isEmpty() ? nullptr : open(destinations, &why);
+        const QList<DestinationResult> sent =
+            source ? sendTo(destinations, std::move(source), &length) : QList<DestinationResult>();
+        const bool unreadable = !destinations.isEmpty() && sent.isEmpty() && m_signal == 0;
+        // One file: nothing was tried, and the status says why; a caller
+        // that reads JSON still gets its summary.
+        if (unreadable && m_options.inputs.size() == 1 && !m_options.json)
+            return false;
+        for (qsizetype i = 0; i < places.size(); ++i) {
+            DestinationResult &result = ofFile[places.at(i)];
+            if (sent.isEmpty()) {
+                result.outcome = unreadable ? SendOutcome::InputUnreadable : SendOutcome::NotStarted;
+                result.error = why;
+            } else if ((result = sent.at(i)).outcome != SendOutcome::Delivered) {
+                m_failedBefore[places.at(i)] = true;
+            }
+        }
+        for (DestinationResult &result : ofFile)
+            result.input = input;
+        m_results += ofFile;
+        m_inputs.append({input, length});
+        return true;
+    }
+
+    std::unique_ptr<ByteSource> open(const QList<Destination> &destinations, QString *why)
+    {
+        if (m_inputClosed && namesStandardInput(m_input))
+            *why = QStringLiteral("standard input is closed");
+        bool interrupted = false;
+        // Destinations that must wait their turn need the input from its start.
+        ByteSource::OpenOptions opening;
+        opening.replayable = (m_options.parallel > 0 && m_options.parallel < destinations.size()) ||
+                             !SendScheduler::allFitAtOnce(destinations);
+        opening.interruptFd = m_interrupts;
+        std::unique_ptr<ByteSource> source =
+            why->isEmpty() ? ByteSource::open(m_input, why, opening, &interrupted) : nullptr;
+        if (interrupted) {
+            const int taken = platform::console::takeInterrupt(m_interrupts);
+            m_signal = taken != 0 ? taken : SIGINT;
+            *why = QStringLiteral("interrupted while the input was being read");
+        } else if (!source) {
+            printError(*why);
+        }
+        return source;
+    }
+
+    QList<DestinationResult> sendTo(const QList<Destination> &destinations,
+                                    std::unique_ptr<ByteSource> source, qint64 *length)
+    {
+        SendOptions file = m_options;
+        file.destinations = destinations;
+        SendScheduler scheduler(file, std::move(source));
+        ProgressView progress(scheduler);
+        if (!m_options.quiet && !m_options.json && platform::console::errorIsTerminal())
+            progress.start();
+        QEventLoop loop;
+        QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection);
+        m_running = &scheduler;
+        scheduler.start();
+        loop.exec();
+        m_running = nullptr;
+        *length = scheduler.knownInputLength();
+        return scheduler.results();
+    }
+
+    void interrupt()
+    {
+        const int taken = platform::console::takeInterrupt(m_interrupts);
+        if (taken == 0)
+            return;
+        if (m_signal != 0)
+            endNow();
+        m_signal = taken;
+        if (m_running)
+            m_running->interrupt();
+        m_lastResort.start();
+    }
+
+    // What is still open is reset, the summary says what is known, and the
+    // program ends by the signal as it would otherwise.
+    [[noreturn]] void endNow()
+    {
+        QList<DestinationResult> known = m_results;
+        for (DestinationResult result : m_running ? m_running->results() : QList<DestinationResult>()) {
+            result.input = m_input;
+            known.append(result);
+        }
+        summarize(known);
+        std::fflush(nullptr);
+        platform::tcp::resetConnectionsAtExit();
+        platform::console::endBySignal(m_signal);
+    }
+
+    int summarize(QList<DestinationResult> results) const
+    {
+        for (DestinationResult &result : results)
+            result.origin = m_origin;
+        const int code = exitCodeFor(results, m_signal != 0);
+        std::fputs(m_options.json ? jsonSummary(m_inputs, results, code,
+                                                platform::console::peakMemoryKiB())
+                                        .constData()
+                                  : textSummary(results).toLocal8Bit().constData(),
                    stdout);
-    else
-        std::fputs(textSummary(results).toLocal8Bit().constData(), stdout);
-}
+        return code;
+    }
+
+    const SendOptions m_options;
+    const QString m_origin; // why the destination, when none was given
+    const bool m_inputClosed;
+    const int m_interrupts;
+    QSocketNotifier m_interruptions;
+    QTimer m_lastResort;
+    int m_signal = 0; // the one that interrupted, ended by once the summary is out
+    QString m_input;  // the file being sent
+    SendScheduler *m_running = nullptr;
+    QList<bool> m_failedBefore;
+    QList<DestinationResult> m_results;
+    QList<InputSummary> m_inputs;
+};
 
 } // namespace
 
@@ -80,191 +264,19 @@ int main(int argc, char **argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << LocalPath::fromBytes(QByteArray(argv[i]));
-
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varnet-send"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNET_VERSION));
 
-    const ParsedArguments parsed = parseSendArguments(arguments);
-    if (parsed.showHelp) {
-        std::fputs(sendUsage().toLocal8Bit().constData(), stdout);
+    ParsedArguments parsed = parseSendArguments(arguments);
+    if (parsed.options.help || parsed.options.version) {
+        std::fputs(parsed.options.help ? qPrintable(sendUsage()) : "varnet-send " VARNET_VERSION "\n", stdout);
         return 0;
     }
-    if (parsed.showVersion) {
-        std::puts("varnet-send " VARNET_VERSION);
-        return 0;
-    }
-    if (!parsed.options)
+    QString origin;
+    if (parsed.error.isEmpty())
+        parsed.error = complete(parsed.options, &origin);
+    if (!parsed.error.isEmpty())
         return usageError(parsed.error);
-    SendOptions options = *parsed.options;
-    // A second reader of standard input would find it used up, and send an empty job.
-    if (std::count_if(options.inputs.cbegin(), options.inputs.cend(), namesStandardInput) > 1)
-        return usageError(QStringLiteral("standard input may be given only once"));
-    QString origin; // why the destination, when none was given
-    if (options.destinations.isEmpty()) {
-        const std::optional<DefaultDestination> chosen = defaultDestination();
-        if (!chosen)
-            return usageError(QStringLiteral(
-                "no destination given, and there is no default: LPDEST and PRINTER are not set, "
-                "the Varnet window saved none, and the scheduler has no default printer"));
-        options.destinations.append(chosen->destination);
-        origin = chosen->origin;
-    }
-
-    // A connection to each printer at once may need more descriptors than
-    // the soft limit gives; the hard limit is what the system allows. Raised
-    // first, so that what is done when the program is killed covers them all.
-    platform::console::raiseOpenFileLimit();
-    // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
-    platform::tcp::resetConnectionsWhenKilled();
-    // Set up before the input is opened: keeping a stream that never comes
-    // must still give way to Ctrl-C.
-    const int interrupts = platform::console::catchInterrupts();
-    int signal = 0; // the one that interrupted, ended by once the summary is out
-    SendScheduler *running = nullptr;
-    QList<DestinationResult> results;
-    QList<InputSummary> inputs;
-    const auto summarize = [&](QList<DestinationResult> known) {
-        for (DestinationResult &result : known)
-            result.origin = origin;
-        const int code = exitCodeFor(known, signal != 0);
-        printSummary(options, inputs, known, code);
-        return code;
-    };
-
-    // A call into the printing library that cannot be interrupted (a TLS
-    // handshake with a printer that trickles or says nothing) must not keep
-    // the program from ending: a second Ctrl-C, or this long after the first
-    // (time for a withdrawal to be answered), ends it at once. What is still
-    // open is reset, the summary says what is known, and the program ends by
-    // the signal as it would otherwise.
-    constexpr int LastResortMs = 12000;
-    const auto endNow = [&] {
-        QList<DestinationResult> known = results;
-        if (running)
-            known += running->results();
-        summarize(known);
-        std::fflush(nullptr);
-        platform::tcp::resetConnectionsAtExit();
-        platform::console::endBySignal(signal);
-    };
-    QTimer lastResort;
-    lastResort.setSingleShot(true);
-    QObject::connect(&lastResort, &QTimer::timeout, &app, endNow);
-
-    QSocketNotifier interruptions(interrupts, QSocketNotifier::Read);
-    QObject::connect(&interruptions, &QSocketNotifier::activated, &app, [&] {
-        const int taken = platform::console::takeInterrupt(interrupts);
-        if (taken == 0)
-            return;
-        if (signal != 0)
-            endNow();
-        signal = taken;
-        if (running)
-            running->interrupt();
-        lastResort.start(LastResortMs);
-    });
-
-    // Each file is a job of its own at every destination, one file after
-    // the other; a destination that failed gets no later file unless asked.
-    QList<bool> failedBefore(options.destinations.size(), false);
-    for (const QString &input : std::as_const(options.inputs)) {
-        SendOptions file = options;
-        file.input = input;
-        file.destinations.clear();
-        // This file's results in the destinations' order; the skipped are known now.
-        QList<DestinationResult> ofFile =
-            notTried(options.destinations, input, SendOutcome::NotStarted,
-                     QStringLiteral("not tried: an earlier file failed here"));
-        QList<qsizetype> indices;
-        for (qsizetype i = 0; i < options.destinations.size(); ++i) {
-            if (!failedBefore.at(i) || options.keepGoing) {
-                file.destinations.append(options.destinations.at(i));
-                indices.append(i);
-            }
-        }
-        if (signal != 0) {
-            inputs.append({input, -1});
-            results += notTried(options.destinations, input, SendOutcome::NotStarted,
-                                QStringLiteral("interrupted before this file"));
-            continue;
-        }
-        if (file.destinations.isEmpty()) {
-            inputs.append({input, -1});
-            results += ofFile;
-            continue;
-        }
-
-        QString error;
-        if (inputClosed && namesStandardInput(input))
-            error = QStringLiteral("standard input is closed");
-        bool interrupted = false;
-        // Destinations that must wait their turn need the input from its start.
-        ByteSource::OpenOptions opening;
-        opening.replayable = (file.parallel > 0 && file.parallel < file.destinations.size()) ||
-                             !SendScheduler::allFitAtOnce(file.destinations);
-        opening.interruptFd = interrupts;
-        std::unique_ptr<ByteSource> source =
-            error.isEmpty() ? ByteSource::open(input, &error, opening, &interrupted) : nullptr;
-        if (interrupted) {
-            const int taken = platform::console::takeInterrupt(interrupts);
-            signal = taken != 0 ? taken : SIGINT;
-            inputs.append({input, -1});
-            for (const qsizetype i : indices)
-                ofFile[i].error = QStringLiteral("interrupted while the input was being read");
-            results += ofFile;
-            continue;
-        }
-        if (!source) {
-            printError(error);
-            // One file: nothing was tried, and the status says why; a
-            // caller that reads JSON still gets its summary.
-            if (options.inputs.size() == 1 && !options.json)
-                return SendExit::InputUnreadable;
-            inputs.append({input, -1});
-            for (const qsizetype i : indices) {
-                ofFile[i].outcome = SendOutcome::InputUnreadable;
-                ofFile[i].error = error;
-            }
-            results += ofFile;
-            continue;
-        }
-
-        SendScheduler scheduler(file, std::move(source));
-        ProgressView progress(scheduler);
-        if (!options.quiet && !options.json && platform::console::errorIsTerminal())
-            progress.start();
-        QEventLoop loop;
-        QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
-                         Qt::QueuedConnection);
-        running = &scheduler;
-        scheduler.start();
-        loop.exec();
-        running = nullptr;
-
-        const QList<DestinationResult> sent = scheduler.results();
-        for (qsizetype i = 0; i < sent.size(); ++i) {
-            ofFile[indices.at(i)] = sent.at(i);
-            if (sent.at(i).outcome != SendOutcome::Delivered)
-                failedBefore[indices.at(i)] = true;
-        }
-        results += ofFile;
-        inputs.append({input, scheduler.knownInputLength()});
-    }
-
-    const int code = summarize(results);
-    if (signal != 0)
-        platform::console::endBySignal(signal);
-    // A host name given up on may still be being looked up, and the
-    // application would wait for that lookup as it ends, as long as the name
-    // service takes. Every connection is closed by now; nothing is left to do.
-    const bool namedHost = std::any_of(
-        options.destinations.cbegin(), options.destinations.cend(), [](const Destination &target) {
-            return target.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(target.name);
-        });
-    if (namedHost) {
-        std::fflush(nullptr);
-        std::_Exit(code);
-    }
-    return code;
+    return Run(parsed.options, origin, inputClosed).exec();
 }

@@ -14,11 +14,9 @@ ProgressView::ProgressView(const SendScheduler &scheduler, QObject *parent)
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, [this] { draw(false); });
     connect(&scheduler, &SendScheduler::finished, this, [this] {
-        if (!m_timer.isActive() || m_done)
-            return;
-        m_done = true;
+        if (m_timer.isActive())
+            draw(true);
         m_timer.stop();
-        draw(true);
     });
 }
 

@@ -34,7 +34,6 @@ private:
 
     const SendScheduler &m_scheduler;
     int m_linesDrawn = 0;
-    bool m_done = false;
     // Per destination, (time, bytes) over the last few seconds: the rate
     // shown follows the printer's current pace, not the average since the start.
     QList<std::deque<std::pair<qint64, qint64>>> m_samples;

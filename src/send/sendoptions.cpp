@@ -3,154 +3,190 @@
 #include "core/endpoint.h"
 #include "core/exitstatus.h"
 
-#include <QCommandLineParser>
-#include <QHash>
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
+#include <optional>
 
 namespace {
+
+// What an option does with its value (empty for a flag), named as "--name"
+// in what it says; the error, or empty when the value is usable.
+using Apply = std::function<QString(SendOptions &, const QString &value, const QString &name)>;
+
+struct Option
+{
+    QString shortName; // empty: none
+    QString longName;
+    QString valueName;   // empty: a flag
+    QString description; // a line break is where --help breaks the line
+    Apply apply;
+};
 
 QString seconds(std::chrono::milliseconds duration)
 {
     return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
 }
 
-// In the order --help lists them; a line break in a description is where
-// --help breaks the line.
-const QList<QCommandLineOption> &sendOptions()
+Apply flag(bool SendOptions::*field)
 {
-    static const QList<QCommandLineOption> options{
-        {{"p", "printer"}, "raw job to a spooler queue", "NAME"},
-        {{"H", "host"},
+    return [field](SendOptions &options, const QString &, const QString &) {
+        options.*field = true;
+        return QString();
+    };
+}
+
+// Seconds, kept in milliseconds; a usable value also sets `implied`.
+Apply duration(int SendOptions::*field, bool zeroAllowed, bool SendOptions::*implied = nullptr)
+{
+    return [=](SendOptions &options, const QString &value, const QString &name) {
+        bool ok = false;
+        const double number = value.toDouble(&ok);
+        // nan passes every comparison, and inf or 1e309 is no time at all.
+        if (!ok || !std::isfinite(number) || number < 0 || number > 86400)
+            return QStringLiteral("%1 needs a number of seconds from 0 to 86400, not \"%2\"").arg(name, value);
+        if (number * 1000 < 1 && !zeroAllowed)
+            return QStringLiteral("%1 must be more than 0").arg(name);
+        options.*field = static_cast<int>(number * 1000);
+        if (implied)
+            options.*implied = true;
+        return QString();
+    };
+}
+
+Apply wholeNumber(int SendOptions::*field, int lowest, int highest, const char *range)
+{
+    return [=](SendOptions &options, const QString &value, const QString &name) {
+        bool ok = false;
+        options.*field = value.toInt(&ok);
+        if (ok && options.*field >= lowest && options.*field <= highest)
+            return QString();
+        return QStringLiteral("%1 needs a whole number %2").arg(name, QLatin1String(range));
+    };
+}
+
+// Checked as far as it can be before anything is sent.
+Apply destination(Destination::Kind kind)
+{
+    return [kind](SendOptions &options, const QString &value, const QString &) {
+        QString error;
+        Destination found{kind, value, 0};
+        if (kind == Destination::Kind::Printer && value.isEmpty()) {
+            error = QStringLiteral("--printer needs a queue name");
+        } else if (kind == Destination::Kind::Tcp) {
+            const Endpoint endpoint = Endpoint::parse(value, &error).value_or(Endpoint());
+            found = {kind, endpoint.host, endpoint.port};
+        } else if (kind == Destination::Kind::Ipp && !value.startsWith(QLatin1String("ipp://")) &&
+                   !value.startsWith(QLatin1String("ipps://"))) {
+            error = QStringLiteral("--ipp needs an ipp:// or ipps:// URI, not \"%1\"").arg(value);
+        } else if (const QUrl uri(value);
+                   kind == Destination::Kind::Ipp && (!uri.isValid() || uri.host().isEmpty())) {
+            error = QStringLiteral("--ipp needs a printer's address in the URI, not \"%1\"").arg(value);
+        }
+        if (error.isEmpty())
+            options.destinations.append(found);
+        return error;
+    };
+}
+
+// In the order --help lists them: parsing, --help and the usage errors all
+// come from here.
+const QList<Option> &sendOptions()
+{
+    using Kind = Destination::Kind;
+    static const QList<Option> table{
+        {"p", "printer", "NAME", "raw job to a spooler queue", destination(Kind::Printer)},
+        {"H", "host", "HOST[:PORT]",
          QStringLiteral("raw TCP to HOST, port %1 unless given; repeat for several").arg(RawPrintPort),
-         "HOST[:PORT]"},
-        {"ipp", "raw job straight to an IPP printer", "URI"},
-        {"parallel", "how many destinations at once (default: all)", "N"},
-        {"connect-timeout",
-         QStringLiteral("seconds to wait for a connection (default %1)")
-             .arg(seconds(TcpBlockSender::ConnectTimeout)),
-         "S"},
-        {"wait-eof",
+         destination(Kind::Tcp)},
+        {"", "ipp", "URI", "raw job straight to an IPP printer", destination(Kind::Ipp)},
+        {"", "parallel", "N", "how many destinations at once (default: all)",
+         wholeNumber(&SendOptions::parallel, 1, std::numeric_limits<int>::max(), "of at least 1")},
+        {"", "connect-timeout", "S",
+         "seconds to wait for a connection (default " + seconds(TcpBlockSender::ConnectTimeout) + ")",
+         duration(&SendOptions::connectTimeoutMs, false)},
+        {"", "wait-eof", "S",
          QStringLiteral("TCP: after the last byte, wait up to S seconds for the\nprinter to close "
                         "its side (default %1; 0 = wait only\nuntil every byte is acknowledged)")
              .arg(seconds(TcpBlockSender::PeerCloseWait)),
-         "S"},
-        {"stall-timeout",
-         QStringLiteral("TCP: give up when the printer takes no byte for S seconds\n(default %1)")
-             .arg(seconds(TcpBlockSender::StallTimeout)),
-         "S"},
-        {"wait", "spooler/IPP: wait until the job has ended and report it"},
-        {"wait-timeout",
-         "spooler/IPP: stop following the job after S seconds\n(implies --wait); the job "
-         "stays queued",
-         "S"},
-        {"retry",
+         duration(&SendOptions::waitEofMs, true)},
+        {"", "stall-timeout", "S",
+         "TCP: give up when the printer takes no byte for S seconds\n(default " +
+             seconds(TcpBlockSender::StallTimeout) + ")",
+         duration(&SendOptions::stallTimeoutMs, false)},
+        {"", "wait", "", "spooler/IPP: wait until the job has ended and report it",
+         flag(&SendOptions::waitForJob)},
+        {"", "wait-timeout", "S",
+         "spooler/IPP: stop following the job after S seconds\n(implies --wait); the job stays queued",
+         duration(&SendOptions::waitTimeoutMs, false, &SendOptions::waitForJob)},
+        {"", "retry", "N",
          "try a destination up to N more times while nothing\nwent out to it: refused, timed "
          "out, not found, busy,\nscheduler away (default 0)",
-         "N"},
-        {"retry-delay",
-         QStringLiteral("seconds before the first retry, doubled for each\nfurther one up to "
-                        "%1 (default 5)")
+         wholeNumber(&SendOptions::retries, 0, 1000, "from 0 to 1000")},
+        {"", "retry-delay", "S",
+         QStringLiteral("seconds before the first retry, doubled for each\nfurther one up to %1 (default 5)")
              .arg(RetryDelayCapMs / 1000),
-         "S"},
-        {"keep-going", "several files: a destination that failed still gets\nthe later ones"},
-        {"response-timeout",
-         QStringLiteral("spooler/IPP: give up when the scheduler or printer has\nneither answered "
-                        "nor taken data for S seconds (default %1)")
-             .arg(seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs))),
-         "S"},
-        {"title", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
-         "TEXT"},
-        {{"q", "quiet"}, "no progress"},
-        {"json", "no progress; a JSON summary on standard output"},
-        {{"h", "help"}, "this text"},
-        {"version", "the version"},
+         duration(&SendOptions::retryDelayMs, true)},
+        {"", "keep-going", "", "several files: a destination that failed still gets\nthe later ones",
+         flag(&SendOptions::keepGoing)},
+        {"", "response-timeout", "S",
+         "spooler/IPP: give up when the scheduler or printer has\nneither answered nor taken data "
+         "for S seconds (default " + seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs)) + ")",
+         duration(&SendOptions::responseTimeoutMs, false)},
+        {"", "title", "TEXT", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
+         [](SendOptions &options, const QString &value, const QString &) {
+             options.title = value;
+             return QString();
+         }},
+        {"q", "quiet", "", "no progress", flag(&SendOptions::quiet)},
+        {"", "json", "", "no progress; a JSON summary on standard output", flag(&SendOptions::json)},
+        {"h", "help", "", "this text", flag(&SendOptions::help)},
+        {"", "version", "", "the version", flag(&SendOptions::version)},
     };
-    return options;
+    return table;
 }
 
-// The option a name found on the command line belongs to, by its last
-// (long) name.
-QString longName(const QString &name)
+// By either name, as given after - or --.
+const Option *named(QStringView name)
 {
-    for (const QCommandLineOption &option : sendOptions()) {
-        if (option.names().contains(name))
-            return option.names().constLast();
-    }
-    return name;
+    const QList<Option> &options = sendOptions();
+    const auto found = std::find_if(options.cbegin(), options.cend(), [name](const Option &option) {
+        return !name.isEmpty() && (option.longName == name || option.shortName == name);
+    });
+    return found == options.cend() ? nullptr : &*found;
 }
 
-void describe(QCommandLineParser &parser)
+// Short options run together; one that takes a value takes the rest of
+// the argument (after an optional =), else the next one.
+template <typename Take, typename Mistake>
+void readShortOptions(const QString &argument, const Take &take, const Mistake &mistake)
 {
-    parser.setApplicationDescription(
-        QStringLiteral("Sends FILE (or standard input) unchanged to printers."));
-    parser.addOptions(sendOptions());
-    parser.addPositionalArgument(
-        QStringLiteral("FILE..."),
-        QStringLiteral("the files to send, each as a job of its own; - reads standard input"));
-}
-
-// Worded as the other usage errors are, naming the argument as it was
-// given (at: its place); Qt's own texts drop the dashes.
-QString usageError(const QCommandLineParser &parser, const QStringList &arguments, qsizetype *at)
-{
-    const QStringList unknown = parser.unknownOptionNames();
-    for (*at = 0; *at < arguments.size(); ++*at) {
-        const QString &argument = arguments.at(*at);
-        if (argument == QLatin1String("--"))
-            break;
-        const QString name = argument.section(QLatin1Char('='), 0, 0);
-        const bool isLong = argument.startsWith(QLatin1String("--"));
-        if (!unknown.isEmpty() &&
-            (isLong ? name.mid(2) == unknown.first()
-                    : argument.startsWith(QLatin1Char('-')) && unknown.first().size() == 1 &&
-                          argument.contains(unknown.first())))
-            return QStringLiteral("unknown option %1").arg(name);
-        if (unknown.isEmpty() && isLong && argument.contains(QLatin1Char('='))) {
-            for (const QCommandLineOption &option : sendOptions()) {
-                if (option.valueName().isEmpty() && option.names().contains(name.mid(2)))
-                    return QStringLiteral("%1 takes no value").arg(name);
-            }
+    for (qsizetype letter = 1; letter < argument.size(); ++letter) {
+        const Option *option = named(QStringView(argument).sliced(letter, 1));
+        const bool assigned = argument.indexOf(u'=') == letter + 1;
+        if (option && option->valueName.isEmpty() && assigned) {
+            mistake(3, QStringLiteral("Unexpected value after '%1'.").arg(argument.left(letter + 1)));
+            return;
         }
+        if (option && !option->valueName.isEmpty()) {
+            take(option, letter + 1 == argument.size()
+                             ? std::nullopt
+                             : std::optional(argument.sliced(letter + 1 + assigned)));
+            return;
+        }
+        take(option, std::nullopt);
     }
-    *at = arguments.size() - 1;
-    if (unknown.isEmpty() && !arguments.isEmpty() && arguments.last().startsWith(QLatin1Char('-')))
-        return QStringLiteral("%1 needs a value").arg(arguments.last());
-    return parser.errorText();
-}
-
-std::optional<int> milliseconds(const QString &text, const QString &option, bool zeroAllowed,
-                                QString *error)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    // nan passes every comparison, and inf or 1e309 is no time at all.
-    if (!ok || !std::isfinite(value) || value < 0 || value > 86400) {
-        *error = QStringLiteral("%1 needs a number of seconds from 0 to 86400, not \"%2\"")
-                     .arg(option, text);
-        return std::nullopt;
-    }
-    if (value * 1000 < 1 && !zeroAllowed) {
-        *error = QStringLiteral("%1 must be more than 0").arg(option);
-        return std::nullopt;
-    }
-    return static_cast<int>(value * 1000);
 }
 
 } // namespace
 
 QString Destination::label() const
 {
-    switch (kind) {
-    case Kind::Printer:
-    case Kind::Ipp:
-        return name;
-    case Kind::Tcp:
-        return Endpoint{name, port}.label();
-    }
-    return name;
+    return kind == Kind::Tcp ? Endpoint{name, port}.label() : name;
 }
 
 QString Destination::kindName() const
@@ -161,107 +197,63 @@ QString Destination::kindName() const
 
 ParsedArguments parseSendArguments(const QStringList &arguments)
 {
-    ParsedArguments result;
-    QCommandLineParser parser;
-    describe(parser);
-    if (!parser.parse(QStringList{QStringLiteral("varnet-send")} + arguments)) {
-        qsizetype at = 0;
-        result.error = usageError(parser, arguments, &at);
-        // Help or the version asked for before the mistake still wins.
-        for (const QString &argument : arguments.mid(0, at)) {
-            result.showHelp = result.showHelp || argument == QLatin1String("-h") ||
-                              argument == QLatin1String("--help");
-            result.showVersion = result.showVersion || argument == QLatin1String("--version");
-        }
-        return result;
-    }
-
-    // Option by option in the order given, so destinations keep their order
-    // across -p, -H and --ipp, and a later value wins.
-    SendOptions options;
-    QHash<QString, qsizetype> used;
-    for (const QString &found : parser.optionNames()) {
-        const QString name = longName(found);
-        const QString option = QStringLiteral("--") + name;
-        const QString value = parser.values(name).value(used[name]++);
-        QString error;
-        const auto timeout = [&](int *ms, bool zeroAllowed) {
-            const std::optional<int> given = milliseconds(value, option, zeroAllowed, &error);
-            if (given)
-                *ms = *given;
-            return given.has_value();
+    ParsedArguments parsed;
+    SendOptions &options = parsed.options;
+    // The first mistake of each kind, worst first: an unknown name, a value
+    // given to a flag, one missing, one given to a flag among short options,
+    // one not usable. Help or the version asked for before it still wins.
+    struct Mistake { QString text; bool help = false; bool version = false; };
+    std::array<Mistake, 5> mistakes;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        const Mistake before{QString(), options.help, options.version};
+        const auto mistake = [&](std::size_t kind, const QString &text) {
+            if (mistakes.at(kind).text.isEmpty())
+                mistakes.at(kind) = {text, before.help, before.version};
         };
-        if (name == QLatin1String("help")) {
-            result.showHelp = true;
-        } else if (name == QLatin1String("version")) {
-            result.showVersion = true;
-        } else if (name == QLatin1String("printer")) {
-            if (value.isEmpty())
-                error = QStringLiteral("--printer needs a queue name");
-            else
-                options.destinations.append({Destination::Kind::Printer, value, 0});
-        } else if (name == QLatin1String("host")) {
-            if (const std::optional<Endpoint> endpoint = Endpoint::parse(value, &error))
-                options.destinations.append({Destination::Kind::Tcp, endpoint->host, endpoint->port});
-        } else if (name == QLatin1String("ipp")) {
-            if (!value.startsWith(QLatin1String("ipp://")) && !value.startsWith(QLatin1String("ipps://")))
-                error = QStringLiteral("--ipp needs an ipp:// or ipps:// URI, not \"%1\"").arg(value);
-            else if (const QUrl uri(value); !uri.isValid() || uri.host().isEmpty())
-                error = QStringLiteral("--ipp needs a printer's address in the URI, not \"%1\"").arg(value);
-            else
-                options.destinations.append({Destination::Kind::Ipp, value, 0});
-        } else if (name == QLatin1String("parallel")) {
-            bool ok = false;
-            options.parallel = value.toInt(&ok);
-            if (!ok || options.parallel < 1)
-                error = QStringLiteral("--parallel needs a whole number of at least 1");
-        } else if (name == QLatin1String("connect-timeout")) {
-            timeout(&options.connectTimeoutMs, false);
-        } else if (name == QLatin1String("response-timeout")) {
-            timeout(&options.responseTimeoutMs, false);
-        } else if (name == QLatin1String("wait-eof")) {
-            timeout(&options.waitEofMs, true);
-        } else if (name == QLatin1String("stall-timeout")) {
-            timeout(&options.stallTimeoutMs, false);
-        } else if (name == QLatin1String("wait")) {
-            options.waitForJob = true;
-        } else if (name == QLatin1String("wait-timeout")) {
-            options.waitForJob = timeout(&options.waitTimeoutMs, false);
-        } else if (name == QLatin1String("retry")) {
-            bool ok = false;
-            options.retries = value.toInt(&ok);
-            if (!ok || options.retries < 0 || options.retries > 1000)
-                error = QStringLiteral("--retry needs a whole number from 0 to 1000");
-        } else if (name == QLatin1String("retry-delay")) {
-            timeout(&options.retryDelayMs, true);
-        } else if (name == QLatin1String("keep-going")) {
-            options.keepGoing = true;
-        } else if (name == QLatin1String("title")) {
-            options.title = value;
-        } else if (name == QLatin1String("quiet")) {
-            options.quiet = true;
-        } else if (name == QLatin1String("json")) {
-            options.json = true;
+        // Later values win; destinations keep the order given.
+        const auto take = [&](const Option *option, const std::optional<QString> &attached) {
+            const QString name = argument.section(u'=', 0, 0);
+            const bool flag = option && option->valueName.isEmpty();
+            if (!option)
+                mistake(0, QStringLiteral("unknown option ") + name);
+            else if (flag && attached)
+                mistake(1, name + QStringLiteral(" takes no value"));
+            else if (!flag && !attached && i + 1 == arguments.size())
+                mistake(2, argument + QStringLiteral(" needs a value"));
+            else if (const QString error =
+                         option->apply(options, flag ? QString() : attached ? *attached : arguments.at(++i),
+                                       QStringLiteral("--") + option->longName);
+                     !error.isEmpty())
+                mistake(4, error);
+        };
+        if (argument == QLatin1String("--")) {
+            options.inputs += arguments.mid(i + 1);
+            break;
         }
-        if (!error.isEmpty()) {
-            result.error = error;
-            return result;
+        if (argument.startsWith(QLatin1String("--"))) {
+            const qsizetype equals = argument.indexOf(u'=');
+            take(named(QStringView(argument).sliced(2, (equals < 0 ? argument.size() : equals) - 2)),
+                 equals < 0 ? std::nullopt : std::optional(argument.sliced(equals + 1)));
+            continue;
         }
+        if (argument.startsWith(u'-') && argument.size() > 1)
+            readShortOptions(argument, take, mistake);
+        else
+            options.inputs << argument;
     }
-
-    if (result.showHelp || result.showVersion)
-        return result;
-    const QStringList inputs = parser.positionalArguments();
-    if (inputs.isEmpty())
-        result.error = QStringLiteral("no file given (use - for standard input)");
-    else if (inputs.count(QStringLiteral("-")) > 1)
-        result.error = QStringLiteral("- (standard input) may be given only once");
-    if (!result.error.isEmpty())
-        return result;
-    options.inputs = inputs;
-    options.input = inputs.first();
-    result.options = options;
-    return result;
+    const auto worst = std::find_if(mistakes.cbegin(), mistakes.cend(),
+                                    [](const Mistake &mistake) { return !mistake.text.isEmpty(); });
+    if (worst != mistakes.cend()) {
+        parsed.error = worst->text;
+        options.help = worst->help;
+        options.version = worst->version;
+    } else if (!options.help && !options.version && options.inputs.isEmpty()) {
+        parsed.error = QStringLiteral("no file given (use - for standard input)");
+    } else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1) {
+        parsed.error = QStringLiteral("- (standard input) may be given only once");
+    }
+    return parsed;
 }
 
 QString sendUsage()
@@ -270,15 +262,15 @@ QString sendUsage()
     // completion are made from it.
     QString text = QStringLiteral("Usage: varnet-send [options] FILE...\n"
                                   "Sends each FILE (or standard input) unchanged to printers.\n\n");
-    for (const QCommandLineOption &option : sendOptions()) {
-        const QStringList names = option.names();
-        QString line = names.size() > 1 ? QStringLiteral("  -%1, --%2").arg(names.first(), names.last())
-                                        : QStringLiteral("      --") + names.first();
-        if (!option.valueName().isEmpty())
-            line += u' ' + option.valueName();
-        const QString indent(28, u' ');
+    const QString indent(28, u' ');
+    for (const Option &option : sendOptions()) {
+        QString line = option.shortName.isEmpty()
+                           ? QStringLiteral("      --") + option.longName
+                           : QStringLiteral("  -%1, --%2").arg(option.shortName, option.longName);
+        if (!option.valueName.isEmpty())
+            line += u' ' + option.valueName;
         text += line.leftJustified(indent.size()) +
-                option.description().replace(u'\n', u'\n' + indent) + u'\n';
+                QString(option.description).replace(u'\n', u'\n' + indent) + u'\n';
     }
     return text +
            QStringLiteral("\nEach FILE is a job of its own; a FILE of - reads standard input "

@@ -8,8 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
 // One place a file goes to.
 struct Destination
 {
@@ -29,7 +27,6 @@ inline constexpr int RetryDelayCapMs = 60000;
 struct SendOptions
 {
     QStringList inputs; // paths, "-" for standard input, in the order given
-    QString input;      // the one being sent: a path, or "-"
     QList<Destination> destinations;
     int parallel = 0; // 0: all at once
     int connectTimeoutMs = WaitLimits::DefaultConnectTimeoutMs;
@@ -44,14 +41,14 @@ struct SendOptions
     QString title = QString::fromLatin1(RawJobDocumentName);
     bool quiet = false;
     bool json = false;
+    bool help = false;
+    bool version = false;
 };
 
 struct ParsedArguments
 {
-    std::optional<SendOptions> options;
+    SendOptions options;
     QString error; // set when the arguments are not usable
-    bool showHelp = false;
-    bool showVersion = false;
 };
 
 // arguments without the program name.

@@ -5,26 +5,21 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 int exitCodeFor(const QList<DestinationResult> &results, bool interrupted)
 {
-    if (interrupted)
-        return SendExit::Interrupted;
-    qsizetype delivered = 0;
-    const DestinationResult *firstFailure = nullptr;
-    for (const DestinationResult &result : results) {
-        if (result.outcome == SendOutcome::Delivered)
-            ++delivered;
-        else if (!firstFailure)
-            firstFailure = &result;
-    }
-    if (!firstFailure)
-        return SendExit::Delivered;
-    if (delivered > 0)
-        return SendExit::Partial;
-    return exitStatusFor(firstFailure->outcome);
+    const auto delivered = [](const DestinationResult &result) {
+        return result.outcome == SendOutcome::Delivered;
+    };
+    const auto failure = std::find_if_not(results.cbegin(), results.cend(), delivered);
+    if (interrupted || failure == results.cend())
+        return interrupted ? SendExit::Interrupted : SendExit::Delivered;
+    return std::any_of(results.cbegin(), results.cend(), delivered) ? SendExit::Partial
+                                                                    : exitStatusFor(failure->outcome);
 }
 
 QString textSummary(const QList<DestinationResult> &results)
@@ -44,31 +39,28 @@ QString textSummary(const QList<DestinationResult> &results)
 
     QString text;
     for (const DestinationResult &result : results) {
-        QString line = (result.outcome == SendOutcome::Delivered ? QStringLiteral("ok  ")
-                                                             : QStringLiteral("FAIL")) +
-                       QLatin1Char(' ') + result.destination.kindName().leftJustified(7) +
-                       QLatin1Char(' ') + shown(result.destination.label()).leftJustified(width) +
-                       QLatin1Char(' ');
+        const bool delivered = result.outcome == SendOutcome::Delivered;
+        QString line = (delivered ? QStringLiteral("ok   ") : QStringLiteral("FAIL ")) +
+                       result.destination.kindName().leftJustified(7) + u' ' +
+                       shown(result.destination.label()).leftJustified(width) + u' ';
+        const auto add = [&](const char *before, const QString &part, const char *after = ")") {
+            if (!part.isEmpty())
+                line += QLatin1String(before) + shown(part) + QLatin1String(after);
+        };
         if (severalFiles)
-            line += shown(result.input).leftJustified(fileWidth) + QLatin1Char(' ');
+            line += shown(result.input).leftJustified(fileWidth) + u' ';
         line += QString::number(result.bytes) + QStringLiteral(" bytes");
         if (result.attempts > 1)
             line += QStringLiteral(", %1 attempts").arg(result.attempts);
         if (result.jobId > 0)
             line += QStringLiteral(", job ") + QString::number(result.jobId);
-        if (!result.jobState.isEmpty())
-            line += QLatin1Char(' ') + shown(result.jobState);
-        if (!result.note.isEmpty())
-            line += QStringLiteral(" (") + shown(result.note) + QLatin1Char(')');
-        if (!result.origin.isEmpty())
-            line += QStringLiteral(" (default destination, from ") +
-                    shown(result.origin) + QLatin1Char(')');
-        if (result.outcome != SendOutcome::Delivered) {
+        add(" ", result.jobState, "");
+        add(" (", result.note);
+        add(" (default destination, from ", result.origin);
+        if (!delivered)
             line += QStringLiteral(": ") + QLatin1String(outcomeName(result.outcome));
-            if (!result.error.isEmpty())
-                line += QStringLiteral(" (") + shown(result.error) + QLatin1Char(')');
-        }
-        text += line + QLatin1Char('\n');
+        add(" (", delivered ? QString() : result.error);
+        text += line + u'\n';
     }
     return text;
 }
@@ -87,18 +79,15 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
             {"seconds", static_cast<double>(result.elapsedMs) / 1000.0},
             {"attempts", result.attempts},
         };
-        if (!result.input.isEmpty())
-            entry.insert(QStringLiteral("input"), result.input);
-        if (!result.origin.isEmpty())
-            entry.insert(QStringLiteral("chosenBy"), result.origin);
-        if (!result.error.isEmpty())
-            entry.insert(QStringLiteral("error"), result.error);
+        // What is not known or did not happen is left out.
+        for (const auto &[key, text] : {std::pair("input", result.input), {"chosenBy", result.origin},
+                                        {"error", result.error}, {"jobState", result.jobState},
+                                        {"note", result.note}}) {
+            if (!text.isEmpty())
+                entry.insert(QLatin1String(key), text);
+        }
         if (result.jobId > 0)
             entry.insert(QStringLiteral("job"), result.jobId);
-        if (!result.jobState.isEmpty())
-            entry.insert(QStringLiteral("jobState"), result.jobState);
-        if (!result.note.isEmpty())
-            entry.insert(QStringLiteral("note"), result.note);
         destinations.append(entry);
     }
     // The first file stands at the top, as it did when there could be only one.
@@ -107,12 +96,11 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
                         {"inputBytes", first.bytes},
                         {"exitCode", exitCode},
                         {"destinations", destinations}};
-    if (inputs.size() > 1) {
-        QJsonArray all;
-        for (const InputSummary &input : inputs)
-            all.append(QJsonObject{{"input", input.input}, {"inputBytes", input.bytes}});
+    QJsonArray all;
+    for (const InputSummary &input : inputs)
+        all.append(QJsonObject{{"input", input.input}, {"inputBytes", input.bytes}});
+    if (inputs.size() > 1)
         summary.insert(QStringLiteral("inputs"), all);
-    }
     if (peakRssKiB >= 0)
         summary.insert(QStringLiteral("maxRssKiB"), peakRssKiB);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
@@ -120,16 +108,10 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
 
 QString humanBytes(double bytes)
 {
-    static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 4) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    return unit == 0 ? QStringLiteral("%1 B").arg(static_cast<qint64>(bytes))
-                     : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
+    // Below a KiB, Qt would say "bytes", too wide for a progress line.
+    return bytes < 1024 ? QStringLiteral("%1 B").arg(static_cast<qint64>(bytes))
+                        : QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 1);
 }
-
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
                      bool running)
 {

@@ -36,12 +36,6 @@ QString textSummary(const QList<DestinationResult> &results);
 // peakRssKiB: the sender's own peak memory, or -1 to leave it out.
 QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
                        int exitCode, qint64 peakRssKiB = -1);
-inline QByteArray jsonSummary(const QString &input, qint64 inputBytes,
-                              const QList<DestinationResult> &results, int exitCode,
-                              qint64 peakRssKiB = -1)
-{
-    return jsonSummary({{input, inputBytes}}, results, exitCode, peakRssKiB);
-}
 
 // "12.3 MiB" style sizes for people.
 QString humanBytes(double bytes);

@@ -146,7 +146,6 @@ QList<DestinationResult> SendScheduler::results() const
     for (qsizetype i = 0; i < m_transfers.size(); ++i) {
         const Transfer *transfer = m_transfers.at(i);
         DestinationResult result = transfer->result();
-        result.input = m_options.input;
         // One waiting for another turn holds no connection: not started.
         if (!transfer->isDone() && i < m_next && !m_waiting.contains(transfer)) {
             // Given up on while a call it made could not be interrupted.
