@@ -82,13 +82,6 @@ public:
           m_failedBefore(options.destinations.size(), false)
     {
         QObject::connect(&m_interruptions, &QSocketNotifier::activated, [this] { interrupt(); });
-        // A call into the printing library that cannot be interrupted (a TLS
-        // handshake with a printer that trickles or says nothing) must not
-        // keep the program from ending: a second Ctrl-C, or this long after
-        // the first (time for a withdrawal to be answered), ends it at once.
-        m_lastResort.setSingleShot(true);
-        m_lastResort.setInterval(std::chrono::seconds(12));
-        QObject::connect(&m_lastResort, &QTimer::timeout, [this] { endNow(); });
     }
 
     int exec()
@@ -209,7 +202,11 @@ private:
         m_signal = taken;
         if (m_running)
             m_running->interrupt();
-        m_lastResort.start();
+        // A call into the printing library that cannot be interrupted (a TLS
+        // handshake with a printer that trickles or says nothing) must not
+        // keep the program from ending: a second Ctrl-C, or this long after
+        // the first (time for a withdrawal to be answered), ends it at once.
+        QTimer::singleShot(std::chrono::seconds(12), [this] { endNow(); });
     }
 
     // What is still open is reset, the summary says what is known, and the
@@ -245,7 +242,6 @@ private:
     const bool m_inputClosed;
     const int m_interrupts;
     QSocketNotifier m_interruptions;
-    QTimer m_lastResort;
     int m_signal = 0; // the one that interrupted, ended by once the summary is out
     QString m_input;  // the file being sent
     SendScheduler *m_running = nullptr;

@@ -94,16 +94,18 @@ void ProgressView::draw(bool final)
                      .arg(delivered)
                      .arg(failed);
     }
+    show(lines, terminal.columns, final);
+}
 
-    QString text;
+void ProgressView::show(QStringList lines, int columns, bool final)
+{
     // Back over the previous lines, then draw them anew.
-    if (m_linesDrawn > 0)
-        text += QStringLiteral("\x1b[%1A").arg(m_linesDrawn);
+    QString text = m_linesDrawn > 0 ? QStringLiteral("\x1b[%1A").arg(m_linesDrawn) : QString();
     text += QStringLiteral("\r\x1b[J");
     for (QString &line : lines) {
-        if (terminal.columns > 1 && line.size() >= terminal.columns)
-            line.truncate(terminal.columns - 1);
-        text += line + QLatin1Char('\n');
+        if (columns > 1 && line.size() >= columns)
+            line.truncate(columns - 1);
+        text += line + u'\n';
     }
     m_linesDrawn = final ? 0 : static_cast<int>(lines.size());
     std::fputs(text.toLocal8Bit().constData(), stderr);

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <deque>
@@ -30,6 +31,8 @@ public:
 
 private:
     void draw(bool final);
+    // Over what was drawn before, each line cut to the terminal's width.
+    void show(QStringList lines, int columns, bool final);
     double recentRate(qsizetype index, qint64 nowMs);
 
     const SendScheduler &m_scheduler;

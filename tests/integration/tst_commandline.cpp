@@ -30,7 +30,6 @@ namespace {
 
 void saveSettings(const QString &printer, const QString &ip, const QString &opt)
 {
-    QFile::remove(settingsFile());
     writeSettings({{"Drucker", printer}, {"IP", ip}, {"Opt", opt}});
 }
 

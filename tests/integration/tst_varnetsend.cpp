@@ -58,6 +58,26 @@ class TestVarnetSend : public QObject
 
 private:
     QTemporaryDir m_dir;
+    // One scheduler for the rows of a test function, with an IPP port; each
+    // row sets up the queues it uses.
+    std::unique_ptr<CupsSandbox> m_sandbox;
+    QString m_sandboxFor;
+    quint16 m_ippPort = 0;
+    int m_queues = 0;
+
+    bool startSandbox()
+    {
+        if (m_sandbox && m_sandboxFor == QLatin1String(QTest::currentTestFunction()))
+            return true;
+        m_sandbox = std::make_unique<CupsSandbox>();
+        m_sandboxFor = QLatin1String(QTest::currentTestFunction());
+        m_ippPort = TcpSink::unusedPort();
+        if (m_sandbox->start(m_ippPort))
+            return true;
+        qWarning("%s", qPrintable(m_sandbox->lastOutput()));
+        m_sandbox.reset();
+        return false;
+    }
 
     // Runs varnet-send while this thread's event loop serves the sinks.
     static QByteArray shellData() { return randomBytes((1 << 20) + 100, 6); }
@@ -670,20 +690,22 @@ private slots:
 
         TcpSink queueDevice;
         QVERIFY(queueDevice.listen());
-        const quint16 ippPort = TcpSink::unusedPort();
-        CupsSandbox sandbox;
-        QVERIFY2(sandbox.start(ippPort), qPrintable(sandbox.lastOutput()));
-        QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
+        QVERIFY(startSandbox());
+        CupsSandbox &sandbox = *m_sandbox;
+        // A queue of its own for each row: what a row does to it stays there.
+        const QString queue = QStringLiteral("asked%1").arg(++m_queues);
+        target.replace(QStringLiteral("sink"), queue);
+        QVERIFY(sandbox.addSocketQueue(queue, queueDevice.port()));
         if (prepare == QLatin1String("reject"))
-            QVERIFY(sandbox.rejectJobs(QStringLiteral("sink")));
+            QVERIFY(sandbox.rejectJobs(queue));
         if (prepare == QLatin1String("disable"))
-            QVERIFY(sandbox.runClient("cupsdisable", {"-r", "out of paper", "sink"}));
+            QVERIFY(sandbox.runClient("cupsdisable", {"-r", "out of paper", queue}));
         // Far more than the buffers on the way hold: streamed, it would show.
         const QString path =
             writeTestFile(m_dir.filePath(QStringLiteral("asked.bin")), randomBytes(24 << 20, 9));
         QStringList arguments{"--json", "--wait-timeout", "2", target.section(' ', 0, 0)};
         arguments << (target.startsWith("--ipp")
-                          ? QStringLiteral("ipp://127.0.0.1:%1%2").arg(ippPort).arg(target.section(' ', 1))
+                          ? QStringLiteral("ipp://127.0.0.1:%1%2").arg(m_ippPort).arg(target.section(' ', 1))
                           : target.section(' ', 1));
         arguments << path;
 
@@ -691,7 +713,7 @@ private slots:
         QVERIFY2(result.exitCode == exitCode, result.out.constData());
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
-        QVERIFY(sandbox.runClient("lpstat", {"-o", "sink"}));
+        QVERIFY(sandbox.runClient("lpstat", {"-o", queue}));
         if (exitCode == 8) {
             // Handed over whole, and still there for the printer to take up.
             QCOMPARE(entry.value("outcome").toString(), QStringLiteral("wait-timed-out"));
@@ -708,7 +730,7 @@ private slots:
     void defaultDestination_data()
     {
         QTest::addColumn<QStringList>("environment"); // NAME=value
-        QTest::addColumn<QString>("saved");           // Varnet.conf's [STARTUP] lines, \n apart
+        QTest::addColumn<QString>("saved");           // the window's settings, Key=value\n...
         QTest::addColumn<bool>("schedulerDefault");
         QTest::addColumn<QString>("destination");     // empty: a usage error
         QTest::addColumn<QString>("chosenBy");
@@ -742,25 +764,27 @@ private slots:
 
         TcpSink queueDevice;
         QVERIFY(queueDevice.listen());
-        CupsSandbox sandbox;
-        QVERIFY2(sandbox.start(), qPrintable(sandbox.lastOutput()));
+        QVERIFY(startSandbox());
+        CupsSandbox &sandbox = *m_sandbox;
         QVERIFY(sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
         QVERIFY(sandbox.addSocketQueue(QStringLiteral("other"), TcpSink::unusedPort()));
-        if (schedulerDefault)
+        // The scheduler forgets its default with the queue that was it.
+        if (!schedulerDefault)
+            QVERIFY(sandbox.deleteQueue(QStringLiteral("sink")) &&
+                    sandbox.addSocketQueue(QStringLiteral("sink"), queueDevice.port()));
+        else
             QVERIFY(sandbox.setDefault(QStringLiteral("sink")));
         // The window's address goes to port 9100, which no test may take
         // over; that row checks only what was chosen.
-        QTemporaryDir home;
-        QDir(home.path()).mkpath(QStringLiteral("Varnet"));
-        QFile settings(home.filePath(QStringLiteral("Varnet/Varnet.conf")));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[STARTUP]\n" + saved.toUtf8() + "\n");
-        settings.close();
+        QMap<QString, QString> settings;
+        for (const QString &line : saved.split(u'\n', Qt::SkipEmptyParts))
+            settings.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+        writeSettings(settings);
 
+        QTemporaryDir home;
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"LPDEST", "PRINTER"})
             variables.remove(QString::fromLatin1(name));
-        variables.insert("XDG_CONFIG_HOME", home.path());
         variables.insert("HOME", home.path()); // no lpoptions of the user's
         for (const QString &pair : environment)
             variables.insert(pair.section('=', 0, 0), pair.section('=', 1));

@@ -34,6 +34,7 @@ QString settingsFile()
 
 void writeSettings(const QMap<QString, QString> &values)
 {
+    QFile::remove(settingsFile());
     QSettings file(settingsFile(), QSettings::IniFormat);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         file.setValue(QStringLiteral("STARTUP/") + it.key(), it.value());

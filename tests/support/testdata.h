@@ -13,5 +13,6 @@ QString writeTestFile(const QString &path, const QByteArray &content);
 
 // The program's settings file, in the test's own settings folder.
 QString settingsFile();
-// Writes keys of the group STARTUP there, as the window saves them.
+// Writes keys of the group STARTUP there, as the window saves them, in
+// place of what was there.
 void writeSettings(const QMap<QString, QString> &values);
