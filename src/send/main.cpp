@@ -19,6 +19,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -136,12 +138,13 @@ private:
             return false;
         for (qsizetype i = 0; i < places.size(); ++i) {
             DestinationResult &result = ofFile[places.at(i)];
-            if (sent.isEmpty()) {
-                result.outcome = unreadable ? SendOutcome::InputUnreadable : SendOutcome::NotStarted;
-                result.error = why;
-            } else if ((result = sent.at(i)).outcome != SendOutcome::Delivered) {
+            if (!sent.isEmpty())
+                result = sent.at(i);
+            else
+                std::tie(result.outcome, result.error) =
+                    std::pair(unreadable ? SendOutcome::InputUnreadable : SendOutcome::NotStarted, why);
+            if (!sent.isEmpty() && result.outcome != SendOutcome::Delivered)
                 m_failedBefore[places.at(i)] = true;
-            }
         }
         for (DestinationResult &result : ofFile)
             result.input = input;

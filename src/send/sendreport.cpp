@@ -106,12 +106,17 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// "12.3 MiB"; below a KiB, Qt would say "bytes", too wide for a progress line.
 QString humanBytes(double bytes)
 {
-    // Below a KiB, Qt would say "bytes", too wide for a progress line.
     return bytes < 1024 ? QStringLiteral("%1 B").arg(static_cast<qint64>(bytes))
                         : QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 1);
 }
+
+} // namespace
+
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
                      bool running)
 {

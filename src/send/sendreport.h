@@ -37,8 +37,6 @@ QString textSummary(const QList<DestinationResult> &results);
 QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
                        int exitCode, qint64 peakRssKiB = -1);
 
-// "12.3 MiB" style sizes for people.
-QString humanBytes(double bytes);
 // One progress line: label, bytes, percent (when the total is known), rate,
 // and while running an ETA.
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
