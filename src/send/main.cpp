@@ -1,7 +1,10 @@
 #include "core/bytesource.h"
+#include "core/endpoint.h"
 #include "core/localpath.h"
-#include "defaultdestination.h"
+#include "core/settingscodec.h"
+#include "core/startupsettings.h"
 #include "platform/platform.h"
+#include "platform/printercollection.h"
 #include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
@@ -44,22 +47,47 @@ int usageError(const QString &message)
     return SendExit::Usage;
 }
 
-// The options made whole: a destination when none was given, and why that one.
+// The options made whole. Without a destination, the one lp would take:
+// $LPDEST, else $PRINTER, else the one saved by the Varnet window, else the
+// scheduler's default printer; origin says which it was.
 QString complete(SendOptions &options, QString *origin)
 {
+    using Kind = Destination::Kind;
     // A second reader of standard input would find it used up, and send an empty job.
     if (std::count_if(options.inputs.cbegin(), options.inputs.cend(), namesStandardInput) > 1)
         return QStringLiteral("standard input may be given only once");
+    const auto choose = [&](const Destination &destination, const QString &from) {
+        options.destinations.append(destination);
+        *origin = from;
+        return QString();
+    };
     if (!options.destinations.isEmpty())
         return QString();
-    const std::optional<DefaultDestination> chosen = defaultDestination();
-    if (!chosen)
-        return QStringLiteral("no destination given, and there is no default: LPDEST and PRINTER "
-                              "are not set, the Varnet window saved none, and the scheduler has "
-                              "no default printer");
-    options.destinations.append(chosen->destination);
-    *origin = chosen->origin;
-    return QString();
+    // lp takes "queue/instance" as an option set of the queue, and the
+    // instance does not matter for a raw job. Many systems set PRINTER=lp by
+    // default for programs of old; the scheduler's own clients pass it over,
+    // and so do we.
+    for (const char *variable : {"LPDEST", "PRINTER"}) {
+        const QString queue = qEnvironmentVariable(variable).section(u'/', 0, 0);
+        if (!queue.isEmpty() && (queue != QLatin1String("lp") || qstrcmp(variable, "LPDEST") == 0))
+            return choose({Kind::Printer, queue, 0}, u'$' + QLatin1String(variable));
+    }
+    // The window connects to its address as typed, on the default port
+    // (its port is never saved).
+    const bool printer = optFromText(StartupSettings::read(StartupSettings::KeyOpt)).value_or(true);
+    const QString saved =
+        StartupSettings::read(printer ? StartupSettings::KeyPrinter : StartupSettings::KeyIp);
+    if (!saved.isEmpty())
+        return choose({printer ? Kind::Printer : Kind::Tcp, saved, printer ? quint16(0) : RawPrintPort},
+                      QStringLiteral("the %1 saved by the Varnet window")
+                          .arg(QLatin1String(printer ? "printer" : "address")));
+    const std::string name = createSystemPrinterCollection()->defaultPrinterName();
+    if (!name.empty())
+        return choose({Kind::Printer, QString::fromStdString(name), 0},
+                      QStringLiteral("the scheduler's default printer"));
+    return QStringLiteral("no destination given, and there is no default: LPDEST and PRINTER are "
+                          "not set, the Varnet window saved none, and the scheduler has no "
+                          "default printer");
 }
 
 // One run of the program: each file in turn, as a job of its own, to every
