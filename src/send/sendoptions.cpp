@@ -168,6 +168,7 @@ void readShortOptions(const QString &argument, const Take &take, const Mistake &
     for (qsizetype letter = 1; letter < argument.size(); ++letter) {
         const Option *option = named(QStringView(argument).sliced(letter, 1));
         const bool assigned = argument.indexOf(u'=') == letter + 1;
+        // Worded as it always was, unlike the other mistakes.
         if (option && option->valueName.isEmpty() && assigned) {
             mistake(3, QStringLiteral("Unexpected value after '%1'.").arg(argument.left(letter + 1)));
             return;
