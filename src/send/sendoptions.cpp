@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -245,15 +246,13 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
     }
     const auto worst = std::find_if(mistakes.cbegin(), mistakes.cend(),
                                     [](const Mistake &mistake) { return !mistake.text.isEmpty(); });
-    if (worst != mistakes.cend()) {
-        parsed.error = worst->text;
-        options.help = worst->help;
-        options.version = worst->version;
-    } else if (!options.help && !options.version && options.inputs.isEmpty()) {
+    if (worst != mistakes.cend())
+        std::tie(parsed.error, options.help, options.version) =
+            std::tuple(worst->text, worst->help, worst->version);
+    else if (!options.help && !options.version && options.inputs.isEmpty())
         parsed.error = QStringLiteral("no file given (use - for standard input)");
-    } else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1) {
+    else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1)
         parsed.error = QStringLiteral("- (standard input) may be given only once");
-    }
     return parsed;
 }
 
