@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     const RawJobOutcome outcome = sendRawJob(
         *spooler, argv[1], std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
     if (outcome.outcome != SendOutcome::Delivered) {
-        std::fprintf(stderr, "not sent: %s\n", outcome.reason.c_str());
+        std::fprintf(stderr, "not sent: %s\n", outcome.sentence.c_str());
         return 1;
     }
     const Clock::time_point sent = Clock::now();
