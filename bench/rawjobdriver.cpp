@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     const FileLoader::Result loaded = FileLoader::load(QString::fromLocal8Bit(argv[2]));
-    if (loaded.outcome != FileLoader::Outcome::Loaded) {
+    if (loaded.outcome != SendOutcome::Delivered) {
         std::fprintf(stderr, "cannot load %s\n", argv[2]);
         return 2;
     }
