@@ -8,21 +8,31 @@
 
 #include <new>
 
+namespace {
+
+constexpr char TooLarge[] =
+    "it is %1 bytes long, and files of 2 GiB (2147483648 bytes) or more cannot be sent.";
+constexpr char NoMemory[] = "there is not enough memory to hold its %1 bytes.";
+
+FileLoader::Result refused(const QString &path, qint64 size, const char *why)
+{
+    FileLoader::Result result;
+    result.outcome = SendOutcome::InputUnreadable;
+    result.size = size;
+    // One argument per call would let a "%2" in the name take the size.
+    result.sentence = QStringLiteral("The file \"%1\" was not loaded: %2")
+                          .arg(LocalPath::printable(QDir::toNativeSeparators(path)),
+                               QString::fromLatin1(why).arg(size))
+                          .toStdString();
+    return result;
+}
+
+} // namespace
+
 FileLoader::Result FileLoader::load(const QString &path)
 {
     Result result;
     result.outcome = SendOutcome::InputUnreadable;
-    // One argument per call would let a "%2" in the name take the size.
-    const auto refuse = [&result, &path](const QString &why) {
-        result.sentence = QStringLiteral("The file \"%1\" was not loaded: %2")
-                              .arg(LocalPath::printable(QDir::toNativeSeparators(path)),
-                                   why.arg(result.size))
-                              .toStdString();
-        return result;
-    };
-    const QString tooLarge = QStringLiteral("it is %1 bytes long, and files of 2 GiB "
-                                            "(2147483648 bytes) or more cannot be sent.");
-    const QString noMemory = QStringLiteral("there is not enough memory to hold its %1 bytes.");
     QFile file;
     QString why;
     // Only plain files: opening a pipe or a device could block the window
@@ -33,17 +43,15 @@ FileLoader::Result FileLoader::load(const QString &path)
         return result;
     result.size = file.size();
     if (result.size > MaxSize)
-        return refuse(tooLarge);
-
+        return refused(path, result.size, TooLarge);
     QByteArray content;
     try {
         content.resize(result.size);
     } catch (const std::bad_alloc &) {
-        return refuse(noMemory);
+        return refused(path, result.size, NoMemory);
     }
     // Filling fresh memory page by page costs more than reading the file.
     platform::adviseLargeBuffer(content.data(), static_cast<std::size_t>(content.size()));
-
     // The size is only where reading starts to look for the end: a file of
     // /proc says 0 and has content, a file still being written has grown.
     // A file cut short by another program while we read is what is there now.
@@ -66,11 +74,11 @@ FileLoader::Result FileLoader::load(const QString &path)
             break;
         result.size = total + got;
         if (result.size > MaxSize)
-            return refuse(tooLarge);
+            return refused(path, result.size, TooLarge);
         try {
             content.append(more, got);
         } catch (const std::bad_alloc &) {
-            return refuse(noMemory);
+            return refused(path, result.size, NoMemory);
         }
         total += got;
     }
