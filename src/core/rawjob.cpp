@@ -28,7 +28,8 @@ struct RawJob
         if (outcome.sentence.empty() && fallback != nullptr)
             outcome.sentence = fallback;
         if (stopped())
-            outcome.SendResult::operator=({SendOutcome::Cancelled, "cancelled, the job was withdrawn"});
+            static_cast<SendResult &>(outcome) = {SendOutcome::Cancelled,
+                                                  "cancelled, the job was withdrawn"};
         return outcome;
     }
 
@@ -85,7 +86,7 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
     if (std::string inputError; !job.writeAll(input, taken, &inputError)) {
         job.abandon(nullptr);
         if (!inputError.empty() && !job.stopped())
-            job.outcome.SendResult::operator=({SendOutcome::TransferFailed, inputError});
+            static_cast<SendResult &>(job.outcome) = {SendOutcome::TransferFailed, inputError};
         return job.outcome;
     }
     if (!spooler.endPage())

@@ -67,7 +67,9 @@ public:
     // stop flag is set.
     virtual JobEnd followJob(const JobWatch & = {})
     {
-        return {{SendOutcome::TransferFailed, "the job's end could not be followed: this spooler cannot follow a job"}, {}};
+        return {{SendOutcome::TransferFailed,
+                 "the job's end could not be followed: this spooler cannot follow a job"},
+                {}};
     }
 
     // What the last failed call met, in the spooler's own words (UTF-8;

@@ -71,17 +71,13 @@ PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerU
                   static_cast<int>(std::size(wanted)), nullptr, wanted);
     const IppResponse response =
         takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-    PrinterAnswer answer;
     if (!response) {
         const http_status_t status = httpGetStatus(connection.handle());
         if (connection.stopped() || connection.timedOut() || status < HTTP_STATUS_BAD_REQUEST)
-            answer.SendResult::operator=(
-                {SendOutcome::ConnectionFailed, connection.failureText(libraryError("no answer"))});
-        else
-            answer.SendResult::operator=(httpRefusal(status));
-        return answer;
+            return {{SendOutcome::ConnectionFailed, connection.failureText(libraryError("no answer"))}};
+        return {httpRefusal(status)};
     }
-    answer.SendResult::operator=(ippAnswer(response.get()));
+    PrinterAnswer answer{ippAnswer(response.get())};
     if (answer.outcome != SendOutcome::Delivered)
         return answer;
     if (ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME))

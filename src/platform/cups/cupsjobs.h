@@ -35,8 +35,8 @@ protected:
 // not answer; the sentence says why.
 struct PrinterAnswer : SendResult
 {
-    std::string name;  // printer-name, where it gives one
-    std::string state; // "stopped (paused): out of paper"
+    std::string name{};  // printer-name, where it gives one
+    std::string state{}; // "stopped (paused): out of paper"
     bool accepting = true;
 };
 

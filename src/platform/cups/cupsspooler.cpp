@@ -125,10 +125,9 @@ public:
     JobEnd followJob(const JobWatch &watch) override
     {
         CupsConnection connection(m_limits);
-        if (connection.openScheduler())
+        // After a stop it ends at once, before any question.
+        if (connection.openScheduler() || connection.stopped())
             return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop, watch);
-        if (connection.stopped())
-            return {{SendOutcome::Cancelled, "interrupted while following the job, which stays queued"}, {}};
         return {{SendOutcome::TransferFailed,
                  "the job's end could not be followed: " +
                      connection.failureText("the scheduler cannot be reached")},
@@ -182,8 +181,10 @@ private:
     bool answeredYes(const IppResponse &response)
     {
         if (!response)
-            return fail(m_connection->failed(SendOutcome::TransferFailed, "the scheduler did not answer"));
-        if (const SendResult answer = ippAnswer(response.get()); answer.outcome != SendOutcome::Delivered)
+            return fail(
+                m_connection->failed(SendOutcome::TransferFailed, "the scheduler did not answer"));
+        if (const SendResult answer = ippAnswer(response.get());
+            answer.outcome != SendOutcome::Delivered)
             return fail({SendOutcome::SpoolerRefused, answer.sentence});
         return true;
     }
@@ -192,9 +193,9 @@ private:
     // data; its answer says why.
     std::size_t failedWrite(std::size_t written)
     {
-        SendResult broken = m_connection->brokenOff(resource(),
-                                                    "the scheduler answered before it had all the data",
-                                                    "the connection to the scheduler broke");
+        SendResult broken = m_connection->brokenOff(
+            resource(), "the scheduler answered before it had all the data",
+            "the connection to the scheduler broke");
         if (broken.outcome != SendOutcome::TransferFailed)
             broken.outcome = SendOutcome::SpoolerRefused;
         fail(std::move(broken));
