@@ -94,6 +94,8 @@ PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerU
 
 namespace {
 
+constexpr char StoppedFollowing[] = "interrupted while following the job, which stays queued";
+
 // The job's state by number, asked once; else how following it ends, with
 // ConnectionFailed for no answer at all.
 std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string &printerUri,
@@ -139,11 +141,9 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
     } deadline{connection};
     if (watch.timeoutMs > 0)
         connection.setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
-    const JobEnd stopped{{SendOutcome::Cancelled,
-                          "interrupted while following the job, which stays queued"}, {}};
+    const JobEnd stopped{{SendOutcome::Cancelled, StoppedFollowing}, {}};
     bool reconnected = false;
-    std::string printer; // how the printer stood when last asked
-    std::string job;     // the job's state when last asked
+    std::string printer, job; // how the printer and the job stood when last asked
     for (int round = 0;; ++round) {
         if ((stop != nullptr && stop->isSet()) || watch.stop.stop_requested())
             return stopped;
