@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     const FileLoader::Result loaded = FileLoader::load(QString::fromLocal8Bit(argv[2]));
-    if (loaded.outcome != FileLoader::Outcome::Loaded) {
+    if (loaded.outcome != SendOutcome::Delivered) {
         std::fprintf(stderr, "cannot load %s\n", argv[2]);
         return 2;
     }
@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     const RawJobOutcome outcome = sendRawJob(
         *spooler, argv[1], std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
     if (outcome.outcome != SendOutcome::Delivered) {
-        std::fprintf(stderr, "not sent: %s\n", outcome.reason.c_str());
+        std::fprintf(stderr, "not sent: %s\n", outcome.sentence.c_str());
         return 1;
     }
     const Clock::time_point sent = Clock::now();

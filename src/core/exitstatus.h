@@ -1,19 +1,8 @@
 #pragma once
 
-#include <string>
+#include "platform/outcome.h"
 
-// How a send to one destination ended, in either program. Free of Qt, as
-// the raw-job sequence that speaks in it is.
-enum class SendOutcome {
-    Delivered,
-    InputUnreadable,  // the file could not be read
-    ConnectionFailed, // never connected, or the queue could not be opened
-    TransferFailed,   // connected, but the bytes did not all arrive
-    SpoolerRefused,   // the scheduler or printer refused or aborted the job
-    WaitTimedOut,     // the job was handed over whole, but did not end in the time given
-    Cancelled,        // stopped by the user
-    NotStarted,       // never reached (interrupted before its turn), or not ended yet
-};
+#include <string>
 
 // The exit status of an unattended send, shared by the window's
 // command-line mode and varnet-send, so scripts read both alike.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/outcome.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,18 +10,15 @@
 class FileLoader
 {
 public:
-    enum class Outcome {
-        Loaded,
-        Unreadable,  // missing, a folder, no access: nothing to tell the user
-        TooLarge,    // 2 GiB or more
-        OutOfMemory, // no room for the whole content
-    };
-
-    struct Result
+    // Delivered with the whole file, or InputUnreadable, never part of it.
+    // The sentence, a whole one naming the file, says why a file of 2 GiB
+    // or more, or one there is no memory for, was refused; it is empty for
+    // one that is missing, a folder or forbidden, of which the user needs
+    // no telling.
+    struct Result : SendResult
     {
-        Outcome outcome = Outcome::Unreadable;
-        QByteArray content; // the whole file when Loaded, else empty
-        qint64 size = 0;    // the file's length as found
+        QByteArray content;
+        qint64 size = 0; // the file's length as found
     };
 
     // The largest length a job may have: its size is kept as a signed 32-bit
@@ -29,10 +28,6 @@ public:
     // Opens the file shared, so a program still writing it does not stop
     // us. Never returns part of a file.
     static Result load(const QString &path);
-
-    // Why a TooLarge or OutOfMemory result was refused, as a sentence naming
-    // the file; empty for the other outcomes.
-    static QString refusal(const QString &path, const Result &result);
 
     // "1234 bytes": the size display's text.
     static QString sizeText(qint64 size);

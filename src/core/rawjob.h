@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/exitstatus.h"
+#include "platform/outcome.h"
 
 #include <functional>
 #include <string>
@@ -11,23 +11,14 @@ class StopFlag;
 
 inline constexpr char RawJobDocumentName[] = "Command Print";
 
-struct RawJobOutcome
+// The sentence is the spooler's own words, or for a step it failed silently
+// what failed, except a short write, which the counts tell.
+struct RawJobOutcome : SendResult
 {
-    // The step that went wrong, for callers that want to say more than the reason.
-    enum class Step { None, Open, StartDocument, StartPage, Write, EndPage, EndDocument, Close };
-
-    SendOutcome outcome = SendOutcome::Delivered;
-    Step failedStep = Step::None;
-    // The spooler's own words; for a step it failed silently, what failed,
-    // except a short write, which the counts tell.
-    std::string reason;
     long long taken = 0;   // bytes the spooler took
     long long offered = 0; // bytes handed to it, the last piece included
     int jobId = 0;         // the spooler's number for a delivered job
-    // It failed before any of the input was drawn, in a way that may pass
-    // (the scheduler or printer unreachable, or busy): trying again cannot
-    // print anything twice.
-    bool retryable = false;
+    bool inputDrawn = false; // input was asked for a piece: trying again could print twice
 };
 
 // Gives the job's next piece; false once there is none left, with error set

@@ -1,32 +1,33 @@
 #pragma once
 
+#include "platform/outcome.h"
 #include "platform/waitlimits.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
-// How following a job to its end went.
-struct JobEnd
+// How following a job to its end went: delivered once it completed (or was
+// forgotten after it was taken whole: the sentence says so), refused once
+// aborted or canceled, WaitTimedOut when the watch's time ran out (the
+// sentence is then the printer's state as last seen), Cancelled on a stop.
+struct JobEnd : SendResult
 {
-    enum class Kind {
-        Ended,     // completed, aborted or canceled: state says which
-        Forgotten, // the scheduler or printer no longer knows the job
-        Refused,   // it would not say; error holds its words
-        Lost,      // no answer, or the connection broke; error says how
-        Stopped,   // the stop flag was set
-        TimedOut,  // still not ended when the watch's time ran out; state says where it stands
-    };
-    Kind kind = Kind::Lost;
-    std::string state;
-    std::string error; // for TimedOut, the printer's state as last seen
+    std::string state; // the job's state as last seen: "completed", "pending"
 };
+
+// Waits for the time given; false as soon as stop is requested. Where
+// libcups is the backend, as createIppSpooler.
+bool waitUnlessStopped(const std::stop_token &stop, std::chrono::milliseconds time);
 
 // How a job is followed: for how long, and who hears how it and its printer stand.
 struct JobWatch
 {
     int timeoutMs = 0; // 0: until it ends
+    std::stop_token stop; // ends the waits between two questions at once
     // "pending; printer stopped (paused): out of paper", from the following thread.
     std::function<void(const std::string &)> onStatus;
 };
@@ -38,15 +39,6 @@ struct JobWatch
 class Spooler
 {
 public:
-    // What the last failed call met.
-    enum class Failure {
-        Refused,   // the spooler's or printer's refusal, in its own words
-        Lost,      // the connection broke or went silent, or the data did not get through
-        NoPrinter,    // nothing that takes jobs at the address given
-        NotAccepting, // the printer or queue is there but takes no jobs now
-        Busy,         // it answered busy or unavailable for now, and took nothing
-    };
-
     virtual ~Spooler() = default;
 
     // Bounds the waits of the calls that follow; a backend whose calls
@@ -75,12 +67,16 @@ public:
     // stop flag is set.
     virtual JobEnd followJob(const JobWatch & = {})
     {
-        return {JobEnd::Kind::Lost, {}, "this spooler cannot follow a job"};
+        return {{SendOutcome::TransferFailed,
+                 "the job's end could not be followed: this spooler cannot follow a job"},
+                {}};
     }
 
-    // The spooler's own words for the last failure, UTF-8; may be empty.
-    virtual std::string errorText() const = 0;
-    virtual Failure failure() const { return Failure::Refused; }
+    // What the last failed call met, in the spooler's own words (UTF-8;
+    // may be empty). At open, a name or address that takes no jobs is
+    // NoPrinter and one that did not answer ConnectionFailed; later a
+    // broken or silent connection is TransferFailed.
+    virtual SendResult failure() const = 0;
 };
 
 // Implemented once per platform backend (chosen by CMake).

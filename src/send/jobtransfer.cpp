@@ -6,7 +6,6 @@
 
 #include <QMetaObject>
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -29,19 +28,14 @@ public:
     {
     }
 
-    ~JobTransfer() override
-    {
-        m_stop.set();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
     void start(std::unique_ptr<SourceReader> reader) override
     {
         markStarted();
         m_reader = std::move(reader);
-        m_thread = std::thread([this, reader = m_reader]() mutable {
-            const Outcome outcome = run(*reader);
+        m_thread = std::jthread([this, reader = m_reader](std::stop_token stop) mutable {
+            // The printing library's calls watch the flag.
+            const std::stop_callback stopping(stop, [this] { m_stop.set(); });
+            const Outcome outcome = run(*reader, stop);
             // A stream shared with other destinations must not wait for this one.
             reader.reset();
             QMetaObject::invokeMethod(
@@ -59,6 +53,7 @@ public:
     void cancel() override
     {
         m_stop.set();
+        m_thread.request_stop();
         // The job's thread may be waiting for input that never comes.
         if (m_reader)
             m_reader->stopWaiting();
@@ -73,7 +68,7 @@ private:
         QString jobState;
         QString note;
     };
-    Outcome run(SourceReader &reader)
+    Outcome run(SourceReader &reader, std::stop_token stop)
     {
         const bool ipp = destination().kind == Destination::Kind::Ipp;
         QByteArray current; // the piece the spooler is given
@@ -96,87 +91,42 @@ private:
             job = sendRawJob(*spooler, destination().name.toStdString(),
                              m_options.title.toStdString(), input, &m_stop,
                              [this](long long bytes) { addSent(bytes); });
-            if (!job.retryable || attempts() > m_options.retries)
+            const QString reason = QString::fromStdString(job.sentence);
+            const int delay = retryDelay(m_options, job.outcome, job.inputDrawn, reason);
+            if (delay < 0)
                 break;
-            const int delay = retryDelayMs(m_options, attempts() + 1);
-            const QString reason = QString::fromStdString(job.reason);
-            setStatus(retryStatus(attempts(), m_options.retries + 1, delay, reason));
-            if (!pause(delay))
+            if (!waitUnlessStopped(stop, std::chrono::milliseconds(delay)))
                 return {SendOutcome::Cancelled,
                         QStringLiteral("interrupted while waiting to try again after: ") + reason,
                         0, {}, {}};
         }
         if (job.outcome != SendOutcome::Delivered)
-            return {job.outcome, QString::fromStdString(job.reason), 0, {}, {}};
+            return {job.outcome, QString::fromStdString(job.sentence), 0, {}, {}};
         // The scheduler ends a job without documents at once, as aborted; that
         // is what an empty file asks for, with or without following it.
         if (job.taken == 0 && !ipp)
             return {SendOutcome::Delivered, {}, job.jobId, {}, EmptyJobNote};
-        return followed(*spooler, job.jobId);
-    }
-
-    // False when stopped before the time was up.
-    bool pause(int ms) const
-    {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!m_stop.isSet()) {
-            const auto left = until - std::chrono::steady_clock::now();
-            if (left <= std::chrono::steady_clock::duration::zero())
-                return true;
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                left, std::chrono::milliseconds(50)));
-        }
-        return false;
+        return followed(*spooler, job.jobId, stop);
     }
 
     // The report of a job taken whole, after following it when asked to.
-    Outcome followed(Spooler &spooler, int jobId)
+    Outcome followed(Spooler &spooler, int jobId, std::stop_token stop)
     {
-        Outcome outcome{SendOutcome::Delivered, {}, jobId, {}, {}};
         if (!m_options.waitForJob)
-            return outcome;
-        JobWatch watch;
-        watch.timeoutMs = m_options.waitTimeoutMs;
-        watch.onStatus = [this](const std::string &status) {
-            setStatus(QString::fromStdString(status));
-        };
-        const JobEnd end = spooler.followJob(watch);
-        switch (end.kind) {
-        case JobEnd::Kind::Ended:
-            outcome.jobState = QString::fromStdString(end.state);
-            if (end.state != "completed") {
-                outcome.outcome = SendOutcome::SpoolerRefused;
-                outcome.error = QStringLiteral("the job was ") + outcome.jobState;
-            }
-            break;
-        case JobEnd::Kind::Forgotten:
-            outcome.note =
-                QStringLiteral("the job was taken whole, but the %1 kept no record of how it ended")
-                    .arg(destination().kind == Destination::Kind::Ipp
-                             ? QStringLiteral("printer")
-                             : QStringLiteral("scheduler"));
-            break;
-        case JobEnd::Kind::Refused:
-        case JobEnd::Kind::Lost:
-            outcome.outcome = end.kind == JobEnd::Kind::Refused ? SendOutcome::SpoolerRefused
-                                                                : SendOutcome::TransferFailed;
-            outcome.error = QStringLiteral("the job's end could not be followed: ") +
-                            QString::fromStdString(end.error);
-            break;
-        case JobEnd::Kind::Stopped:
-            outcome.outcome = SendOutcome::Cancelled;
-            outcome.error =
-                QStringLiteral("interrupted while following the job, which stays queued");
-            break;
-        case JobEnd::Kind::TimedOut:
-            outcome.outcome = SendOutcome::WaitTimedOut;
-            outcome.jobState = QString::fromStdString(end.state);
+            return {SendOutcome::Delivered, {}, jobId, {}, {}};
+        const JobEnd end = spooler.followJob(
+            {m_options.waitTimeoutMs, std::move(stop), [this](const std::string &status) {
+                 setStatus(QString::fromStdString(status));
+             }});
+        Outcome outcome{end.outcome, QString::fromStdString(end.sentence), jobId,
+                        QString::fromStdString(end.state), {}};
+        if (end.outcome == SendOutcome::Delivered)
+            std::swap(outcome.error, outcome.note);
+        if (end.outcome == SendOutcome::WaitTimedOut)
             outcome.error = QStringLiteral("the job did not end within %1 s and stays queued")
-                                .arg(static_cast<double>(m_options.waitTimeoutMs) / 1000.0);
-            if (!end.error.empty())
-                outcome.error += QStringLiteral("; printer ") + QString::fromStdString(end.error);
-            break;
-        }
+                                .arg(static_cast<double>(m_options.waitTimeoutMs) / 1000.0) +
+                            (end.sentence.empty() ? QString()
+                                                  : QStringLiteral("; printer ") + outcome.error);
         return outcome;
     }
 
@@ -184,7 +134,7 @@ private:
     StopFlag m_stop;
     WaitLimits m_limits;
     std::shared_ptr<SourceReader> m_reader; // shared with the job's thread, so cancel() can wake it
-    std::thread m_thread;
+    std::jthread m_thread; // last: stopped and joined before the rest goes
 };
 
 } // namespace

@@ -161,12 +161,10 @@ private:
             finish(SendOutcome::Delivered);
             return;
         }
-        // Only a connection that never stood: nothing of the input was read.
-        if (m_sender->outcome() == SendOutcome::ConnectionFailed &&
-            m_sender->handedOverBytes() == 0 && attempts() <= m_options.retries) {
+        if (const int delay = retryDelay(m_options, m_sender->outcome(),
+                                         m_sender->handedOverBytes() > 0, m_sender->failureReason());
+            delay >= 0) {
             m_lastError = m_sender->failureReason();
-            const int delay = retryDelayMs(m_options, attempts() + 1);
-            setStatus(retryStatus(attempts(), m_options.retries + 1, delay, m_lastError));
             m_sender->deleteLater();
             m_sender = nullptr;
             m_retryTimer.start(delay);

@@ -39,11 +39,16 @@ void Transfer::setStatus(const QString &status)
     m_status = status;
 }
 
-QString Transfer::retryStatus(int attempt, int attemptsAllowed, int delayMs, const QString &reason)
+int Transfer::retryDelay(const SendOptions &options, SendOutcome outcome, bool inputDrawn,
+                         const QString &reason)
 {
-    return QStringLiteral("attempt %1 of %2 failed (%3); next in %4 s")
-        .arg(attempt)
-        .arg(attemptsAllowed)
-        .arg(reason)
-        .arg(static_cast<double>(delayMs) / 1000.0);
+    if (!mayRetry(outcome, inputDrawn) || attempts() > options.retries)
+        return -1;
+    const int delay = retryDelayMs(options, attempts() + 1);
+    setStatus(QStringLiteral("attempt %1 of %2 failed (%3); next in %4 s")
+                  .arg(attempts())
+                  .arg(options.retries + 1)
+                  .arg(reason)
+                  .arg(static_cast<double>(delay) / 1000.0));
+    return delay;
 }

@@ -52,9 +52,11 @@ protected:
     void uncountAttempt() { --m_attempts; }
     int attempts() const { return m_attempts.load(); }
     void setStatus(const QString &status);
-    // Words for the wait before the next attempt, which is attempt + 1.
-    static QString retryStatus(int attempt, int attemptsAllowed, int delayMs,
-                               const QString &reason);
+    // After a failed attempt: the wait before the next one, said in the
+    // status, or -1 when none follows (it cannot pass, input was drawn, or
+    // the retries are used up).
+    int retryDelay(const SendOptions &options, SendOutcome outcome, bool inputDrawn,
+                   const QString &reason);
     // Records the outcome once; later calls are ignored.
     void finish(SendOutcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);

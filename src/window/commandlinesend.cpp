@@ -38,17 +38,13 @@ int Varnet::commandLineSend()
     Text2->setText(stripDoubleQuotes(Text2->text()));
 
     // A file that cannot be loaded is not sent as an empty job.
-    switch (loadNamedFile()) {
-    case FileLoader::Outcome::Loaded:
-        break;
-    case FileLoader::Outcome::Unreadable:
-        MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
-                                    .arg(LocalPath::printable(Text2->text()),
-                                         whyUnreadable(Text2->text())));
+    // Where the loader could say why, it has.
+    if (const SendResult loaded = loadNamedFile(); loaded.outcome != SendOutcome::Delivered) {
+        if (loaded.sentence.empty())
+            MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
+                                        .arg(LocalPath::printable(Text2->text()),
+                                             whyUnreadable(Text2->text())));
         return SendExit::InputUnreadable;
-    case FileLoader::Outcome::TooLarge:
-    case FileLoader::Outcome::OutOfMemory:
-        return SendExit::InputUnreadable; // the loader has said why
     }
 
     bool tcpFinished = false;

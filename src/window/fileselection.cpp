@@ -48,25 +48,17 @@ void Varnet::OpenFi()
     loadNamedFile();
 }
 
-FileLoader::Outcome Varnet::loadNamedFile()
+SendResult Varnet::loadNamedFile()
 {
-    const QString path = Text2->text();
-    const FileLoader::Result result = FileLoader::load(path);
-    switch (result.outcome) {
-    case FileLoader::Outcome::Loaded:
-        Druckertext = result.content;
+    FileLoader::Result result = FileLoader::load(Text2->text());
+    if (result.outcome == SendOutcome::Delivered) {
+        Druckertext = std::move(result.content);
         Text1->setText(FileLoader::sizeText(result.size));
         Text1->repaint();
-        break;
-    case FileLoader::Outcome::TooLarge:
-    case FileLoader::Outcome::OutOfMemory:
-        MessageSeam::show(this, FileLoader::refusal(path, result), QString(),
+    } else if (!result.sentence.empty()) {
+        MessageSeam::show(this, QString::fromStdString(result.sentence), QString(),
                           QMessageBox::Warning);
-        break;
-    case FileLoader::Outcome::Unreadable:
-        // Silent: the new path simply stands beside the old size.
-        break;
-    }
+    } // else silent: the new path simply stands beside the old size.
     repaint();
-    return result.outcome;
+    return result;
 }

@@ -51,12 +51,13 @@ void Varnet::sendToCurrentPrinter()
         MessageSeam::show(this, QStringLiteral("Executed!"), QStringLiteral("Message"));
         return;
     }
-    if (job.failedStep == RawJobOutcome::Step::Open && job.outcome == SendOutcome::ConnectionFailed) {
+    // Only opening the queue fails for want of a connection or a printer.
+    if (m_sendStatus == SendExit::ConnectionFailed) {
         MessageSeam::show(this, QStringLiteral("The Printer Name you typed wasn't recognized."));
         return;
     }
-    QString reason = QString::fromStdString(job.reason);
-    if (job.failedStep == RawJobOutcome::Step::Write) {
+    QString reason = QString::fromStdString(job.sentence);
+    if (job.taken < job.offered) {
         const QString counts =
             QStringLiteral("only %1 of %2 bytes were accepted").arg(job.taken).arg(job.offered);
         reason = reason.isEmpty() ? counts : reason + QStringLiteral(" (") + counts + u')';

@@ -89,7 +89,7 @@ private:
     void printerNotFound(const QString &printer);
     // OpenFi's work: loads the file Text2 names, telling the user only of a
     // file too large to hold.
-    FileLoader::Outcome loadNamedFile();
+    SendResult loadNamedFile();
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;

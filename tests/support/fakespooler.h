@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 
 // A spooler whose every step can be made to fail, for faults a real
 // scheduler does not produce on demand (a short write, a failing page).
@@ -33,8 +34,13 @@ public:
     void cancelJob() override { calls.append(QStringLiteral("cancelJob")); }
     bool close() override { return step("close"); }
     int jobId() const override { return job; }
-    std::string errorText() const override { return error; }
-    Failure failure() const override { return failureKind; }
+    // Like the real backends: a name that does not open names no printer.
+    SendResult failure() const override
+    {
+        return {failureKind.value_or(failAt == QLatin1String("open") ? SendOutcome::NoPrinter
+                                                                      : SendOutcome::SpoolerRefused),
+                error};
+    }
 
     // The step (as named in calls) that fails; for "write" the spooler takes
     // acceptBytes bytes.
@@ -42,7 +48,7 @@ public:
     std::size_t acceptBytes = 0;
     // What the spooler says about the failure; empty means it says nothing.
     std::string failureText = "simulated failure";
-    Failure failureKind = Failure::Refused;
+    std::optional<SendOutcome> failureKind;
 
     int job = 0; // numbered from 1 as documents start
     QStringList calls;

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-Q_DECLARE_METATYPE(FileLoader::Outcome)
+Q_DECLARE_METATYPE(SendOutcome)
 
 namespace {
 
@@ -58,35 +58,35 @@ private slots:
     void load_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<FileLoader::Outcome>("outcome");
+        QTest::addColumn<SendOutcome>("outcome");
         QTest::addColumn<QByteArray>("content");
 
         const QByteArray binary = everyByteTwice() + QByteArray("\0\0\xff", 3);
-        QTest::newRow("binary") << write("binary.prn", binary) << FileLoader::Outcome::Loaded
+        QTest::newRow("binary") << write("binary.prn", binary) << SendOutcome::Delivered
                                 << binary;
-        QTest::newRow("empty") << write("empty.prn", QByteArray()) << FileLoader::Outcome::Loaded
+        QTest::newRow("empty") << write("empty.prn", QByteArray()) << SendOutcome::Delivered
                                << QByteArray();
-        QTest::newRow("no extension") << write("JOB", "ab") << FileLoader::Outcome::Loaded
+        QTest::newRow("no extension") << write("JOB", "ab") << SendOutcome::Delivered
                                       << QByteArray("ab");
         QTest::newRow("missing") << m_dir.filePath("missing.prn")
-                                 << FileLoader::Outcome::Unreadable << QByteArray();
-        QTest::newRow("folder") << m_dir.path() << FileLoader::Outcome::Unreadable << QByteArray();
-        QTest::newRow("empty path") << QString() << FileLoader::Outcome::Unreadable
+                                 << SendOutcome::InputUnreadable << QByteArray();
+        QTest::newRow("folder") << m_dir.path() << SendOutcome::InputUnreadable << QByteArray();
+        QTest::newRow("empty path") << QString() << SendOutcome::InputUnreadable
                                     << QByteArray();
 #ifdef Q_OS_UNIX
         // Opening a pipe for reading would wait for a writer forever.
         const QString fifo = m_dir.filePath("pipe");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QTest::newRow("pipe") << fifo << FileLoader::Outcome::Unreadable << QByteArray();
+        QTest::newRow("pipe") << fifo << SendOutcome::InputUnreadable << QByteArray();
         // Its size says 0; its content is read to the end all the same.
         QFile version(QStringLiteral("/proc/version"));
         QVERIFY(version.open(QIODevice::ReadOnly));
-        QTest::newRow("file of /proc") << "/proc/version" << FileLoader::Outcome::Loaded << version.readAll();
+        QTest::newRow("file of /proc") << "/proc/version" << SendOutcome::Delivered << version.readAll();
         m_oddName = QFile::encodeName(m_dir.path()) + "/job\xff.prn";
         const int fd = ::open(m_oddName.constData(), O_WRONLY | O_CREAT, 0600);
         QVERIFY(fd >= 0 && ::write(fd, binary.constData(), static_cast<size_t>(binary.size())) == binary.size());
         ::close(fd);
-        QTest::newRow("name not UTF-8") << LocalPath::fromBytes(m_oddName) << FileLoader::Outcome::Loaded
+        QTest::newRow("name not UTF-8") << LocalPath::fromBytes(m_oddName) << SendOutcome::Delivered
                                         << binary;
 #endif
     }
@@ -94,15 +94,15 @@ private slots:
     void load()
     {
         QFETCH(QString, path);
-        QFETCH(FileLoader::Outcome, outcome);
+        QFETCH(SendOutcome, outcome);
         QFETCH(QByteArray, content);
 
         const FileLoader::Result result = FileLoader::load(path);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.content, content);
-        if (outcome == FileLoader::Outcome::Loaded)
+        if (outcome == SendOutcome::Delivered)
             QCOMPARE(result.size, content.size());
-        QVERIFY(FileLoader::refusal(path, result).isEmpty());
+        QVERIFY(result.sentence.empty());
     }
 
     void fileStillOpenForWriting()
@@ -114,7 +114,7 @@ private slots:
         QVERIFY(writer.flush());
 
         const FileLoader::Result result = FileLoader::load(path);
-        QCOMPARE(result.outcome, FileLoader::Outcome::Loaded);
+        QCOMPARE(result.outcome, SendOutcome::Delivered);
         QCOMPARE(result.content, QByteArray("first part"));
         // The writer must be able to go on afterwards.
         QCOMPARE(writer.write(" more"), 5);
@@ -125,16 +125,16 @@ private slots:
     void sizeLimit_data()
     {
         QTest::addColumn<qint64>("size");
-        QTest::addColumn<FileLoader::Outcome>("outcome");
+        QTest::addColumn<SendOutcome>("outcome");
 
-        QTest::newRow("2 GiB") << Q_INT64_C(2147483648) << FileLoader::Outcome::TooLarge;
-        QTest::newRow("5 GiB") << Q_INT64_C(5368709120) << FileLoader::Outcome::TooLarge;
+        QTest::newRow("2 GiB") << Q_INT64_C(2147483648) << SendOutcome::InputUnreadable;
+        QTest::newRow("5 GiB") << Q_INT64_C(5368709120) << SendOutcome::InputUnreadable;
     }
 
     void sizeLimit()
     {
         QFETCH(qint64, size);
-        QFETCH(FileLoader::Outcome, outcome);
+        QFETCH(SendOutcome, outcome);
 
         // Sparse: the length is real, the disk space is not used.
         // A "%2" in the name must not take the size's place in the message.
@@ -148,7 +148,7 @@ private slots:
         QCOMPARE(result.outcome, outcome);
         QVERIFY(result.content.isEmpty());
         QCOMPARE(result.size, size);
-        const QString refusal = FileLoader::refusal(path, result);
+        const QString refusal = QString::fromStdString(result.sentence);
         QVERIFY2(refusal.contains(QDir::toNativeSeparators(path)), qPrintable(refusal));
         QVERIFY2(refusal.contains(QString::number(size)), qPrintable(refusal));
         QVERIFY2(refusal.contains(QStringLiteral("2 GiB")), qPrintable(refusal));

@@ -265,18 +265,17 @@ void testSend(const std::string &queue, const std::string &file, bool shouldFail
     // The program's own raw-job sequence, against the Windows spooler.
     const std::unique_ptr<Spooler> spooler = createSystemSpooler();
     const RawJobOutcome result = sendRawJob(*spooler, queue, content);
-    const std::string step = std::to_string(static_cast<int>(result.failedStep));
     if (!shouldFail) {
         check(result.outcome == SendOutcome::Delivered, name + " goes through",
-              "failed at step " + step + ": " + result.reason);
+              "failed: " + result.sentence);
         check(result.jobId > 0, name + " has a job number",
               "jobId " + std::to_string(result.jobId));
         return;
     }
     check(result.outcome != SendOutcome::Delivered, name + " fails", "every step succeeded");
     if (result.outcome != SendOutcome::Delivered)
-        check(meaningfulReason(result.reason),
-              name + " fails at step " + step + " with a reason [" + result.reason + "]");
+        check(meaningfulReason(result.sentence),
+              name + " fails with a reason [" + result.sentence + "]");
 }
 
 void testOpenFails(const std::string &printerName)
@@ -286,8 +285,8 @@ void testOpenFails(const std::string &printerName)
     const bool opened = spooler->open(printerName);
     check(!opened, name);
     if (!opened)
-        check(meaningfulReason(spooler->errorText()),
-              name + ", with a reason [" + spooler->errorText() + "]");
+        check(meaningfulReason(spooler->failure().sentence),
+              name + ", with a reason [" + spooler->failure().sentence + "]");
     spooler->close();
 }
 

@@ -1,14 +1,14 @@
 #include "cupsconnection.h"
 
+#include "platform/tcpconnection.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <thread>
@@ -151,39 +151,66 @@ int CupsConnection::keepWaiting(http_t *, void *context)
     return 1;
 }
 
-bool CupsConnection::requestTaken()
+SendResult CupsConnection::requestTaken()
 {
     const int fd = m_http != nullptr ? httpGetFd(m_http) : -1;
     sockaddr_storage address{};
     socklen_t size = sizeof address;
     if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
         (address.ss_family != AF_INET && address.ss_family != AF_INET6))
-        return true;
+        return {};
     sendingCall();
     for (;;) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
         tcp_info info{};
-        length = sizeof info;
-        int unacknowledged = 0;
-        if (error != 0 || ::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 ||
-            ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
-            return false;
-        if (unacknowledged == 0)
-            return true;
-        if (info.tcpi_state == TCP_CLOSE)
-            return false;
+        socklen_t length = sizeof info;
+        const int error = platform::tcp::pendingError(fd);
+        const long long unacknowledged = platform::tcp::unacknowledgedBytes(fd);
+        if (error == 0 && unacknowledged == 0)
+            return {};
+        if (error != 0 || unacknowledged < 0 ||
+            ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+            info.tcpi_state == TCP_CLOSE)
+            break;
         if (m_limits.stop != nullptr && m_limits.stop->isSet()) {
             m_stopped = true;
-            return false;
+            break;
         }
         if (Clock::now() - m_silentSince >= std::chrono::milliseconds(m_limits.responseTimeoutMs)) {
             m_timedOut = true;
-            return false;
+            break;
         }
+        // No event tells when the peer acknowledges; the kernel's count is read again.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    const std::string why = failureText({});
+    return {SendOutcome::TransferFailed,
+            m_peer + " answered before it had taken the whole job" + (why.empty() ? "" : ": " + why)};
+}
+
+SendResult CupsConnection::brokenOff(const std::string &resource, const char *early,
+                                     const char *fallback)
+{
+    const std::string broken = failureText({});
+    if (m_stopped || m_timedOut)
+        return {SendOutcome::TransferFailed, broken};
+    // A peer that refuses mid-document often answers and closes at once;
+    // its answer may be waiting even when our write met the close.
+    const IppResponse response = takeResponse(cupsGetResponse(sendingCall(), resource.c_str()));
+    if (SendResult answer = response ? ippAnswer(response.get()) : SendResult{};
+        answer.outcome != SendOutcome::Delivered)
+        return answer;
+    if (const http_status_t status = httpGetStatus(m_http); status >= HTTP_STATUS_BAD_REQUEST)
+        return httpRefusal(status);
+    if (response)
+        return {SendOutcome::TransferFailed, early};
+    return {SendOutcome::TransferFailed, broken.empty() ? failureText(fallback) : broken};
+}
+
+SendResult CupsConnection::failed(SendOutcome outcome, const char *fallback) const
+{
+    if (m_stopped || m_timedOut || (m_http != nullptr && httpError(m_http) != 0))
+        return {outcome, failureText(fallback)};
+    return {SendOutcome::SpoolerRefused, libraryError(fallback)};
 }
 
 std::string CupsConnection::failureText(const std::string &fallback) const
@@ -223,23 +250,28 @@ std::string libraryError(const char *fallback)
     return (text != nullptr && *text != '\0') ? text : fallback;
 }
 
-bool ippSucceeded(ipp_status_t status)
+SendResult ippAnswer(ipp_t *response)
 {
-    return status < IPP_STATUS_REDIRECTION_OTHER_SITE;
-}
-
-bool ippBusy(ipp_status_t status)
-{
-    return status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
-           status == IPP_STATUS_ERROR_TEMPORARY;
-}
-
-std::string ippStatusText(ipp_t *response)
-{
-    if (ipp_attribute_t *message =
-            ippFindAttribute(response, "status-message", IPP_TAG_TEXT)) {
+    const ipp_status_t status = ippGetStatusCode(response);
+    if (status < IPP_STATUS_REDIRECTION_OTHER_SITE)
+        return {};
+    SendResult answer{SendOutcome::SpoolerRefused, ippErrorString(status)};
+    if (status == IPP_STATUS_ERROR_NOT_FOUND)
+        answer.outcome = SendOutcome::NoPrinter;
+    else if (status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+             status == IPP_STATUS_ERROR_TEMPORARY)
+        answer.outcome = SendOutcome::Busy;
+    if (ipp_attribute_t *message = ippFindAttribute(response, "status-message", IPP_TAG_TEXT)) {
         if (const char *text = ippGetString(message, 0, nullptr); text != nullptr && *text != '\0')
-            return text;
+            answer.sentence = text;
     }
-    return ippErrorString(ippGetStatusCode(response));
+    return answer;
+}
+
+SendResult httpRefusal(http_status_t status)
+{
+    return {status == HTTP_STATUS_NOT_FOUND             ? SendOutcome::NoPrinter
+            : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? SendOutcome::Busy
+                                                        : SendOutcome::SpoolerRefused,
+            httpStatus(status)};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/outcome.h"
 #include "platform/waitlimits.h"
 
 #include <cups/cups.h>
@@ -33,6 +34,7 @@ public:
     bool reconnect();
     void close();
     bool isOpen() const { return m_http != nullptr; }
+    const std::string &peer() const { return m_peer; }
 
     // The handle for the next library call; the silence that counts
     // towards the response time-out starts here.
@@ -45,11 +47,20 @@ public:
 
     // After a successful answer to a request that carried a document: waits
     // until the peer's system has acknowledged every byte we sent, as long
-    // as the response time-out allows. False when the peer reset the rest or
-    // stays silent: a peer that answers before the document has arrived
-    // whole and then closes has not taken the job, whatever it said. Over a
-    // local socket, where such a peer makes the writes fail, always true.
-    bool requestTaken();
+    // as the response time-out allows. TransferFailed when the peer reset the
+    // rest or stays silent: a peer that answers before the document has
+    // arrived whole and then closes has not taken the job, whatever it said.
+    // Over a local socket, where such a peer makes the writes fail, always
+    // Delivered.
+    SendResult requestTaken();
+    // After the peer broke off a request that carried data: its refusal
+    // where it answered one, else TransferFailed with what broke (early:
+    // the words for a peer that answered yes too soon).
+    SendResult brokenOff(const std::string &resource, const char *early, const char *fallback);
+    // A call failed for want of an answer: a stop, silence or a broken
+    // connection is outcome (ConnectionFailed while opening, TransferFailed
+    // later), anything else the peer's refusal in the library's words.
+    SendResult failed(SendOutcome outcome, const char *fallback) const;
 
     // A moment after which every call gives up at once, however long the
     // response time-out would still allow; a default one clears it.
@@ -89,10 +100,9 @@ inline IppResponse takeResponse(ipp_t *response)
 ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId = 0);
 // The library's words for its last failure, or fallback when it has none.
 std::string libraryError(const char *fallback);
-// A status of a response that means the request was carried out.
-bool ippSucceeded(ipp_status_t status);
-// A status that says "not now" rather than "no".
-bool ippBusy(ipp_status_t status);
-// The peer's own words for the status of a response ("status-message"), or
-// the status's standard name.
-std::string ippStatusText(ipp_t *response);
+// A response's status as an outcome (Delivered when the request was
+// carried out), with the peer's own words for it ("status-message") or the
+// status's standard name.
+SendResult ippAnswer(ipp_t *response);
+// An HTTP refusal: a resource not found names no printer there.
+SendResult httpRefusal(http_status_t status);

@@ -3,45 +3,26 @@
 #include "cupsconnection.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <iterator>
-#include <thread>
+#include <variant>
 
 namespace {
 
-const char *stateName(int state)
+// The keyword for a job-state or printer-state value; the library's
+// "pending-held" and "processing-stopped" are shown by their last word.
+std::string stateName(const char *attribute, int state, int first, int last)
 {
-    switch (state) {
-    case IPP_JSTATE_PENDING:
-        return "pending";
-    case IPP_JSTATE_HELD:
-        return "held";
-    case IPP_JSTATE_PROCESSING:
-        return "processing";
-    case IPP_JSTATE_STOPPED:
-        return "stopped";
-    case IPP_JSTATE_CANCELED:
-        return "canceled";
-    case IPP_JSTATE_ABORTED:
-        return "aborted";
-    case IPP_JSTATE_COMPLETED:
-        return "completed";
-    default:
+    if (state < first || state > last)
         return "unknown";
-    }
+    const std::string name = ippEnumString(attribute, state);
+    return name.substr(name.rfind('-') + 1);
 }
 
-const char *printerStateName(int state)
+std::string stateName(int state)
 {
-    switch (state) {
-    case IPP_PSTATE_IDLE:
-        return "idle";
-    case IPP_PSTATE_PROCESSING:
-        return "processing";
-    case IPP_PSTATE_STOPPED:
-        return "stopped";
-    default:
-        return "unknown";
-    }
+    return stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
 }
 
 // "stopped (paused, media-empty-error): out of paper"
@@ -49,7 +30,7 @@ std::string printerState(ipp_t *response)
 {
     std::string text;
     if (ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
-        text = printerStateName(ippGetInteger(state, 0));
+        text = stateName("printer-state", ippGetInteger(state, 0), IPP_PSTATE_IDLE, IPP_PSTATE_STOPPED);
     std::string reasons;
     if (ipp_attribute_t *reason = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD)) {
         for (int i = 0; i < ippGetCount(reason); ++i) {
@@ -71,6 +52,14 @@ std::string printerState(ipp_t *response)
 
 } // namespace
 
+bool waitUnlessStopped(const std::stop_token &stop, std::chrono::milliseconds time)
+{
+    std::mutex mutex;
+    std::unique_lock lock(mutex);
+    std::condition_variable_any().wait_for(lock, stop, time, [] { return false; });
+    return !stop.stop_requested();
+}
+
 PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerUri,
                          const std::string &resource)
 {
@@ -82,28 +71,15 @@ PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerU
                   static_cast<int>(std::size(wanted)), nullptr, wanted);
     const IppResponse response =
         takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-    PrinterAnswer answer;
     if (!response) {
         const http_status_t status = httpGetStatus(connection.handle());
-        if (connection.stopped() || connection.timedOut() || status < HTTP_STATUS_BAD_REQUEST) {
-            answer.error = connection.failureText(libraryError("no answer"));
-            return answer;
-        }
-        // No such resource: the URI names no printer there.
-        answer.kind = status == HTTP_STATUS_NOT_FOUND ? PrinterAnswer::Kind::Unknown
-                      : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? PrinterAnswer::Kind::Busy
-                                                                  : PrinterAnswer::Kind::Refused;
-        answer.error = httpStatus(status);
-        return answer;
+        if (connection.stopped() || connection.timedOut() || status < HTTP_STATUS_BAD_REQUEST)
+            return {{SendOutcome::ConnectionFailed, connection.failureText(libraryError("no answer"))}};
+        return {httpRefusal(status)};
     }
-    const ipp_status_t status = ippGetStatusCode(response.get());
-    if (!ippSucceeded(status)) {
-        answer.kind = status == IPP_STATUS_ERROR_NOT_FOUND ? PrinterAnswer::Kind::Unknown
-                      : ippBusy(status)                     ? PrinterAnswer::Kind::Busy
-                                                           : PrinterAnswer::Kind::Refused;
-        answer.error = ippStatusText(response.get());
+    PrinterAnswer answer{ippAnswer(response.get())};
+    if (answer.outcome != SendOutcome::Delivered)
         return answer;
-    }
     if (ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME))
         if (const char *text = ippGetString(name, 0, nullptr))
             answer.name = text;
@@ -112,18 +88,50 @@ PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerU
     // the job will say if not.
     ipp_attribute_t *accepting =
         ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
-    answer.kind = accepting != nullptr && !ippGetBoolean(accepting, 0)
-                      ? PrinterAnswer::Kind::NotAccepting
-                      : PrinterAnswer::Kind::Ready;
+    answer.accepting = accepting == nullptr || ippGetBoolean(accepting, 0);
     return answer;
 }
+
+namespace {
+
+constexpr char StoppedFollowing[] = "interrupted while following the job, which stays queued";
+
+// The job's state by number, asked once; else how following it ends, with
+// ConnectionFailed for no answer at all.
+std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string &printerUri,
+                                   const std::string &resource, int jobId)
+{
+    static const char *const wanted[] = {"job-state"};
+    ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
+                  nullptr, wanted);
+    const IppResponse response =
+        takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
+    const std::string unfollowed = "the job's end could not be followed: ";
+    if (!response)
+        return JobEnd{{SendOutcome::ConnectionFailed,
+                       unfollowed + connection.failureText(libraryError("no answer"))}, {}};
+    const SendResult answer = ippAnswer(response.get());
+    // A scheduler that keeps no job history forgets a job as soon as it
+    // has ended, and printers forget theirs after a while.
+    if (answer.outcome == SendOutcome::NoPrinter)
+        return JobEnd{{SendOutcome::Delivered, "the job was taken whole, but " + connection.peer() +
+                                                   " kept no record of how it ended"}, {}};
+    if (answer.outcome != SendOutcome::Delivered)
+        return JobEnd{{SendOutcome::SpoolerRefused, unfollowed + answer.sentence}, {}};
+    ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+    if (attribute == nullptr)
+        return JobEnd{{SendOutcome::TransferFailed, unfollowed + "the answer holds no job state"}, {}};
+    return ippGetInteger(attribute, 0);
+}
+
+} // namespace
 
 JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
                  const std::string &resource, int jobId, const StopFlag *stop,
                  const JobWatch &watch)
 {
     using Clock = std::chrono::steady_clock;
-    static const char *const wanted[] = {"job-state"};
     const Clock::time_point start = Clock::now();
     // A printer that stops answering must not hold the wait past its end.
     struct Deadline
@@ -133,45 +141,33 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
     } deadline{connection};
     if (watch.timeoutMs > 0)
         connection.setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
+    const JobEnd stopped{{SendOutcome::Cancelled, StoppedFollowing}, {}};
     bool reconnected = false;
-    std::string printer; // how the printer stood when last asked
-    std::string job;     // the job's state when last asked
+    std::string printer, job; // how the printer and the job stood when last asked
     for (int round = 0;; ++round) {
-        if (stop != nullptr && stop->isSet())
-            return {JobEnd::Kind::Stopped, {}, {}};
-        ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
-        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                      nullptr, wanted);
-        const IppResponse response =
-            takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-        if (!response) {
+        if ((stop != nullptr && stop->isSet()) || watch.stop.stop_requested())
+            return stopped;
+        const std::variant<int, JobEnd> asked = jobState(connection, printerUri, resource, jobId);
+        if (const JobEnd *end = std::get_if<JobEnd>(&asked)) {
+            if (end->outcome != SendOutcome::ConnectionFailed)
+                return *end;
             if (connection.stopped())
-                return {JobEnd::Kind::Stopped, {}, {}};
+                return stopped;
             if (connection.pastDeadline())
-                return {JobEnd::Kind::TimedOut, job, printer};
+                return {{SendOutcome::WaitTimedOut, printer}, job};
             // A printer may close an idle connection between two questions.
             if (!reconnected && !connection.timedOut() && connection.reconnect()) {
                 reconnected = true;
                 continue;
             }
-            return {JobEnd::Kind::Lost, {}, connection.failureText(libraryError("no answer"))};
+            return {{SendOutcome::TransferFailed, end->sentence}, {}};
         }
         reconnected = false;
-        const ipp_status_t status = ippGetStatusCode(response.get());
-        // A scheduler that keeps no job history forgets a job as soon as it
-        // has ended, and printers forget theirs after a while.
-        if (status == IPP_STATUS_ERROR_NOT_FOUND)
-            return {JobEnd::Kind::Forgotten, {}, {}};
-        if (!ippSucceeded(status))
-            return {JobEnd::Kind::Refused, {}, ippStatusText(response.get())};
-        ipp_attribute_t *attribute =
-            ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
-        if (attribute == nullptr)
-            return {JobEnd::Kind::Lost, {}, "the answer holds no job state"};
-        const int state = ippGetInteger(attribute, 0);
+        const int state = std::get<int>(asked);
         job = stateName(state);
         if (state >= IPP_JSTATE_CANCELED)
-            return {JobEnd::Kind::Ended, stateName(state), {}};
+            return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
+                     state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
         // The printer's side, about once a second: why a job waits
         // (stopped, out of paper) is said there, not in the job.
         const bool timedOut = watch.timeoutMs > 0 &&
@@ -179,15 +175,14 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         if (round % 5 == 0 || timedOut) {
             const PrinterAnswer answer = askPrinter(connection, printerUri, resource);
             if (connection.pastDeadline())
-                return {JobEnd::Kind::TimedOut, job, printer};
-            if (answer.kind != PrinterAnswer::Kind::Lost)
+                return {{SendOutcome::WaitTimedOut, printer}, job};
+            if (answer.outcome != SendOutcome::ConnectionFailed)
                 printer = answer.state;
             if (watch.onStatus)
-                watch.onStatus(std::string("job ") + stateName(state) +
-                               (printer.empty() ? "" : "; printer " + printer));
+                watch.onStatus("job " + job + (printer.empty() ? "" : "; printer " + printer));
         }
         if (timedOut)
-            return {JobEnd::Kind::TimedOut, stateName(state), printer};
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return {{SendOutcome::WaitTimedOut, printer}, job};
+        waitUnlessStopped(watch.stop, std::chrono::milliseconds(200));
     }
 }

@@ -2,7 +2,6 @@
 
 #include "cupsconnection.h"
 
-
 namespace {
 
 // Listing the queues is a quick question for a scheduler on this machine;
@@ -54,7 +53,7 @@ private:
         cups_dest_t *dests = nullptr;
         const int count = cupsGetDests2(connection.call(), &dests);
         // No queues at all is an answer too ("not found").
-        if (count == 0 && !ippSucceeded(cupsLastError()) &&
+        if (count == 0 && cupsLastError() >= IPP_STATUS_REDIRECTION_OTHER_SITE &&
             cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
             m_unreachable = connection.failureText(libraryError("the print scheduler did not answer"));
         use(count, dests);

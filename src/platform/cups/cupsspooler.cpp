@@ -15,7 +15,7 @@ constexpr std::size_t WriteChunk = 256 * 1024;
 // end for long when the scheduler has gone silent.
 constexpr int WithdrawTimeoutMs = 5000;
 
-class CupsSpooler final : public Spooler
+class CupsSpooler final : public CupsJobSpooler
 {
 public:
     ~CupsSpooler() override
@@ -24,27 +24,19 @@ public:
         close();
     }
 
-    void setWaitLimits(const WaitLimits &limits) override { m_limits = limits; }
-
     bool open(const std::string &printerName) override
     {
         close();
-        m_lost = false;
-        m_failure = Failure::Refused;
         // The library would take an empty name for "the default queue".
-        if (printerName.empty()) {
-            m_error = "no printer name given";
-            return false;
-        }
+        if (printerName.empty())
+            return fail({SendOutcome::NoPrinter, "no printer name given"});
         // A connection of our own: the shared default one waits for ever on a
         // scheduler that does not answer, and a job streamed on it could not
         // be cancelled over it while half-sent.
         m_connection = std::make_unique<CupsConnection>(m_limits);
-        if (!m_connection->openScheduler()) {
-            m_lost = true;
-            m_error = m_connection->failureText(libraryError("the scheduler cannot be reached"));
-            return false;
-        }
+        if (!m_connection->openScheduler())
+            return fail({SendOutcome::ConnectionFailed,
+                         m_connection->failureText(libraryError("the scheduler cannot be reached"))});
         return findQueue(printerName);
     }
 
@@ -61,46 +53,31 @@ public:
         if (!answeredYes(response))
             return false;
         ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-        m_job = id != nullptr ? ippGetInteger(id, 0) : 0;
-        if (m_job <= 0) {
-            m_job = 0;
-            m_error = "the scheduler's answer names no job";
-            return false;
-        }
+        m_job = id != nullptr ? std::max(ippGetInteger(id, 0), 0) : 0;
+        if (m_job == 0)
+            return fail({SendOutcome::SpoolerRefused, "the scheduler's answer names no job"});
         m_documentName = documentName;
         return true;
     }
-
-    // Pages are a Windows spooler notion; a raw CUPS document has none.
-    bool startPage() override { return true; }
-    bool endPage() override { return true; }
 
     std::size_t write(const char *data, std::size_t size) override
     {
         // The scheduler refuses a document without bytes, so the document
         // is only opened once there is something to put in it.
         if (size > 0 && !m_streaming) {
-            const http_status_t status =
-                cupsStartDocument(m_connection->sendingCall(), m_name.c_str(), m_job,
-                                  m_documentName.c_str(), CUPS_FORMAT_RAW, 1);
-            if (status != HTTP_STATUS_CONTINUE) {
-                failedWrite();
-                return 0;
-            }
+            if (cupsStartDocument(m_connection->sendingCall(), m_name.c_str(), m_job,
+                                  m_documentName.c_str(), CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE)
+                return failedWrite(0);
             m_streaming = true;
         }
-        std::size_t written = 0;
-        while (written < size) {
+        for (std::size_t written = 0; written < size;) {
             const std::size_t piece = std::min(WriteChunk, size - written);
-            const http_status_t status =
-                cupsWriteRequestData(m_connection->sendingCall(), data + written, piece);
-            if (status != HTTP_STATUS_CONTINUE) {
-                failedWrite();
-                break;
-            }
+            if (cupsWriteRequestData(m_connection->sendingCall(), data + written, piece) !=
+                HTTP_STATUS_CONTINUE)
+                return failedWrite(written);
             written += piece;
         }
-        return written;
+        return size;
     }
 
     bool endDocument() override
@@ -112,13 +89,8 @@ public:
         m_streaming = false;
         if (!answeredYes(response))
             return false;
-        if (!m_connection->requestTaken()) {
-            m_lost = true;
-            m_error = "the scheduler answered before it had taken the whole job";
-            if (const std::string why = m_connection->failureText({}); !why.empty())
-                m_error += ": " + why;
-            return false;
-        }
+        if (SendResult taken = m_connection->requestTaken(); taken.outcome != SendOutcome::Delivered)
+            return fail(std::move(taken));
         m_finished = true;
         return true;
     }
@@ -153,16 +125,14 @@ public:
     JobEnd followJob(const JobWatch &watch) override
     {
         CupsConnection connection(m_limits);
-        if (!connection.openScheduler()) {
-            if (connection.stopped())
-                return {JobEnd::Kind::Stopped, {}, {}};
-            return {JobEnd::Kind::Lost, {}, connection.failureText("the scheduler cannot be reached")};
-        }
-        return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop, watch);
+        // After a stop it ends at once, before any question.
+        if (connection.openScheduler() || connection.stopped())
+            return ::followJob(connection, queueUri(m_name), "/", m_job, m_limits.stop, watch);
+        return {{SendOutcome::TransferFailed,
+                 "the job's end could not be followed: " +
+                     connection.failureText("the scheduler cannot be reached")},
+                {}};
     }
-
-    std::string errorText() const override { return m_error; }
-    Failure failure() const override { return m_lost ? Failure::Lost : m_failure; }
 
 private:
     // An empty file makes a job without documents: closing it tells the
@@ -180,31 +150,20 @@ private:
     bool findQueue(const std::string &printerName)
     {
         const PrinterAnswer answer = askPrinter(*m_connection, queueUri(printerName), "/");
-        m_error = answer.error;
-        switch (answer.kind) {
-        case PrinterAnswer::Kind::Ready:
+        if (answer.outcome == SendOutcome::Delivered && answer.accepting) {
             // The scheduler matches names regardless of case; jobs go to the
             // name it knows.
             m_name = answer.name.empty() ? printerName : answer.name;
             return true;
-        case PrinterAnswer::Kind::Unknown:
-            m_failure = Failure::NoPrinter;
-            break;
-        case PrinterAnswer::Kind::NotAccepting:
-            m_failure = Failure::NotAccepting;
-            m_error = "the queue is not accepting jobs" +
-                      (answer.state.empty() ? "" : " (printer " + answer.state + ")");
-            break;
-        case PrinterAnswer::Kind::Busy:
-            m_failure = Failure::Busy;
-            break;
-        case PrinterAnswer::Kind::Refused:
-            break;
-        case PrinterAnswer::Kind::Lost:
-            m_lost = true;
-            break;
         }
-        return false;
+        if (answer.outcome == SendOutcome::Delivered)
+            return fail({SendOutcome::SpoolerRefused,
+                         "the queue is not accepting jobs" +
+                             (answer.state.empty() ? "" : " (printer " + answer.state + ")")});
+        // A scheduler that will not say is taken as having no such queue.
+        return fail({answer.outcome == SendOutcome::SpoolerRefused ? SendOutcome::NoPrinter
+                                                                   : answer.outcome,
+                     answer.sentence});
     }
 
     static std::string queueUri(const std::string &name)
@@ -217,65 +176,37 @@ private:
 
     std::string resource() const { return "/printers/" + m_name; }
 
-    // The scheduler answered, and with success; else why not.
+    // The scheduler answered, and with success; else why not. Once the queue
+    // was found, any refusal of the job is the scheduler's refusal.
     bool answeredYes(const IppResponse &response)
     {
         if (!response)
-            return failed("the scheduler did not answer");
-        if (!ippSucceeded(ippGetStatusCode(response.get()))) {
-            m_error = ippStatusText(response.get());
-            return false;
-        }
+            return fail(
+                m_connection->failed(SendOutcome::TransferFailed, "the scheduler did not answer"));
+        if (const SendResult answer = ippAnswer(response.get());
+            answer.outcome != SendOutcome::Delivered)
+            return fail({SendOutcome::SpoolerRefused, answer.sentence});
         return true;
-    }
-
-    // A call failed: silence, a broken connection or a stop is a lost
-    // connection; anything else the scheduler's refusal in its own words.
-    bool failed(const char *fallback)
-    {
-        http_t *http = m_connection->handle();
-        m_lost = m_connection->stopped() || m_connection->timedOut() ||
-                 (http != nullptr && httpError(http) != 0);
-        m_error = m_lost ? m_connection->failureText(fallback) : libraryError(fallback);
-        return false;
     }
 
     // The scheduler may have answered (a refusal) instead of taking the
     // data; its answer says why.
-    void failedWrite()
+    std::size_t failedWrite(std::size_t written)
     {
-        if (!m_connection->stopped() && !m_connection->timedOut()) {
-            const IppResponse response =
-                takeResponse(cupsGetResponse(m_connection->sendingCall(), resource().c_str()));
-            if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
-                m_error = ippStatusText(response.get());
-                return;
-            }
-            if (const http_status_t status = httpGetStatus(m_connection->handle());
-                status >= HTTP_STATUS_BAD_REQUEST) {
-                m_error = httpStatus(status);
-                return;
-            }
-            if (response) {
-                m_lost = true;
-                m_error = "the scheduler answered before it had all the data";
-                return;
-            }
-        }
-        m_lost = true;
-        m_error = m_connection->failureText("the connection to the scheduler broke");
+        SendResult broken = m_connection->brokenOff(
+            resource(), "the scheduler answered before it had all the data",
+            "the connection to the scheduler broke");
+        if (broken.outcome != SendOutcome::TransferFailed)
+            broken.outcome = SendOutcome::SpoolerRefused;
+        fail(std::move(broken));
+        return written;
     }
 
-    WaitLimits m_limits;
-    std::unique_ptr<CupsConnection> m_connection;
     std::string m_name;
     int m_job = 0;
     bool m_finished = false; // the scheduler has the whole job; no cancelling it now
     std::string m_documentName;
     bool m_streaming = false;
-    bool m_lost = false;
-    Failure m_failure = Failure::Refused;
-    std::string m_error;
 };
 
 } // namespace

@@ -8,7 +8,7 @@ namespace {
 // A raw job sent straight to an IPP printer (or a scheduler's queue) by URI,
 // streamed: the length need not be known in advance. Blocking calls, each
 // bounded by the wait limits; run it off the user-interface thread.
-class IppSpooler final : public Spooler
+class IppSpooler final : public CupsJobSpooler
 {
 public:
     ~IppSpooler() override
@@ -17,8 +17,6 @@ public:
         if (m_connection && m_jobId == 0)
             m_connection->abort();
     }
-
-    void setWaitLimits(const WaitLimits &limits) override { m_limits = limits; }
 
     bool open(const std::string &uri) override
     {
@@ -30,13 +28,13 @@ public:
         if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user,
                             sizeof user, host, sizeof host, &port, resource,
                             sizeof resource) < HTTP_URI_STATUS_OK)
-            return fail(Failure::NoPrinter, "not a usable URI: " + uri, {});
+            return fail(SendOutcome::NoPrinter, "not a usable URI: " + uri, {});
         const http_encryption_t encryption = std::string(scheme) == "ipps"
                                                  ? HTTP_ENCRYPTION_ALWAYS
                                                  : HTTP_ENCRYPTION_IF_REQUESTED;
         m_connection = std::make_unique<CupsConnection>(m_limits);
         if (!m_connection->open(host, port, encryption, "the printer"))
-            return fail(Failure::Lost,
+            return fail(SendOutcome::ConnectionFailed,
                         std::string("cannot connect to ") + host + ":" + std::to_string(port),
                         m_connection->failureText(libraryError("")));
         m_uri = uri;
@@ -59,10 +57,6 @@ public:
         m_streaming = true;
         return true;
     }
-
-    // A document of a raw job has no pages.
-    bool startPage() override { return true; }
-    bool endPage() override { return true; }
 
     std::size_t write(const char *data, std::size_t size) override
     {
@@ -89,22 +83,19 @@ public:
             const http_status_t status = httpGetStatus(m_connection->handle());
             if (!m_connection->stopped() && !m_connection->timedOut() &&
                 status >= HTTP_STATUS_BAD_REQUEST)
-                return refusedInHttp(status);
-            return fail(Failure::Lost, "the job was not confirmed",
+                return refused(httpRefusal(status));
+            return fail(SendOutcome::TransferFailed, "the job was not confirmed",
                         m_connection->failureText("the connection was closed"));
         }
-        if (!ippSucceeded(ippGetStatusCode(response.get())))
-            return fail(Failure::Refused, "the printer refused the job",
-                        ippStatusText(response.get()));
-        int jobId = 0;
-        if (ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER))
-            jobId = ippGetInteger(id, 0);
-        if (jobId <= 0)
-            return fail(Failure::Lost, "the printer's answer names no job", {});
-        if (!m_connection->requestTaken())
-            return fail(Failure::Lost, "the printer answered before it had taken the whole job",
-                        m_connection->failureText({}));
-        m_jobId = jobId;
+        // The whole document went: a refusal now is of the job, whatever its status.
+        if (const SendResult answer = ippAnswer(response.get()); answer.outcome != SendOutcome::Delivered)
+            return refused({SendOutcome::SpoolerRefused, answer.sentence});
+        ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+        if (id == nullptr || ippGetInteger(id, 0) <= 0)
+            return fail(SendOutcome::TransferFailed, "the printer's answer names no job", {});
+        if (SendResult taken = m_connection->requestTaken(); taken.outcome != SendOutcome::Delivered)
+            return CupsJobSpooler::fail(std::move(taken));
+        m_jobId = ippGetInteger(id, 0);
         return true;
     }
 
@@ -132,12 +123,9 @@ public:
     JobEnd followJob(const JobWatch &watch) override
     {
         if (!m_connection || !m_connection->isOpen() || m_jobId == 0)
-            return {JobEnd::Kind::Lost, {}, "there is no job to follow"};
+            return Spooler::followJob(watch);
         return ::followJob(*m_connection, m_uri, m_resource, m_jobId, m_limits.stop, watch);
     }
-
-    std::string errorText() const override { return m_error; }
-    Failure failure() const override { return m_failure; }
 
 private:
     // Asked before the job, so that nothing is streamed to a printer that
@@ -145,78 +133,54 @@ private:
     bool checkPrinter()
     {
         const PrinterAnswer answer = askPrinter(*m_connection, m_uri, m_resource);
-        switch (answer.kind) {
-        case PrinterAnswer::Kind::Ready:
-        // One that will not say (it wants a password, say) is given the job,
-        // and its answer to that decides.
-        case PrinterAnswer::Kind::Refused:
-            return true;
-        case PrinterAnswer::Kind::Unknown:
-            return fail(Failure::NoPrinter, "there is no printer at " + m_uri, answer.error);
-        case PrinterAnswer::Kind::NotAccepting:
-            return fail(Failure::NotAccepting,
+        switch (answer.outcome) {
+        case SendOutcome::Delivered:
+            if (answer.accepting)
+                return true;
+            return fail(SendOutcome::SpoolerRefused,
                         "the printer is not accepting jobs" +
                             (answer.state.empty() ? "" : " (printer " + answer.state + ")"),
                         {});
-        case PrinterAnswer::Kind::Busy:
-            return fail(Failure::Busy, "the printer is busy", answer.error);
-        case PrinterAnswer::Kind::Lost:
-            break;
+        // One that will not say (it wants a password, say) is given the job,
+        // and its answer to that decides.
+        case SendOutcome::SpoolerRefused:
+            return true;
+        case SendOutcome::NoPrinter:
+            return fail(answer.outcome, "there is no printer at " + m_uri, answer.sentence);
+        case SendOutcome::Busy:
+            return fail(answer.outcome, "the printer is busy", answer.sentence);
+        default:
+            return fail(SendOutcome::ConnectionFailed,
+                        "the printer did not say whether it takes jobs", answer.sentence);
         }
-        return fail(Failure::Lost, "the printer did not say whether it takes jobs", answer.error);
     }
 
-    bool fail(Failure failure, const std::string &what, const std::string &reason)
+    bool fail(SendOutcome outcome, const std::string &what, const std::string &reason)
     {
-        m_failure = failure;
-        m_error = reason.empty() ? what : what + ": " + reason;
-        return false;
+        return CupsJobSpooler::fail({outcome, reason.empty() ? what : what + ": " + reason});
+    }
+
+    bool refused(const SendResult &refusal)
+    {
+        return fail(refusal.outcome, "the printer refused the job", refusal.sentence);
     }
 
     // After the printer broke off a request: its answer if it gave one.
     bool failWithAnswer(const std::string &what)
     {
         m_streaming = false;
-        if (m_connection->stopped() || m_connection->timedOut())
-            return fail(Failure::Lost, what, m_connection->failureText({}));
-        // A printer that refuses mid-document often answers and closes at
-        // once; its answer may be waiting even when our write met the close.
-        const std::string broken = m_connection->failureText({});
-        const IppResponse response =
-            takeResponse(cupsGetResponse(m_connection->sendingCall(), m_resource.c_str()));
-        if (response && !ippSucceeded(ippGetStatusCode(response.get()))) {
-            const ipp_status_t status = ippGetStatusCode(response.get());
-            return fail(status == IPP_STATUS_ERROR_NOT_FOUND ? Failure::NoPrinter
-                        : ippBusy(status)                     ? Failure::Busy
-                                                              : Failure::Refused,
-                        "the printer refused the job", ippStatusText(response.get()));
-        }
-        if (const http_status_t status = httpGetStatus(m_connection->handle());
-            status >= HTTP_STATUS_BAD_REQUEST)
-            return refusedInHttp(status);
-        if (response)
-            return fail(Failure::Lost, what, "the printer answered before it had taken the whole job");
-        return fail(Failure::Lost, what,
-                    broken.empty() ? m_connection->failureText("the connection was closed") : broken);
+        const SendResult broken = m_connection->brokenOff(
+            m_resource, "the printer answered before it had taken the whole job",
+            "the connection was closed");
+        if (broken.outcome == SendOutcome::TransferFailed)
+            return fail(broken.outcome, what, broken.sentence);
+        return refused(broken);
     }
 
-    bool refusedInHttp(http_status_t status)
-    {
-        // No such resource: the URI names no printer there.
-        return fail(status == HTTP_STATUS_NOT_FOUND              ? Failure::NoPrinter
-                    : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? Failure::Busy
-                                                                : Failure::Refused,
-                    "the printer refused the job", httpStatus(status));
-    }
-
-    WaitLimits m_limits;
-    std::unique_ptr<CupsConnection> m_connection;
     std::string m_uri;
     std::string m_resource;
     int m_jobId = 0;
     bool m_streaming = false;
-    Failure m_failure = Failure::Refused;
-    std::string m_error;
 };
 
 } // namespace

@@ -23,13 +23,13 @@ public:
         close();
         // A null name would open the local print server, not a queue.
         if (printerName.empty()) {
-            m_error = "no printer name given";
+            m_failure = {SendOutcome::NoPrinter, "no printer name given"};
             return false;
         }
         std::wstring name = toWide(printerName);
         if (!OpenPrinterW(name.data(), &m_handle, nullptr)) {
             m_handle = nullptr;
-            rememberLastError();
+            rememberLastError(SendOutcome::NoPrinter);
             return false;
         }
         return true;
@@ -71,7 +71,7 @@ public:
             written += took;
             // The spooler gives no refusal here: the data did not get through.
             if (took != piece) {
-                m_failure = Failure::Lost;
+                m_failure.outcome = SendOutcome::TransferFailed;
                 break;
             }
         } while (written < size);
@@ -106,8 +106,7 @@ public:
 
     int jobId() const override { return m_job; }
 
-    std::string errorText() const override { return m_error; }
-    Failure failure() const override { return m_failure; }
+    SendResult failure() const override { return m_failure; }
 
 private:
     bool check(BOOL result)
@@ -117,21 +116,19 @@ private:
         return result != FALSE;
     }
 
-    void rememberLastError()
+    void rememberLastError(SendOutcome outcome = SendOutcome::SpoolerRefused)
     {
         // A spooler call can fail without setting a code; "The operation
         // completed successfully" would then be a lie, so give no reason and
         // let the caller say what failed.
         const DWORD code = GetLastError();
-        m_error = code == ERROR_SUCCESS ? std::string() : systemErrorText(code);
-        m_failure = Failure::Refused;
+        m_failure = {outcome, code == ERROR_SUCCESS ? std::string() : systemErrorText(code)};
     }
 
     HANDLE m_handle = nullptr;
     bool m_documentStarted = false;
     int m_job = 0;
-    std::string m_error;
-    Failure m_failure = Failure::Refused;
+    SendResult m_failure{SendOutcome::SpoolerRefused, {}};
 };
 
 } // namespace
