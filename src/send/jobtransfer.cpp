@@ -78,7 +78,7 @@ private:
         const bool ipp = destination().kind == Destination::Kind::Ipp;
         QByteArray current; // the piece the spooler is given
         const auto input = [&reader, &current](std::string_view *piece, std::string *error) {
-            current = reader.readBlocking(ChunkBytes);
+            current = reader.read(ChunkBytes, true);
             *piece =
                 std::string_view(current.constData(), static_cast<std::size_t>(current.size()));
             *error = reader.error().toStdString();
@@ -101,6 +101,7 @@ private:
             const int delay = retryDelayMs(m_options, attempts() + 1);
             const QString reason = QString::fromStdString(job.reason);
             setStatus(retryStatus(attempts(), m_options.retries + 1, delay, reason));
+            reader.letGo();
             if (!pause(delay))
                 return {SendOutcome::Cancelled,
                         QStringLiteral("interrupted while waiting to try again after: ") + reason,
