@@ -1,7 +1,7 @@
 #include "core/bytesource.h"
 
 #include "core/localpath.h"
-#include "platform/platform.h"
+#include "platform/fileaccess.h"
 
 #include <QDir>
 
@@ -12,12 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
+namespace file = platform::file;
+namespace tcp = platform::tcp;
 
 namespace {
 
@@ -25,159 +21,157 @@ constexpr qint64 StreamWindowBytes = 4 * 1024 * 1024;
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return QString::fromStdString(file::errorText(error));
+}
+
+QString readFailed(int error)
+{
+    return QStringLiteral("Reading the file failed: %1.").arg(systemError(error));
 }
 
 // An input's descriptor, closed when its last user lets go.
 struct Descriptor
 {
     explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() { ::close(fd); }
+    ~Descriptor() { file::close(fd); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     const int fd;
 };
 
-// Waits until fd has data or its end, then reads; or until interruptFd is
-// readable. A pipe opened without waiting for its writer reads as ended
-// until the writer has come, so the wait is in poll(), which Linux holds
-// until then; and a descriptor handed to us non-blocking waits there too.
-constexpr ssize_t Interrupted = -2;
-ssize_t readWhenReady(int fd, char *buffer, std::size_t size, int interruptFd = -1)
+// The one check that a file is still the file that was asked for. Its
+// length tells a cut or an append; a rewrite in place keeps the length,
+// and even with the modification time put back its change time moved.
+QString changeBetween(const file::Stamp &then, const file::Stamp &now)
 {
-    for (;;) {
-        pollfd waits[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
-        if (::poll(waits, 2, -1) < 0) {
-            // Reading now could take a writer that has not come for the end.
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        // The byte stays in the pipe: whoever set it up sees it too.
-        if (waits[1].revents & POLLIN)
-            return Interrupted;
-        const ssize_t got = ::read(fd, buffer, size);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
-        return got;
-    }
+    if (now.size < then.size)
+        return QStringLiteral("The file shrank during the send: it had %1 bytes when the send "
+                              "began, and ended after %2.")
+            .arg(then.size)
+            .arg(now.size);
+    if (now.size > then.size)
+        return QStringLiteral("The file grew during the send beyond the %1 bytes it had when the "
+                              "send began.")
+            .arg(then.size);
+    return now == then ? QString() : QStringLiteral("The file was changed during the send.");
 }
 
 // Reads a plain file by position, so every destination has its own place
-// in one descriptor. A file that changes its length while it is being sent
-// is no longer the file that was asked for: that is an error, not an end.
+// in one descriptor, and hands it to a socket straight from the file cache
+// where the system can.
 class FileReader final : public SourceReader
 {
 public:
     // From start (standard input may have been read a little already) to
-    // the end of a file of size bytes.
-    FileReader(std::shared_ptr<const Descriptor> file, qint64 start, qint64 size, timespec modified)
-        : m_file(std::move(file)), m_size(size), m_modified(modified), m_offset(start)
+    // the end of the file as stamped when it was opened.
+    FileReader(std::shared_ptr<const Descriptor> opened, qint64 start, file::Stamp stamp)
+        : m_file(std::move(opened)), m_stamp(stamp), m_start(start), m_offset(start)
     {
     }
 
-    QByteArray readBlocking(qint64 maxBytes) override { return readAvailable(maxBytes); }
-
-    QByteArray readAvailable(qint64 maxBytes) override
+    QByteArray read(qint64 maxBytes, bool) override
     {
         if (!m_error.isEmpty() || m_end)
             return {};
-        if (m_offset >= m_size) {
-            m_error = changeSince();
+        if (m_offset >= m_stamp.size) {
+            m_error = changed();
             m_end = m_error.isEmpty();
             return {};
         }
-        QByteArray data(std::min(maxBytes, m_size - m_offset), Qt::Uninitialized);
-        for (;;) {
-            const ssize_t got = ::pread(m_file->fd, data.data(), static_cast<std::size_t>(data.size()),
-                                        static_cast<off_t>(m_offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                m_error = systemError(errno);
-                return {};
-            }
-            if (got == 0) {
-                m_error = changeSince();
-                if (m_error.isEmpty())
-                    m_error = QStringLiteral("the file gave only %1 of its %2 bytes")
-                                  .arg(QString::number(m_offset), QString::number(m_size));
-                return {};
-            }
-            data.truncate(got);
-            m_offset += got;
-            return data;
+        QByteArray data(std::min(maxBytes, m_stamp.size - m_offset), Qt::Uninitialized);
+        int error = 0;
+        const long long got = file::readAt(m_file->fd, data.data(),
+                                           static_cast<std::size_t>(data.size()), m_offset, &error);
+        if (got <= 0) {
+            m_error = got < 0 ? readFailed(error) : changed();
+            if (m_error.isEmpty())
+                m_error = changeBetween(m_stamp, {m_offset, 0, 0});
+            return {};
         }
+        data.truncate(got);
+        m_offset += got;
+        return data;
+    }
+
+    tcp::Result sendTo(tcp::Socket socket, qint64 maxBytes) override
+    {
+        const qint64 left = m_stamp.size - m_offset;
+        if (!m_direct || !m_error.isEmpty() || left <= 0)
+            return {};
+        const tcp::Result result = tcp::sendFromFile(socket, m_file->fd, m_offset,
+                                                     static_cast<std::size_t>(std::min(left, maxBytes)));
+        // Perhaps only this way of sending fails, or the file ends sooner
+        // than it did: reading finds the real error, or the change.
+        if (result.status == tcp::Status::Failed ||
+            (result.status == tcp::Status::Done && result.bytes == 0)) {
+            m_direct = false;
+            return {};
+        }
+        m_offset += static_cast<qint64>(result.bytes);
+        return result;
     }
 
     bool atEnd() const override { return m_end || !m_error.isEmpty(); }
     QString error() const override { return m_error; }
-    void setNotify(std::function<void()>) override {}
+    qint64 size() const override { return m_stamp.size - m_start; }
 
-    int fileDescriptor() const override { return m_file->fd; }
-    qint64 fileOffset() const override { return m_offset; }
-    qint64 fileBytesLeft() const override
+    QString changed() const override
     {
-        return atEnd() ? 0 : std::max<qint64>(0, m_size - m_offset);
+        file::Kind kind{};
+        file::Stamp now;
+        int error = 0;
+        if (!file::inspect(m_file->fd, &kind, &now, &error))
+            return readFailed(error);
+        return changeBetween(m_stamp, now);
     }
-    void skipFileBytes(qint64 count) override { m_offset += count; }
-    QString fileChange() const override { return changeSince(); }
 
 private:
-    // Empty while the file still has the length it had when it was opened.
-    QString changeSince() const
-    {
-        struct stat info {};
-        if (::fstat(m_file->fd, &info) != 0)
-            return systemError(errno);
-        const qint64 now = info.st_size;
-        // Rewritten in place, the file keeps its length, but what went out
-        // is part old, part new.
-        if (now == m_size && (info.st_mtim.tv_sec != m_modified.tv_sec ||
-                              info.st_mtim.tv_nsec != m_modified.tv_nsec))
-            return QStringLiteral("the file was changed during the send");
-        if (now == m_size)
-            return {};
-        return QStringLiteral("the file %1 from %2 to %3 bytes during the send")
-            .arg(now < m_size ? QStringLiteral("shrank") : QStringLiteral("grew"),
-                 QString::number(m_size), QString::number(now));
-    }
-
     std::shared_ptr<const Descriptor> m_file;
-    qint64 m_size;
-    timespec m_modified;
+    file::Stamp m_stamp;
+    qint64 m_start;
     qint64 m_offset;
     QString m_error;
     bool m_end = false;
+    bool m_direct = tcp::canSendFromFile();
 };
 
 class FileSource final : public ByteSource
 {
 public:
-    // modified: the file's modification time when it was opened, so that
-    // a destination whose turn comes later still sends the same file.
-    FileSource(std::shared_ptr<const Descriptor> file, qint64 start, qint64 size, timespec modified)
-        : m_file(std::move(file)), m_start(start), m_size(size), m_modified(modified)
+    // stamp: the file as it was opened, so that a destination whose turn
+    // comes later still sends the same file.
+    FileSource(std::shared_ptr<const Descriptor> opened, qint64 start, file::Stamp stamp)
+        : m_file(std::move(opened)), m_start(start), m_stamp(stamp)
     {
     }
 
-    qint64 size() const override { return m_size - m_start; }
+    qint64 size() const override { return m_stamp.size - m_start; }
     std::unique_ptr<SourceReader> makeReader() override
     {
-        return std::make_unique<FileReader>(m_file, m_start, m_size, m_modified);
+        return std::make_unique<FileReader>(m_file, m_start, m_stamp);
     }
-    void start() override {}
 
 private:
     std::shared_ptr<const Descriptor> m_file;
     qint64 m_start;
-    qint64 m_size;
-    timespec m_modified;
+    file::Stamp m_stamp;
 };
 
-// The bytes of a stream that every reader still needs, and where each
-// reader stands. The reading thread waits while the slowest reader is a
-// whole window behind, so memory stays bounded whatever the input's size.
+// One reader's place in a stream.
+struct Place
+{
+    qint64 cursor = 0;
+    // Reads from the kept copy and holds nobody back.
+    bool detached = false;
+    bool stopped = false;
+    std::function<void()> notify;
+};
+
+// The bytes of a stream that every attached reader still needs, and where
+// each reader stands. The reading thread waits while the slowest attached
+// reader is a whole window behind, so memory stays bounded whatever the
+// input's size. With a copy kept, every byte also goes to a temporary file
+// before any reader sees it.
 struct SharedWindow
 {
     std::mutex mutex;
@@ -187,24 +181,20 @@ struct SharedWindow
     qint64 buffered = 0;           // bytes held in chunks
     bool end = false;
     QString error;
-    std::vector<qint64 *> cursors; // one per live reader
-    std::vector<std::function<void()>> notifies;
+    std::vector<Place *> places;
     qint64 window = 0;
+    std::shared_ptr<const Descriptor> copy;
+    QString copyError; // once set, the copy stops growing
 
     qint64 endOffset() const { return firstOffset + buffered; }
 
-    qint64 slowest() const
-    {
-        qint64 lowest = endOffset();
-        for (const qint64 *cursor : cursors)
-            lowest = std::min(lowest, *cursor);
-        return lowest;
-    }
-
-    // Chunks every reader has passed are freed at once.
+    // Chunks every attached reader has passed are freed at once.
     void dropConsumed()
     {
-        const qint64 keepFrom = slowest();
+        qint64 keepFrom = endOffset();
+        for (const Place *place : places)
+            if (!place->detached)
+                keepFrom = std::min(keepFrom, place->cursor);
         while (!chunks.empty() && firstOffset + chunks.front().size() <= keepFrom) {
             firstOffset += chunks.front().size();
             buffered -= chunks.front().size();
@@ -220,63 +210,95 @@ public:
         : m_shared(std::move(shared))
     {
         const std::lock_guard lock(m_shared->mutex);
-        m_cursor = m_shared->firstOffset;
-        m_shared->cursors.push_back(&m_cursor);
+        m_place.cursor = m_shared->firstOffset;
+        m_shared->places.push_back(&m_place);
     }
 
     ~StreamReader() override
     {
         // A reader that gives up must not hold the others back.
         const std::lock_guard lock(m_shared->mutex);
-        auto &cursors = m_shared->cursors;
-        cursors.erase(std::remove(cursors.begin(), cursors.end(), &m_cursor), cursors.end());
+        std::erase(m_shared->places, &m_place);
         m_shared->dropConsumed();
         m_shared->changed.notify_all();
     }
 
-    QByteArray readBlocking(qint64 maxBytes) override
+    QByteArray read(qint64 maxBytes, bool wait) override
     {
         std::unique_lock lock(m_shared->mutex);
-        m_shared->changed.wait(lock,
-                               [this] { return available() > 0 || m_shared->end || m_stopped; });
-        return m_stopped ? QByteArray() : take(maxBytes);
+        if (wait)
+            m_shared->changed.wait(lock, [this] {
+                return available() > 0 || m_shared->end || m_place.stopped;
+            });
+        if (m_place.stopped || !m_ownError.isEmpty())
+            return {};
+        if (!m_place.detached)
+            return take(maxBytes);
+        if (!m_shared->copyError.isEmpty())
+            m_ownError = m_shared->copyError;
+        const qint64 count = std::min(maxBytes, available());
+        if (count <= 0 || !m_ownError.isEmpty())
+            return {};
+        // The copy only grows, and only past what readers may see.
+        const qint64 at = m_place.cursor;
+        lock.unlock();
+        QByteArray data(count, Qt::Uninitialized);
+        int error = 0;
+        const long long got = file::readAt(m_shared->copy->fd, data.data(),
+                                           static_cast<std::size_t>(count), at, &error);
+        lock.lock();
+        if (got <= 0) {
+            m_ownError = readFailed(got < 0 ? error : EIO);
+            return {};
+        }
+        data.truncate(got);
+        m_place.cursor += got;
+        return data;
     }
 
     void stopWaiting() override
     {
         const std::lock_guard lock(m_shared->mutex);
-        m_stopped = true;
+        m_place.stopped = true;
         m_shared->changed.notify_all();
-    }
-
-    QByteArray readAvailable(qint64 maxBytes) override
-    {
-        const std::lock_guard lock(m_shared->mutex);
-        return take(maxBytes);
     }
 
     bool atEnd() const override
     {
         const std::lock_guard lock(m_shared->mutex);
-        return m_shared->end && available() == 0;
+        return !m_ownError.isEmpty() || (m_shared->end && available() == 0);
     }
 
     QString error() const override
     {
         const std::lock_guard lock(m_shared->mutex);
-        return m_shared->error;
+        return !m_ownError.isEmpty() ? m_ownError : m_shared->error;
     }
 
     void setNotify(std::function<void()> notify) override
     {
         const std::lock_guard lock(m_shared->mutex);
-        m_shared->notifies.push_back(std::move(notify));
+        m_place.notify = std::move(notify);
+    }
+
+    void letGo() override
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        if (!m_shared->copy || m_place.detached)
+            return;
+        if (!m_shared->copyError.isEmpty()) {
+            m_ownError = m_shared->copyError;
+            return;
+        }
+        m_place.detached = true;
+        m_shared->dropConsumed();
+        m_shared->changed.notify_all();
     }
 
 private:
-    qint64 available() const { return m_shared->endOffset() - m_cursor; }
+    // The rest need the shared mutex held.
+    qint64 available() const { return m_shared->endOffset() - m_place.cursor; }
 
-    // Called with the mutex held.
     QByteArray take(qint64 maxBytes)
     {
         QByteArray data;
@@ -285,11 +307,11 @@ private:
             if (data.size() >= maxBytes)
                 break;
             const qint64 chunkEnd = chunkStart + chunk.size();
-            if (m_cursor < chunkEnd) {
-                const qint64 from = m_cursor - chunkStart;
-                const qint64 count = std::min(chunkEnd - m_cursor, maxBytes - data.size());
+            if (m_place.cursor < chunkEnd) {
+                const qint64 from = m_place.cursor - chunkStart;
+                const qint64 count = std::min(chunkEnd - m_place.cursor, maxBytes - data.size());
                 data.append(chunk.constData() + from, count);
-                m_cursor += count;
+                m_place.cursor += count;
             }
             chunkStart = chunkEnd;
         }
@@ -301,8 +323,8 @@ private:
     }
 
     std::shared_ptr<SharedWindow> m_shared;
-    qint64 m_cursor = 0;
-    bool m_stopped = false; // guarded by the shared mutex
+    Place m_place;    // guarded by the shared mutex
+    QString m_ownError; // likewise
 };
 
 class StreamSource final : public ByteSource
@@ -322,6 +344,15 @@ public:
         return m_shared->end && m_shared->error.isEmpty() ? m_shared->endOffset() : -1;
     }
 
+    // Where no copy can be made, readers that wait hold the others as before.
+    void keepCopy() override
+    {
+        int error = 0;
+        const int fd = file::makeUnnamed(LocalPath::toBytes(QDir::tempPath()).toStdString(), &error);
+        if (fd >= 0)
+            m_shared->copy = std::make_shared<const Descriptor>(fd);
+    }
+
     std::unique_ptr<SourceReader> makeReader() override
     {
         return std::make_unique<StreamReader>(m_shared);
@@ -334,7 +365,7 @@ public:
         std::thread([fd = m_fd, ownsFd = m_ownsFd, shared = m_shared] {
             pump(fd, *shared);
             if (ownsFd)
-                ::close(fd);
+                file::close(fd);
         }).detach();
     }
 
@@ -345,28 +376,31 @@ private:
         for (;;) {
             {
                 std::unique_lock lock(shared.mutex);
-                shared.changed.wait(lock, [&shared] {
-                    return shared.buffered < shared.window;
-                });
+                shared.changed.wait(lock, [&shared] { return shared.buffered < shared.window; });
             }
-            const ssize_t got = readWhenReady(fd, chunk.data(), chunk.size());
-            std::vector<std::function<void()>> notifies;
-            {
-                const std::lock_guard lock(shared.mutex);
-                if (got > 0) {
-                    shared.chunks.emplace_back(chunk.data(), static_cast<qsizetype>(got));
-                    shared.buffered += got;
-                } else {
-                    shared.end = true;
-                    if (got < 0)
-                        shared.error = systemError(errno);
-                }
-                shared.dropConsumed();
-                notifies = shared.notifies;
-                shared.changed.notify_all();
+            int error = 0;
+            const long long got = file::readWhenReady(fd, chunk.data(), chunk.size(), -1, &error);
+            const auto size = static_cast<std::size_t>(std::max(0LL, got));
+            int copyError = 0;
+            const bool copied = !shared.copy || !shared.copyError.isEmpty() ||
+                                file::writeAll(shared.copy->fd, chunk.data(), size, &copyError);
+            const std::lock_guard lock(shared.mutex);
+            if (!copied)
+                shared.copyError = QStringLiteral("Keeping the input in a temporary file failed: %1.")
+                                       .arg(systemError(copyError));
+            if (got > 0) {
+                shared.chunks.emplace_back(chunk.data(), static_cast<qsizetype>(got));
+                shared.buffered += got;
+            } else {
+                shared.end = true;
+                if (got < 0)
+                    shared.error = readFailed(error);
             }
-            for (const auto &notify : notifies)
-                notify();
+            shared.dropConsumed();
+            shared.changed.notify_all();
+            for (const Place *place : shared.places)
+                if (place->notify)
+                    place->notify();
             if (got <= 0)
                 return;
         }
@@ -377,57 +411,99 @@ private:
     std::shared_ptr<SharedWindow> m_shared;
 };
 
-// Keeps a stream whole in a temporary file that has no name from the start,
-// so nothing is left behind however the program ends. Every write is
-// checked: a full disk must not pass for the end of the input.
+// Keeps a stream whole in a temporary file with no name before anything
+// is sent. Every write is checked: a full disk must not pass for the end
+// of the input.
 std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
                                   const ByteSource::OpenOptions &options, QString *error,
                                   bool *interrupted)
 {
     const QString folder = QDir::tempPath();
-    QByteArray pattern = LocalPath::toBytes(folder + QStringLiteral("/varnet-send-XXXXXX"));
-    const int spoolFd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    const auto cannotKeep = [&](int errorNumber) {
+    int failure = 0;
+    const auto cannotKeep = [&] {
         *error = QStringLiteral("cannot keep %1 in a temporary file in %2: %3")
-                     .arg(inputName, folder, systemError(errorNumber));
+                     .arg(inputName, folder, systemError(failure));
         return nullptr;
     };
+    const int spoolFd = file::makeUnnamed(LocalPath::toBytes(folder).toStdString(), &failure);
     if (spoolFd < 0)
-        return cannotKeep(errno);
-    ::unlink(pattern.constData());
+        return cannotKeep();
     auto kept = std::make_shared<const Descriptor>(spoolFd);
-
     std::vector<char> chunk(1024 * 1024);
-    qint64 total = 0;
     for (;;) {
-        const ssize_t got = readWhenReady(fd, chunk.data(), chunk.size(), options.interruptFd);
-        if (got == Interrupted) {
+        const long long got =
+            file::readWhenReady(fd, chunk.data(), chunk.size(), options.interruptFd, &failure);
+        if (got == file::Interrupted) {
             *interrupted = true;
             return nullptr;
         }
         if (got < 0) {
-            *error = QStringLiteral("reading %1 failed: %2").arg(inputName, systemError(errno));
+            *error = QStringLiteral("reading %1 failed: %2").arg(inputName, systemError(failure));
             return nullptr;
         }
         if (got == 0)
             break;
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(spoolFd, chunk.data() + written,
-                                        static_cast<std::size_t>(got - written));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return cannotKeep(put < 0 ? errno : ENOSPC);
-            written += put;
-        }
-        total += got;
+        if (!file::writeAll(spoolFd, chunk.data(), static_cast<std::size_t>(got), &failure))
+            return cannotKeep();
     }
-    struct stat info {};
-    ::fstat(spoolFd, &info);
-    return std::make_unique<FileSource>(std::move(kept), 0, total, info.st_mtim);
+    file::Kind kind{};
+    file::Stamp stamp;
+    if (!file::inspect(spoolFd, &kind, &stamp, &failure))
+        return cannotKeep();
+    return std::make_unique<FileSource>(std::move(kept), 0, stamp);
+}
+
+// A plain file given with < is read from where standard input stands, by
+// position, and checked as a named file is.
+std::unique_ptr<ByteSource> fileOnStandardInput()
+{
+    file::Kind kind{};
+    file::Stamp stamp;
+    int error = 0;
+    const long long at = file::position(file::StandardInput);
+    if (!file::inspect(file::StandardInput, &kind, &stamp, &error) || kind != file::Kind::Regular ||
+        at < 0 || stamp.size <= at)
+        return nullptr;
+    const int fd = file::duplicate(file::StandardInput);
+    return fd < 0 ? nullptr
+                  : std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), at, stamp);
+}
+
+// Opened once, without waiting; -1 with why: the system's reason, or
+// "It is a folder.".
+int openInput(const QString &path, file::Kind *kind, file::Stamp *stamp, QString *why)
+{
+    int error = 0;
+    const int fd = file::openForReading(LocalPath::toBytes(path).toStdString(), &error);
+    if (fd >= 0 && file::inspect(fd, kind, stamp, &error) && *kind != file::Kind::Folder)
+        return fd;
+    if (fd >= 0)
+        file::close(fd);
+    *why = fd >= 0 && *kind == file::Kind::Folder ? QStringLiteral("It is a folder.")
+                                                 : systemError(error);
+    return -1;
+}
+
+// A pipe, a device, an empty file or one whose size says nothing is read
+// once, to its end.
+bool isStream(file::Kind kind, const file::Stamp &stamp)
+{
+    return kind != file::Kind::Regular || stamp.size == 0;
 }
 
 } // namespace
+
+std::unique_ptr<ByteSource> ByteSource::openNamed(const QString &path, QString *why)
+{
+    file::Kind kind{};
+    file::Stamp stamp;
+    const int fd = openInput(path, &kind, &stamp, why);
+    if (fd < 0)
+        return nullptr;
+    if (isStream(kind, stamp))
+        return fromDescriptor(fd, StreamWindowBytes, true);
+    return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, stamp);
+}
 
 std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
                                              const OpenOptions &options, bool *interrupted)
@@ -437,47 +513,28 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         interrupted = &stopped;
     *interrupted = false;
     if (input == QLatin1String("-")) {
-        // A plain file given with < is read from where standard input
-        // stands, by position, and checked as a named file is: a file cut
-        // short or rewritten during the send must not pass for its end.
-        struct stat info {};
-        const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
-        if (::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode) && at >= 0 &&
-            info.st_size > at && !platform::console::sizeSaysNothing(STDIN_FILENO)) {
-            const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
-            if (fd >= 0)
-                return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), at,
-                                                    info.st_size, info.st_mtim);
-        }
+        if (auto plain = fileOnStandardInput())
+            return plain;
         if (options.replayable)
-            return spool(STDIN_FILENO, QStringLiteral("standard input"), options, error, interrupted);
-        return fromDescriptor(STDIN_FILENO, StreamWindowBytes);
+            return spool(file::StandardInput, QStringLiteral("standard input"), options, error,
+                         interrupted);
+        return fromDescriptor(file::StandardInput, StreamWindowBytes);
     }
-
-    // Opened once, and without waiting: a FIFO whose writer has not come
-    // yet must not hold the program in open(), deaf to Ctrl-C.
-    const QByteArray path = LocalPath::toBytes(input);
-    const int fd = path.isEmpty() ? -1 : ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    QString why;
+    file::Kind kind{};
+    file::Stamp stamp;
+    const int fd = openInput(input, &kind, &stamp, &why);
     if (fd < 0) {
-        *error = input + QStringLiteral(": ") + systemError(path.isEmpty() ? ENOENT : errno);
+        *error = why == QLatin1String("It is a folder.") ? input + QStringLiteral(" is a folder")
+                                                        : input + QStringLiteral(": ") + why;
         return nullptr;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        *error = S_ISDIR(info.st_mode) ? input + QStringLiteral(" is a folder")
-                                       : input + QStringLiteral(": ") + systemError(errno);
-        ::close(fd);
-        return nullptr;
-    }
-    if (S_ISREG(info.st_mode) && info.st_size > 0 && !platform::console::sizeSaysNothing(fd))
-        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, info.st_size,
-                                            info.st_mtim);
-
-    // A pipe, a device, or a file whose size says nothing: read once, to its end.
+    if (!isStream(kind, stamp))
+        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, stamp);
     if (!options.replayable)
         return fromDescriptor(fd, StreamWindowBytes, true);
     std::unique_ptr<ByteSource> kept = spool(fd, input, options, error, interrupted);
-    ::close(fd);
+    file::close(fd);
     return kept;
 }
 

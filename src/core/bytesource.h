@@ -1,43 +1,51 @@
 #pragma once
 
+#include "platform/tcpconnection.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
-// One reader per destination. Readers of a file read it themselves; readers
-// of standard input share one bounded window of it.
+// One destination's way through the input. Readers of a file read it by
+// position, each on its own; readers of a stream share one bounded window
+// of it.
 class SourceReader
 {
 public:
     virtual ~SourceReader() = default;
 
-    // Waits until there is data, the end, or an error. Empty at the end or on error.
-    virtual QByteArray readBlocking(qint64 maxBytes) = 0;
-    // What is there now, possibly nothing; for the event loop's thread.
-    virtual QByteArray readAvailable(qint64 maxBytes) = 0;
+    // Up to maxBytes of what comes next. wait: on a thread of its own, until
+    // there is some, the end, or an error; otherwise a stream may have
+    // nothing yet, and the notification says when it has. Empty at the end
+    // and on an error.
+    virtual QByteArray read(qint64 maxBytes, bool wait) = 0;
+    // Hands up to maxBytes of what comes next to the socket without copying
+    // them through the program, where the input allows it. Failed with
+    // nothing moved where it does not: the caller reads instead.
+    virtual platform::tcp::Result sendTo(platform::tcp::Socket, qint64) { return {}; }
     virtual bool atEnd() const = 0;
+    // Why the input failed, as a sentence; empty if it did not.
     virtual QString error() const = 0;
+    // The length the input is to have, -1 when it is not known in advance.
+    virtual qint64 size() const { return -1; }
+    // Whether the input is no longer what it was when it was opened, as a
+    // sentence. Bytes handed over by sendTo() are the file's own pages
+    // until the printer has them, so this is asked again at the end.
+    virtual QString changed() const { return {}; }
 
-    // For a reader of a plain file: its descriptor (-1 for others), where
-    // the next byte lies in it, and how many bytes are left from there. The
-    // sender may hand those to the socket itself and only skip them here.
-    virtual int fileDescriptor() const { return -1; }
-    virtual qint64 fileOffset() const { return 0; }
-    virtual qint64 fileBytesLeft() const { return 0; }
-    virtual void skipFileBytes(qint64) {}
-    // For such a reader: how the file changed since it was opened, if it did.
-    virtual QString fileChange() const { return {}; }
-
-    // From any thread: a readBlocking() that waits, and every later one,
-    // returns at once with nothing. For giving up on an input that may
-    // never come (a terminal, a stalled pipe).
+    // From any thread: a read() that waits, and every later one, returns at
+    // once with nothing. For giving up on an input that may never come.
     virtual void stopWaiting() {}
-
-    // Called, on whatever thread produced it, when readAvailable() may have
-    // more to give. Set it before the source is started.
-    virtual void setNotify(std::function<void()> notify) = 0;
+    // Called, on whatever thread produced it, when read() may have more to
+    // give; an empty function stops the calls. Once it returns, no call of
+    // the one it replaced is under way.
+    virtual void setNotify(std::function<void()>) {}
+    // The destination waits (to try again, for a descriptor): it stops
+    // holding back the others sharing a stream, and reads on from the kept
+    // copy when it comes back.
+    virtual void letGo() {}
 };
 
 struct SourceOpenOptions
@@ -65,6 +73,9 @@ public:
     static std::unique_ptr<ByteSource> open(const QString &input, QString *error,
                                             const OpenOptions &options = {},
                                             bool *interrupted = nullptr);
+    // A named input without waiting. Null with why: the system's reason as
+    // it words it, or "It is a folder.".
+    static std::unique_ptr<ByteSource> openNamed(const QString &path, QString *why);
     // A stream read by a thread of its own through a window of windowBytes.
     // ownsFd: the descriptor is closed once the stream has ended.
     static std::unique_ptr<ByteSource> fromDescriptor(int fd, qint64 windowBytes,
@@ -74,7 +85,10 @@ public:
     // The input's length once known: the size, or a stream's once it has
     // been read to its end; else -1.
     virtual qint64 knownLength() const { return size(); }
+    // A stream is also written to a temporary file as it is read, so that a
+    // reader that lets go can come back. Before start().
+    virtual void keepCopy() {}
     // All readers must be made before start().
     virtual std::unique_ptr<SourceReader> makeReader() = 0;
-    virtual void start() = 0;
+    virtual void start() {}
 };

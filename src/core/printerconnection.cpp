@@ -1,5 +1,7 @@
 #include "core/printerconnection.h"
 
+#include "core/bytesource.h"
+
 #include <QHostInfo>
 
 namespace tcp = platform::tcp;
@@ -169,10 +171,9 @@ tcp::Result PrinterConnection::send(const char *data, qint64 size)
     return result;
 }
 
-tcp::Result PrinterConnection::sendFromFile(int fileDescriptor, qint64 offset, qint64 size)
+tcp::Result PrinterConnection::sendFrom(SourceReader &source, qint64 size)
 {
-    const tcp::Result result =
-        tcp::sendFromFile(m_socket, fileDescriptor, offset, static_cast<std::size_t>(size));
+    const tcp::Result result = source.sendTo(m_socket, size);
     if (result.status == tcp::Status::WouldBlock)
         m_writeNotifier.setEnabled(true);
     return result;

@@ -12,6 +12,7 @@
 #include <chrono>
 
 class QHostInfo;
+class SourceReader;
 
 // "10 s", or "300 ms" where it is no whole number of seconds.
 QString durationText(std::chrono::milliseconds duration);
@@ -45,9 +46,9 @@ public:
     // readyWrite() follows once it has; Reset or Failed: the connection is
     // broken, reason() says how.
     platform::tcp::Result send(const char *data, qint64 size);
-    // The same, straight from an open plain file at offset; a Failed result
-    // may only mean that the system cannot send from this file.
-    platform::tcp::Result sendFromFile(int fileDescriptor, qint64 offset, qint64 size);
+    // The same, for what the source hands over itself; Failed with nothing
+    // moved: the source cannot, and is read instead.
+    platform::tcp::Result sendFrom(SourceReader &source, qint64 size);
     // Ends our sending direction: the printer reads the end of the job.
     // False when the connection is already gone.
     bool endSending() { return platform::tcp::shutdownSending(m_socket); }

@@ -5,8 +5,6 @@
 #include "core/printerconnection.h"
 
 #include <QByteArray>
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -14,7 +12,7 @@
 #include <chrono>
 #include <memory>
 
-class QIODevice;
+class SourceReader;
 
 // Sends one file over one TCP connection in 20-byte blocks, the way a raw
 // printer port expects it: the file's bytes and nothing else, closed
@@ -68,13 +66,11 @@ public:
     };
     void setTiming(const Timing &timing) { m_timing = timing; }
 
-    // Connects, then sends what source gives until its end. A sequential
-    // device may have nothing for a while; readyRead brings the sender
-    // back. expectedSize is -1 when unknown, else a source that ends before
-    // it or goes beyond it fails the send. Every outcome is reported later,
-    // by signal.
-    void start(std::unique_ptr<QIODevice> source, qint64 expectedSize, const QString &host,
-               quint16 port);
+    // Connects, then sends what source gives until its end; a source that
+    // fails or changes fails the send. A stream may have nothing for a
+    // while; its notification brings the sender back. Every outcome is
+    // reported later, by signal.
+    void start(std::shared_ptr<SourceReader> source, const QString &host, quint16 port);
     // A send that cannot even begin (a bad port, a file that cannot be
     // read): its failure is reported from the event loop like every other,
     // so callers may connect to the signals after this returns.
@@ -132,49 +128,30 @@ signals:
     void finished(bool ok);
 
 private:
+    using Clock = std::chrono::steady_clock;
     void onConnected();
     void onConnectFailed(const QString &reason, PrinterConnection::Stage timedOutIn);
     void onReadyWrite();
-    void onPeerEnded();
     void onWatch();
-    void onPeerCloseTimeout();
-    // What reading the next piece of blocks from the source gave.
-    enum class Piece { Whole, Partial, Last, Failed };
-    Piece readPiece(qint64 blocks);
-    // Where the source's next bytes lie in a plain file, if they do.
-    struct FileSpan
-    {
-        int descriptor = -1;
-        qint64 offset = 0;
-        qint64 left = 0;
-    };
-    FileSpan directSpan() const;
-    // What handing bytes from the file straight to the socket gave.
-    // Exhausted: nothing more goes out that way; reading the source finds
-    // its end, or why it ended early.
-    enum class Direct { Sent, Blocked, Exhausted, Failed };
-    Direct sendDirect(qint64 blocks);
+    // What putting the next piece on its way gave.
+    enum class Step { Moved, Waiting, Ended, Failed };
+    Step next(qint64 wanted);
     void fill();
     bool flushPending();
-    void endStream();
-    void checkDelivered();
+    void settle();
     void scheduleFill();
     void fail(SendOutcome outcome, const QString &reason);
     void failOnSocket(int error);
     // Fails the send with the error the connection holds, if any.
     bool failedOnSocketError();
-    void finish(bool ok);
     void reportProgress(bool force);
-    bool modifiedSinceStart() const;
-    // How the file changed since the send began, empty if it did not.
-    QString changeSinceStart() const;
     qint64 unacknowledgedData() const;
+    void releaseSource();
     // Every failed or cancelled send ends with a reset, never a clean close.
     void dropConnection(bool graceful);
-    void stopTimers();
 
     PrinterConnection m_connection;
-    std::unique_ptr<QIODevice> m_source;
+    std::shared_ptr<SourceReader> m_source;
     QByteArray m_buffer;
     qint64 m_bufferSent = 0;
     QString m_host;
@@ -186,24 +163,18 @@ private:
     qint64 m_written = 0;
     qint64 m_acknowledged = 0;
     qint64 m_reportedCount = 0;
-    qint64 m_fileSize = 0;
-    // The source's bytes go from the file to the socket without passing
-    // through our buffer.
-    bool m_direct = false;
-    // Some went that way: until the printer has them, the system's buffer
-    // holds the file's own pages, so a change to the file changes them too.
+    qint64 m_fileSize = -1;
+    // Some bytes went from the file to the socket without passing through
+    // our buffer: until the printer has them, the system's buffer holds the
+    // file's own pages, so a change to the file changes them too.
     bool m_sentFromFile = false;
-    // A file's modification time when the send began; invalid for a stream.
-    QDateTime m_fileModified;
     bool m_fillScheduled = false;
     bool m_endSent = false;
     bool m_closeWhenQueued = false;
     Timing m_timing;
-    QTimer m_peerCloseTimer;
+    // Looks at the printer's progress, and decides the end of the send.
     QTimer m_watchTimer;
-    // Looks again, ever less often, whether the printer has acknowledged
-    // every byte sent from the file, before our end of stream goes out.
-    QTimer m_drainTimer;
-    QElapsedTimer m_sinceProgress;
-    QElapsedTimer m_sinceReport;
+    Clock::time_point m_lastProgress;
+    Clock::time_point m_lastReport;
+    Clock::time_point m_peerCloseDeadline;
 };

@@ -1,11 +1,8 @@
 #include "core/tcpsendsession.h"
 
-#include "core/localpath.h"
+#include "core/bytesource.h"
 #include "core/endpoint.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QStorageInfo>
+#include "core/localpath.h"
 
 void TcpSendSession::start(const QString &path, const QString &host, const QString &portText)
 {
@@ -18,24 +15,20 @@ void TcpSendSession::start(const QString &path, const QString &host, const QStri
                address);
         return;
     }
+    // A pipe is looked at before it is opened: opening one, even without
+    // waiting, would release a writer blocked on its other end.
     const LocalPath::Status found = LocalPath::status(path);
-    auto file = std::make_unique<QFile>();
-    QString why;
-    if (found.isFolder)
-        why = QStringLiteral("It is a folder.");
-    else if (found.exists && !found.isRegular)
-        why = QStringLiteral("It is a pipe or a device, not a file.");
-    else
-        LocalPath::openRegularFile(*file, path, QIODevice::ReadOnly, &why);
-    if (!why.isEmpty()) {
+    QString why = QStringLiteral("It is a pipe or a device, not a file.");
+    std::unique_ptr<ByteSource> source;
+    if (!found.exists || found.isRegular || found.isFolder)
+        source = ByteSource::openNamed(path, &why);
+    if (!source) {
         refuse(SendOutcome::InputUnreadable, why, address);
         return;
     }
-    // A plain file must go out as long as it was when the send began; one
-    // that says 0 is read to its end instead, as are those of /proc and
-    // /sys, whose size says nothing of their content.
-    const QByteArray fileSystem = QStorageInfo(QFileInfo(path).absolutePath()).fileSystemType();
-    const bool sizeSaysNothing = fileSystem == "proc" || fileSystem == "sysfs";
-    const qint64 size = file->size() > 0 && !sizeSaysNothing ? file->size() : -1;
-    TcpBlockSender::start(std::move(file), size, address, *port);
+    // A plain file goes out as long as it was when the send began; one
+    // that says 0, or one of /proc or /sys, is read to its end instead.
+    std::shared_ptr<SourceReader> reader = source->makeReader();
+    source->start();
+    TcpBlockSender::start(std::move(reader), address, *port);
 }

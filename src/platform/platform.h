@@ -63,8 +63,6 @@ void raiseOpenFileLimit();
 long long descriptorsLeft();
 // Peak memory in KiB, -1 when unknown.
 long long peakMemoryKiB();
-// Files whose size is no measure of their content: procfs says 0, sysfs a page.
-bool sizeSaysNothing(int descriptor);
 
 } // namespace console
 

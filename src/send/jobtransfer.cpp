@@ -73,7 +73,7 @@ private:
         const bool ipp = destination().kind == Destination::Kind::Ipp;
         QByteArray current; // the piece the spooler is given
         const auto input = [&reader, &current](std::string_view *piece, std::string *error) {
-            current = reader.readBlocking(ChunkBytes);
+            current = reader.read(ChunkBytes, true);
             *piece =
                 std::string_view(current.constData(), static_cast<std::size_t>(current.size()));
             *error = reader.error().toStdString();
@@ -95,6 +95,7 @@ private:
             const int delay = retryDelay(m_options, job.outcome, job.inputDrawn, reason);
             if (delay < 0)
                 break;
+            reader.letGo();
             if (!waitUnlessStopped(stop, std::chrono::milliseconds(delay)))
                 return {SendOutcome::Cancelled,
                         QStringLiteral("interrupted while waiting to try again after: ") + reason,

@@ -63,6 +63,9 @@ SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSou
 void SendScheduler::start()
 {
     m_descriptorBudget = descriptorBudget();
+    // A destination waiting to try again lets go of a shared stream.
+    if (m_options.retries > 0 && m_transfers.size() > 1)
+        m_source->keepCopy();
     // Every reader of a shared stream must exist before it starts flowing.
     while (canStartNext())
         startNext();

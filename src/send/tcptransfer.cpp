@@ -1,86 +1,11 @@
 #include "transfer.h"
 
 #include "core/bytesource.h"
-#include "core/directfilesource.h"
 #include "core/tcpblocksender.h"
 
-#include <QIODevice>
-#include <QMetaObject>
 #include <QTimer>
 
-#include <cstring>
-#include <mutex>
-
 namespace {
-
-// The reader's producer may call back from another thread after a device
-// is gone; the link lets it find the current one under a lock.
-struct ReaderLink
-{
-    std::mutex mutex;
-    QIODevice *device = nullptr;
-};
-
-// A reader seen as a sequential device, so the TCP sender takes a stream as
-// it takes a file. readyRead comes on this object's thread whenever the
-// reader may have more. The reader outlives the device: a connection that
-// was refused is tried again with a new device on the same, unread reader.
-class ReaderDevice final : public QIODevice, public DirectFileSource
-{
-public:
-    ReaderDevice(std::shared_ptr<SourceReader> reader, std::shared_ptr<ReaderLink> link)
-        : m_reader(std::move(reader)), m_link(std::move(link))
-    {
-        const std::lock_guard lock(m_link->mutex);
-        m_link->device = this;
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-
-    ~ReaderDevice() override
-    {
-        const std::lock_guard lock(m_link->mutex);
-        if (m_link->device == this)
-            m_link->device = nullptr;
-    }
-
-    // Once per reader, before its source starts.
-    static void notifyThrough(SourceReader &reader, const std::shared_ptr<ReaderLink> &link)
-    {
-        reader.setNotify([link] {
-            const std::lock_guard lock(link->mutex);
-            if (link->device)
-                QMetaObject::invokeMethod(
-                    link->device, [device = link->device] { emit device->readyRead(); },
-                    Qt::QueuedConnection);
-        });
-    }
-
-    bool isSequential() const override { return true; }
-    bool atEnd() const override { return m_reader->atEnd(); }
-
-    int fileDescriptor() const override { return m_reader->fileDescriptor(); }
-    qint64 fileOffset() const override { return m_reader->fileOffset(); }
-    qint64 fileBytesLeft() const override { return m_reader->fileBytesLeft(); }
-    void skipFileBytes(qint64 count) override { m_reader->skipFileBytes(count); }
-    QString fileChange() const override { return m_reader->fileChange(); }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        const QByteArray chunk = m_reader->readAvailable(maxSize);
-        if (chunk.isEmpty() && m_reader->atEnd() && !m_reader->error().isEmpty()) {
-            setErrorString(m_reader->error());
-            return -1;
-        }
-        std::memcpy(data, chunk.constData(), static_cast<std::size_t>(chunk.size()));
-        return chunk.size();
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    std::shared_ptr<SourceReader> m_reader;
-    std::shared_ptr<ReaderLink> m_link;
-};
 
 // Raw TCP to a printer's port, through the same sender the window uses. A
 // connection that fails before a byte went out is tried again when retries
@@ -100,7 +25,6 @@ public:
     {
         markStarted();
         m_reader = std::move(reader);
-        ReaderDevice::notifyThrough(*m_reader, m_link);
         attempt();
     }
 
@@ -137,8 +61,7 @@ private:
             m_sender->close();
         });
         connect(m_sender, &TcpBlockSender::finished, this, &TcpTransfer::onFinished);
-        m_sender->start(std::make_unique<ReaderDevice>(m_reader, m_link), -1, destination().name,
-                        destination().port);
+        m_sender->start(m_reader, destination().name, destination().port);
     }
 
     void onFinished(bool ok)
@@ -148,6 +71,7 @@ private:
             // Not the printer's failure: it waits for another turn, which
             // is neither an attempt shown to the user nor one of its retries.
             uncountAttempt();
+            m_reader->letGo();
             m_sender->deleteLater();
             m_sender = nullptr;
             emit waitingForDescriptor();
@@ -165,6 +89,7 @@ private:
                                          m_sender->handedOverBytes() > 0, m_sender->failureReason());
             delay >= 0) {
             m_lastError = m_sender->failureReason();
+            m_reader->letGo();
             m_sender->deleteLater();
             m_sender = nullptr;
             m_retryTimer.start(delay);
@@ -185,7 +110,6 @@ private:
 
     SendOptions m_options;
     std::shared_ptr<SourceReader> m_reader;
-    std::shared_ptr<ReaderLink> m_link = std::make_shared<ReaderLink>();
     TcpBlockSender *m_sender = nullptr;
     QTimer m_retryTimer;
     QString m_lastError;

@@ -3,6 +3,7 @@
 #include "tcpsink.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +21,9 @@
 #include <algorithm>
 #include <csignal>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -611,13 +615,16 @@ private slots:
 
     void retriesBeforeAnyByte_data()
     {
-        QTest::addColumn<QString>("sink");     // "late": listens after two refusals; "resets"
+        QTest::addColumn<QString>("sink");     // "late": listens after two refusals; "resets"; "refused"
         QTest::addColumn<QString>("retries");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<int>("attempts");
-        QTest::newRow("accepted at the third attempt") << "late" << "3" << 0 << 3;
-        QTest::newRow("no retries by default") << "late" << "" << 4 << 1;
-        QTest::newRow("never after bytes went out") << "resets" << "3" << 5 << 1;
+        QTest::addColumn<bool>("piped"); // the input comes through a pipe, shared by both
+        QTest::newRow("accepted at the third attempt") << "late" << "3" << 0 << 3 << false;
+        QTest::newRow("no retries by default") << "late" << "" << 4 << 1 << false;
+        QTest::newRow("never after bytes went out") << "resets" << "3" << 5 << 1 << false;
+        // Larger than the window of a shared stream.
+        QTest::newRow("piped, the one waiting holds nobody") << "refused" << "2" << 4 << 3 << true;
     }
 
     void retriesBeforeAnyByte()
@@ -626,21 +633,30 @@ private slots:
         QFETCH(QString, retries);
         QFETCH(int, exitCode);
         QFETCH(int, attempts);
+        QFETCH(bool, piped);
 
-        const QByteArray data = randomBytes(2 << 20, 8);
+        const QByteArray data = randomBytes(piped ? 16 << 20 : 2 << 20, 8);
         const QString path = writeTestFile(m_dir.filePath(QStringLiteral("retry.bin")), data);
         // The first destination tells when the sender began; the second
         // opens between the second attempt (after 1.5 s) and the third
         // (4.5 s: the pause doubles).
         TcpSink clock;
         QVERIFY(clock.listen());
+        QElapsedTimer sinceFirstByte;
+        qint64 wholeAfterMs = -1;
+        QObject::connect(&clock, &TcpSink::dataArrived, &clock, [&] {
+            if (!sinceFirstByte.isValid())
+                sinceFirstByte.start();
+            if (wholeAfterMs < 0 && clock.totalBytes() == data.size())
+                wholeAfterMs = sinceFirstByte.elapsed();
+        });
         TcpSink printer;
         quint16 port = TcpSink::unusedPort();
         if (sink == QLatin1String("resets")) {
             printer.setMode(TcpSink::Mode::ResetAfter, 100000);
             QVERIFY(printer.listen());
             port = printer.port();
-        } else {
+        } else if (sink == QLatin1String("late")) {
             QObject::connect(&clock, &TcpSink::dataArrived, &printer, [&printer, port] {
                 QTimer::singleShot(2500, &printer, [&printer, port] {
                     if (!printer.listen(QHostAddress::LocalHost, port))
@@ -650,10 +666,16 @@ private slots:
         }
         QStringList arguments{"--json", "--retry-delay", "1.5", "-H",
                               QStringLiteral("127.0.0.1:%1").arg(clock.port()), "-H",
-                              QStringLiteral("127.0.0.1:%1").arg(port), path};
+                              QStringLiteral("127.0.0.1:%1").arg(port), piped ? "-" : path};
         if (!retries.isEmpty())
             arguments << "--retry" << retries;
-        const Run result = run(arguments);
+        QProcess writer;
+        QProcess process;
+        if (piped) {
+            writer.setStandardOutputProcess(&process);
+            writer.start(QStringLiteral("cat"), {path});
+        }
+        const Run result = run(arguments, QString(), &process);
         const QJsonObject entry = destinationNamed(result.summary, QStringLiteral("127.0.0.1:%1").arg(port));
         QVERIFY2(result.exitCode == (exitCode == 0 ? 0 : 7), result.out.constData());
         QCOMPARE(exitStatusOf(entry), exitCode);
@@ -662,6 +684,10 @@ private slots:
             QTRY_COMPARE(printer.received(), data);
         else
             QVERIFY(printer.connectionCount() <= 1);
+        QTRY_COMPARE(clock.received(), data);
+        // The working printer runs at its own pace, not held until the
+        // other's first pause is over.
+        QVERIFY2(!piped || (wholeAfterMs >= 0 && wholeAfterMs < 1500), qPrintable(QString::number(wholeAfterMs)));
     }
 
     // Asked before the first byte: nothing is streamed to a printer that is
@@ -990,19 +1016,21 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("newSize");
         QTest::addColumn<bool>("asStandardInput"); // given with <, as "-"
+        QTest::addColumn<bool>("timePutBack");     // the old modification time set again
         QTest::addColumn<QString>("reason");
         const qint64 large = 16 << 20;
-        QTest::newRow("cut short") << large << qint64(1 << 20) << false
-                                   << "shrank from 16777216 to 1048576 bytes";
-        QTest::newRow("grown") << large << large + 10 << false << "grew from 16777216 to 16777226 bytes";
-        QTest::newRow("rewritten in place") << large << large << false
-                                            << "the file was changed during the send";
-        QTest::newRow("cut short, given with <") << large << qint64(1 << 20) << true
-                                                 << "shrank from 16777216 to 1048576 bytes";
+        const QString cut = "it had 16777216 bytes when the send began, and ended after 1048576.";
+        const QString changed = "The file was changed during the send.";
+        QTest::newRow("cut short") << large << qint64(1 << 20) << false << false << cut;
+        QTest::newRow("grown") << large << large + 10 << false << false
+                               << "The file grew during the send beyond the 16777216 bytes";
+        QTest::newRow("rewritten in place") << large << large << false << false << changed;
+        QTest::newRow("rewritten in place, time put back") << large << large << false << true << changed;
+        QTest::newRow("cut short, given with <") << large << qint64(1 << 20) << true << false << cut;
         // All of it handed over before the printer reads: the system still
         // sends from the file's pages.
-        QTest::newRow("rewritten once all was handed over") << qint64(200000) << qint64(200000) << false
-                                                            << "he file was changed during the send";
+        QTest::newRow("rewritten once all was handed over") << qint64(200000) << qint64(200000)
+                                                            << false << false << changed;
     }
 
     void fileChangedDuringSend()
@@ -1010,6 +1038,7 @@ private slots:
         QFETCH(qint64, size);
         QFETCH(qint64, newSize);
         QFETCH(bool, asStandardInput);
+        QFETCH(bool, timePutBack);
         QFETCH(QString, reason);
         const QString path = writeTestFile(m_dir.filePath("changing.bin"), randomBytes(size, 7));
         TcpSink slow;
@@ -1018,12 +1047,17 @@ private slots:
         QProcess process;
         // Changed while the first bytes arrive: far from the end the sender has read.
         bool changed = false;
-        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&changed, path, newSize] {
+        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&changed, path, newSize, timePutBack] {
             if (!std::exchange(changed, true)) {
+                struct stat before {};
+                QVERIFY(::stat(QFile::encodeName(path).constData(), &before) == 0);
                 QFile file(path);
                 QVERIFY(file.open(QIODevice::ReadWrite));
                 // The same length: new bytes over ones already sent.
                 QVERIFY(newSize == file.size() ? file.write("changed") == 7 : file.resize(newSize));
+                file.close();
+                const timespec times[2] = {before.st_atim, before.st_mtim};
+                QVERIFY(!timePutBack || ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
             }
         });
         const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()),

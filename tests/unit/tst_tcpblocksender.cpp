@@ -1,4 +1,5 @@
 #include "tcpsink.h"
+#include "core/bytesource.h"
 #include "core/endpoint.h"
 #include "core/tcpsendsession.h"
 
@@ -8,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstring>
 
 #include <sys/stat.h>
 
@@ -22,33 +22,24 @@ namespace {
 
 // A file of random bytes, a sink to send it to, and the sender.
 // Gives its bytes up to failAt, then fails as a broken disk would.
-class FailingDevice final : public QIODevice
+class FailingReader final : public SourceReader
 {
 public:
-    FailingDevice(const QByteArray &bytes, qint64 failAt)
-        : m_bytes(bytes), m_failAt(failAt)
+    FailingReader(const QByteArray &bytes, qint64 failAt) : m_bytes(bytes.left(failAt)) {}
+    QByteArray read(qint64 maxBytes, bool) override
     {
-        open(QIODevice::ReadOnly);
+        const QByteArray piece = m_bytes.mid(m_at, maxBytes);
+        m_at += piece.size();
+        return piece;
     }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
+    bool atEnd() const override { return m_at == m_bytes.size(); }
+    QString error() const override
     {
-        const qint64 count = qMin(maxSize, m_failAt - m_at);
-        if (count <= 0) {
-            setErrorString(QStringLiteral("Input/output error"));
-            return -1;
-        }
-        std::memcpy(data, m_bytes.constData() + m_at, static_cast<std::size_t>(count));
-        m_at += count;
-        return count;
+        return atEnd() ? QStringLiteral("Reading the file failed: Input/output error.") : QString();
     }
-    qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
     QByteArray m_bytes;
-    qint64 m_failAt;
     qint64 m_at = 0;
 };
 
@@ -303,7 +294,7 @@ private slots:
         QSignalSpy queued(&sender, &TcpBlockSender::allQueued);
         connect(&sender, &TcpBlockSender::allQueued, &sender, &TcpBlockSender::close);
         if (failure == QLatin1String("readerror"))
-            sender.TcpBlockSender::start(std::make_unique<FailingDevice>(job.bytes, size / 2), size,
+            sender.TcpBlockSender::start(std::make_shared<FailingReader>(job.bytes, size / 2),
                                          QStringLiteral("127.0.0.1"), job.sink.port());
         else
             sender.start(path, QStringLiteral("127.0.0.1"), port);

@@ -7,12 +7,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -182,13 +180,6 @@ long long peakMemoryKiB()
     }
     std::fclose(status);
     return peak;
-}
-
-bool sizeSaysNothing(int descriptor)
-{
-    struct statfs where {};
-    return ::fstatfs(descriptor, &where) == 0 &&
-           (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
 }
 
 } // namespace console

@@ -1,0 +1,132 @@
+#include "platform/fileaccess.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace platform::file {
+
+namespace {
+
+long long nanoseconds(const timespec &time)
+{
+    return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+} // namespace
+
+int openForReading(const std::string &path, int *error)
+{
+    // Without waiting: a FIFO whose writer has not come yet must not hold
+    // the program in open(), deaf to Ctrl-C.
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        *error = path.empty() ? ENOENT : errno;
+    return fd;
+}
+
+int duplicate(int fd)
+{
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+void close(int fd)
+{
+    ::close(fd);
+}
+
+bool inspect(int fd, Kind *kind, Stamp *stamp, int *error)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        *error = errno;
+        return false;
+    }
+    // procfs says 0 and sysfs a page, whatever the content.
+    struct statfs where {};
+    const bool sizeSaysNothing = ::fstatfs(fd, &where) == 0 &&
+                                 (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
+    *kind = S_ISDIR(info.st_mode)                      ? Kind::Folder
+            : S_ISREG(info.st_mode) && !sizeSaysNothing ? Kind::Regular
+                                                        : Kind::Other;
+    *stamp = {info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+    return true;
+}
+
+long long position(int fd)
+{
+    return ::lseek(fd, 0, SEEK_CUR);
+}
+
+long long readAt(int fd, char *data, std::size_t size, long long offset, int *error)
+{
+    for (;;) {
+        const ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR) {
+            *error = got < 0 ? errno : 0;
+            return got;
+        }
+    }
+}
+
+long long readWhenReady(int fd, char *data, std::size_t size, int interruptFd, int *error)
+{
+    // A pipe opened without waiting for its writer reads as ended until the
+    // writer has come, so the wait is in poll(), which Linux holds until
+    // then; a descriptor handed to us non-blocking waits there too.
+    for (;;) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return -1;
+        }
+        // The byte stays in the pipe: whoever set it up sees it too.
+        if (waits[1].revents & POLLIN)
+            return Interrupted;
+        const ssize_t got = ::read(fd, data, size);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        *error = got < 0 ? errno : 0;
+        return got;
+    }
+}
+
+bool writeAll(int fd, const char *data, std::size_t size, int *error)
+{
+    for (std::size_t written = 0; written < size;) {
+        const ssize_t put = ::write(fd, data + written, size - written);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            *error = put < 0 ? errno : ENOSPC;
+            return false;
+        }
+        written += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+int makeUnnamed(const std::string &folder, int *error)
+{
+    std::string pattern = folder + "/varnet-send-XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        *error = errno;
+    else
+        ::unlink(pattern.c_str());
+    return fd;
+}
+
+std::string errorText(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace platform::file
