@@ -2,7 +2,6 @@
 #include "defaultdestination.h"
 #include "core/localpath.h"
 #include "platform/platform.h"
-#include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -112,11 +111,8 @@ int main(int argc, char **argv)
     }
 
     // A connection to each printer at once may need more descriptors than
-    // the soft limit gives; the hard limit is what the system allows. Raised
-    // first, so that what is done when the program is killed covers them all.
+    // the soft limit gives; the hard limit is what the system allows.
     platform::console::raiseOpenFileLimit();
-    // The signals handled below cancel cleanly; this covers the rest (SIGQUIT).
-    platform::tcp::resetConnectionsWhenKilled();
     // Set up before the input is opened: keeping a stream that never comes
     // must still give way to Ctrl-C.
     const int interrupts = platform::console::catchInterrupts();
@@ -144,8 +140,6 @@ int main(int argc, char **argv)
         if (running)
             known += running->results();
         summarize(known);
-        std::fflush(nullptr);
-        platform::tcp::resetConnectionsAtExit();
         platform::console::endBySignal(signal);
     };
     QTimer lastResort;

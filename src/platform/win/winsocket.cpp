@@ -42,6 +42,14 @@ bool hasErrorFlag(Socket socket)
     return WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR) != 0;
 }
 
+// On: a close resets at once; off: the system delivers what it holds first.
+void setLinger(SOCKET s, bool reset)
+{
+    linger option{};
+    option.l_onoff = reset ? 1 : 0;
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&option), sizeof option);
+}
+
 int chunk(std::size_t size)
 {
     return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
@@ -67,6 +75,8 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
         freeaddrinfo(found);
         return NoSocket;
     }
+    // A process that ends without the orderly close resets its connections.
+    setLinger(s, true);
     u_long nonBlocking = 1;
     int status = ioctlsocket(s, static_cast<long>(FIONBIO), &nonBlocking);
     if (status == 0)
@@ -176,27 +186,13 @@ long long unsentBytes(Socket)
 
 void closeAbortively(Socket socket)
 {
-    linger hard{};
-    hard.l_onoff = 1;
-    hard.l_linger = 0;
-    setsockopt(handle(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard),
-               sizeof hard);
     closesocket(handle(socket));
 }
 
 void closeGracefully(Socket socket)
 {
+    setLinger(handle(socket), false);
     closesocket(handle(socket));
-}
-
-void resetConnectionsWhenKilled()
-{
-    // No signals end a Windows program the way they end a POSIX one.
-}
-
-void resetConnectionsAtExit()
-{
-    // Only the headless sender, which is built for POSIX systems, ends this way.
 }
 
 std::string errorText(int error)
