@@ -1,6 +1,7 @@
 #include "core/module1.h"
 
 #include "core/filechooser.h"
+#include "platform/platform.h"
 
 #include <QDir>
 
@@ -35,15 +36,6 @@ QStringList nameFilters(const QString &convertedFilter, PatternRules rules)
     return filters;
 }
 
-PatternRules nativePatternRules()
-{
-#ifdef Q_OS_WIN
-    return PatternRules::Windows;
-#else
-    return PatternRules::Unix;
-#endif
-}
-
 FolderAndName splitAtFolder(const QString &path, QChar separator)
 {
     const qsizetype nameStart = path.lastIndexOf(separator) + 1;
@@ -58,7 +50,9 @@ QString OpenDialog(FileChooser &chooser, const QString &title,
     request.title = title;
     request.startFolder = startFolder;
     request.initialName = fileName;
-    request.nameFilters = nameFilters(convertFilter(filter), nativePatternRules());
+    request.nameFilters =
+        nameFilters(convertFilter(filter),
+                    platform::starDotStarMeansAll ? PatternRules::Windows : PatternRules::Unix);
     request.defaultSuffix = defaultExtension;
 
     const QString path = QDir::toNativeSeparators(chooser.chooseExistingFile(request));

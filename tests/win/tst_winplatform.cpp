@@ -19,7 +19,6 @@
 #include "platform/printercollection.h"
 #include "platform/spooler.h"
 #include "platform/tcpconnection.h"
-#include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
 #include "core/rawjob.h"
 
