@@ -38,7 +38,7 @@ int Varnet::commandLineSend()
     Text2->setText(stripDoubleQuotes(Text2->text()));
 
     // A file that cannot be loaded is not sent as an empty job.
-    switch (loadNamedFile()) {
+    switch (OpenFi()) {
     case FileLoader::Outcome::Loaded:
         break;
     case FileLoader::Outcome::Unreadable:

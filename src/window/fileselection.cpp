@@ -43,12 +43,7 @@ void Varnet::Open_Click()
     Command1_Click();
 }
 
-void Varnet::OpenFi()
-{
-    loadNamedFile();
-}
-
-FileLoader::Outcome Varnet::loadNamedFile()
+FileLoader::Outcome Varnet::OpenFi()
 {
     const QString path = Text2->text();
     const FileLoader::Result result = FileLoader::load(path);

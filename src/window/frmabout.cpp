@@ -1,6 +1,5 @@
 #include "window/frmabout.h"
 
-#include "window/engravedline.h"
 #include "window/homepage.h"
 #include "window/classicstyle.h"
 #include "window/messageseam.h"
@@ -8,6 +7,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+
+#include <tuple>
 
 namespace {
 
@@ -19,12 +20,12 @@ QLabel *placeLabel(QWidget *parent, const char *name, const QRect &geometry, con
     return label;
 }
 
-// Fixed colours, so that a dark desktop theme cannot recolour the texts.
-void setTextColor(QLabel *label, const QColor &color)
+// Fixed colours, so that a dark desktop theme cannot recolour them.
+void setColor(QWidget *widget, QPalette::ColorRole role, const QColor &color)
 {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
 }
 
 } // namespace
@@ -67,9 +68,9 @@ frmAbout::frmAbout(QWidget *parent)
                           QStringLiteral("Varnet"));
     lblVersion = placeLabel(this, "lblVersion", twipsRect(1050, 780, 3885, 225),
                             QStringLiteral("Version 2.4"));
-    setTextColor(lblDescription, Qt::black);
-    setTextColor(lblDisclaimer, QColor(255, 0, 0));
-    setTextColor(lblTitle, Qt::black);
+    setColor(lblDescription, QPalette::WindowText, Qt::black);
+    setColor(lblDisclaimer, QPalette::WindowText, QColor(255, 0, 0));
+    setColor(lblTitle, QPalette::WindowText, Qt::black);
 
     Command1 = place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375),
                                   HomePage::address());
@@ -77,12 +78,17 @@ frmAbout::frmAbout(QWidget *parent)
     linkFont.setUnderline(true);
     Command1->setFont(linkFont);
 
-    // Both lines of the separator sit on the row at 2280 twips; the grey one
-    // starts at 90 twips, the white one at 105, both end at 5520.
-    const int lineLeft = twipsToPixels(90);
-    Line1 = new EngravedLine(0, twipsToPixels(105) - lineLeft, this);
-    Line1->setObjectName(QStringLiteral("Line1"));
-    Line1->setGeometry(lineLeft, twipsToPixels(2280), twipsToPixels(5520) - lineLeft, 2);
+    // The separator looks cut into the dialog: on the row at 2280 twips a
+    // grey line from 90 twips lies over a two-pixel white one from 105, whose
+    // lower row shows. Both end at 5520.
+    for (const auto &[left, height, colour] :
+         {std::tuple{105, 2, QColor(Qt::white)}, {90, 1, QColor(128, 128, 128)}}) {
+        auto *line = new QWidget(this);
+        line->setGeometry(twipsToPixels(left), twipsToPixels(2280),
+                          twipsToPixels(5520) - twipsToPixels(left), height);
+        line->setAutoFillBackground(true);
+        setColor(line, QPalette::Window, colour);
+    }
 
     // The picture box is a tab stop of its own, between OK and the link;
     // the labels take no focus.

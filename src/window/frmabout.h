@@ -4,7 +4,6 @@
 
 class QLabel;
 class QPushButton;
-class EngravedLine;
 
 // The About box: fixed texts, the home page link and OK. It deletes itself
 // when closed.
@@ -26,5 +25,4 @@ private:
     QLabel *lblTitle = nullptr;
     QLabel *lblVersion = nullptr;
     QPushButton *Command1 = nullptr;
-    EngravedLine *Line1 = nullptr;
 };

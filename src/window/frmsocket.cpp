@@ -55,19 +55,16 @@ void frmsocket::closeEvent(QCloseEvent *event)
 {
     // Closed by the user: a running send is cancelled; an ended one closes
     // its connection gracefully first and the window goes with it.
-    if (winsock->phase() == TcpBlockSender::Phase::Done) {
-        event->accept();
-        deleteLater();
+    const bool ended = winsock->phase() == TcpBlockSender::Phase::Done;
+    if (!ended && !winsock->isBusy()) {
+        event->ignore();
+        unload();
         return;
     }
-    if (winsock->isBusy()) {
-        event->accept();
+    event->accept();
+    if (!ended)
         winsock->cancel();
-        deleteLater();
-        return;
-    }
-    event->ignore();
-    unload();
+    deleteLater();
 }
 
 int frmsocket::classicState() const

@@ -9,11 +9,7 @@
 
 namespace {
 
-HomePage::Opener &currentOpener()
-{
-    static HomePage::Opener opener;
-    return opener;
-}
+HomePage::Opener currentOpener;
 
 } // namespace
 
@@ -24,13 +20,13 @@ QString HomePage::address()
 
 void HomePage::setOpener(Opener opener)
 {
-    currentOpener() = std::move(opener);
+    currentOpener = std::move(opener);
 }
 
 bool HomePage::open()
 {
     const QUrl url(address());
-    if (const Opener &opener = currentOpener())
-        return opener(url);
+    if (currentOpener)
+        return currentOpener(url);
     return QDesktopServices::openUrl(url);
 }
