@@ -46,15 +46,10 @@ QString OpenDialog(FileChooser &chooser, const QString &title,
                    QString &startFolder, const QString &fileName, const QString &filter,
                    const QString &defaultExtension)
 {
-    FileChooser::Request request;
-    request.title = title;
-    request.startFolder = startFolder;
-    request.initialName = fileName;
-    request.nameFilters =
-        nameFilters(convertFilter(filter),
-                    platform::starDotStarMeansAll ? PatternRules::Windows : PatternRules::Unix);
-    request.defaultSuffix = defaultExtension;
-
+    const PatternRules rules =
+        platform::starDotStarMeansAll ? PatternRules::Windows : PatternRules::Unix;
+    const FileChooser::Request request{title, startFolder, fileName,
+                                       nameFilters(convertFilter(filter), rules), defaultExtension};
     const QString path = QDir::toNativeSeparators(chooser.chooseExistingFile(request));
     if (path.isEmpty())
         return QString();

@@ -53,7 +53,8 @@ int Varnet::commandLineSend()
 
     bool tcpFinished = false;
     QEventLoop waitForTcp;
-    const QMetaObject::Connection done = connect(this, &Varnet::tcpSendFinished, &waitForTcp, [&] {
+    // Tied to the loop, the connection goes with it.
+    connect(this, &Varnet::tcpSendFinished, &waitForTcp, [&] {
         tcpFinished = true;
         waitForTcp.quit();
     });
@@ -63,6 +64,5 @@ int Varnet::commandLineSend()
     // closed, or with a failure (a reset, a printer that stalls).
     if (Option2->isChecked() && SocketForm && !tcpFinished)
         waitForTcp.exec();
-    disconnect(done);
     return m_sendStatus;
 }

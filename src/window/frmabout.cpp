@@ -44,36 +44,36 @@ frmAbout::frmAbout(QWidget *parent)
     const QFont dialogFont = classicFont(8.25);
     setFont(dialogFont);
 
-    cmdOK =
+    auto *cmdOK =
         place<QPushButton>(this, "cmdOK", twipsRect(4245, 2880, 1260, 390), QStringLiteral("OK"));
     cmdOK->setDefault(true);
 
     // A sunken two-pixel border around the 32 x 32 picture makes up the box.
-    picIcon = place<QLabel>(this, "picIcon", twipsRect(240, 240, 540, 540));
+    auto *picIcon = place<QLabel>(this, "picIcon", twipsRect(240, 240, 540, 540));
     picIcon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picIcon->setLineWidth(2);
     picIcon->setAlignment(Qt::AlignCenter);
     picIcon->setPixmap(QPixmap(picturePath("abouticon.png")));
 
-    lblDescription = placeLabel(
+    auto *lblDescription = placeLabel(
         this, "lblDescription", twipsRect(1050, 1125, 3885, 1050),
         QStringLiteral("Send file directly to selected printerspooler or TCP-Port. If you send big "
                        "files, the processing will take several minutes. Some spooler check the "
                        "datas, this can provocate an error. In this case, try Windows Generic "
                        "Driver."));
-    lblDisclaimer = placeLabel(this, "lblDisclaimer", twipsRect(240, 2400, 3870, 420),
-                               QStringLiteral("Warning: No warranty. If you send firmware updates "
-                                              "to a printer you do it at your own risc!"));
-    lblTitle = placeLabel(this, "lblTitle", twipsRect(1050, 240, 3885, 480),
-                          QStringLiteral("Varnet"));
-    lblVersion = placeLabel(this, "lblVersion", twipsRect(1050, 780, 3885, 225),
-                            QStringLiteral("Version 2.4"));
+    auto *lblDisclaimer =
+        placeLabel(this, "lblDisclaimer", twipsRect(240, 2400, 3870, 420),
+                   QStringLiteral("Warning: No warranty. If you send firmware updates "
+                                  "to a printer you do it at your own risc!"));
+    auto *lblTitle =
+        placeLabel(this, "lblTitle", twipsRect(1050, 240, 3885, 480), QStringLiteral("Varnet"));
+    placeLabel(this, "lblVersion", twipsRect(1050, 780, 3885, 225), QStringLiteral("Version 2.4"));
     setColor(lblDescription, QPalette::WindowText, Qt::black);
     setColor(lblDisclaimer, QPalette::WindowText, QColor(255, 0, 0));
     setColor(lblTitle, QPalette::WindowText, Qt::black);
 
-    Command1 = place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375),
-                                  HomePage::address());
+    auto *Command1 =
+        place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375), HomePage::address());
     QFont linkFont = dialogFont;
     linkFont.setUnderline(true);
     Command1->setFont(linkFont);

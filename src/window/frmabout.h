@@ -2,9 +2,6 @@
 
 #include <QDialog>
 
-class QLabel;
-class QPushButton;
-
 // The About box: fixed texts, the home page link and OK. It deletes itself
 // when closed.
 class frmAbout : public QDialog
@@ -16,13 +13,4 @@ public:
 
     void cmdOK_Click();
     void Command1_Click();
-
-private:
-    QPushButton *cmdOK = nullptr;
-    QLabel *picIcon = nullptr;
-    QLabel *lblDescription = nullptr;
-    QLabel *lblDisclaimer = nullptr;
-    QLabel *lblTitle = nullptr;
-    QLabel *lblVersion = nullptr;
-    QPushButton *Command1 = nullptr;
 };

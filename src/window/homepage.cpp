@@ -3,15 +3,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#ifndef VARNET_HOME_PAGE
-#error "VARNET_HOME_PAGE must be set by the build"
-#endif
-
-namespace {
-
-HomePage::Opener currentOpener;
-
-} // namespace
+static HomePage::Opener currentOpener;
 
 QString HomePage::address()
 {
@@ -26,7 +18,5 @@ void HomePage::setOpener(Opener opener)
 bool HomePage::open()
 {
     const QUrl url(address());
-    if (currentOpener)
-        return currentOpener(url);
-    return QDesktopServices::openUrl(url);
+    return currentOpener ? currentOpener(url) : QDesktopServices::openUrl(url);
 }

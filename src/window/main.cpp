@@ -1,4 +1,5 @@
 #include "core/commandline.h"
+#include "window/classicstyle.h"
 #include "window/varnet.h"
 #include "core/localpath.h"
 #include "platform/platform.h"
@@ -6,7 +7,6 @@
 #include "core/endpoint.h"
 #include "core/exitstatus.h"
 #include "varnetversion.h"
-#include "window/windowplacement.h"
 
 #include <QApplication>
 

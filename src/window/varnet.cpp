@@ -11,7 +11,6 @@
 #include "window/classicstyle.h"
 #include "window/messageseam.h"
 #include "window/twips.h"
-#include "window/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -231,8 +230,6 @@ void Varnet::Option1_Click()
     // printer queue wins should both ever be set.
     if (Option1->isChecked())
         Option2->setChecked(false);
-    else if (Option2->isChecked())
-        Option1->setChecked(false);
 }
 
 void Varnet::Option2_Click()
@@ -268,9 +265,4 @@ void Varnet::About_Click()
 void Varnet::Image1_Click()
 {
     About_Click();
-}
-
-void Varnet::setFileChooser(FileChooser *chooser)
-{
-    m_fileChooser = chooser;
 }

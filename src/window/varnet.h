@@ -67,7 +67,7 @@ public:
     PrinterSelection &printers() { return m_printers; }
 
     // Seams for tests; the window owns nothing passed here.
-    void setFileChooser(FileChooser *chooser);
+    void setFileChooser(FileChooser *chooser) { m_fileChooser = chooser; }
     void setTcpTiming(const TcpBlockSender::Timing &timing) { m_tcpTiming = timing; }
     // The spooler Print uses; null gives a fresh system spooler per run.
     void setSpooler(Spooler *spooler) { m_spooler = spooler; }

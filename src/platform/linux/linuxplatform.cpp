@@ -136,9 +136,8 @@ int catchInterrupts()
     if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
-        // A closed terminal would otherwise end the program with an orderly
-        // close of every connection, and a printer would take a cut-off job
-        // for a whole one. Started with it ignored (nohup), the send goes on.
+        // A closed terminal cancels as Ctrl-C does, so queued jobs are
+        // withdrawn too. Started with it ignored (nohup), the send goes on.
         struct sigaction hangUp {};
         if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
             std::signal(SIGHUP, onInterrupt);

@@ -71,12 +71,8 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
     while (status != 0 && errno == EINTR);
     const int error = status == 0 ? 0 : errno;
     ::freeaddrinfo(found);
-    if (status == 0) {
-        *result = Result::done(0);
-        return fd;
-    }
-    if (error == EINPROGRESS) {
-        *result = failure(EWOULDBLOCK);
+    if (status == 0 || error == EINPROGRESS) {
+        *result = status == 0 ? Result::done(0) : failure(EWOULDBLOCK);
         return fd;
     }
     ::close(fd);
@@ -87,11 +83,7 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
 Result finishConnect(Socket socket)
 {
     const int error = pendingError(socket);
-    if (error == 0)
-        return Result::done(0);
-    if (error == EINPROGRESS)
-        return failure(EWOULDBLOCK);
-    return failure(error);
+    return error == 0 ? Result::done(0) : failure(error == EINPROGRESS ? EWOULDBLOCK : error);
 }
 
 Result send(Socket socket, const char *data, std::size_t size)
@@ -150,9 +142,8 @@ Result receive(Socket socket, char *data, std::size_t size)
         const ssize_t got = ::recv(descriptor(socket), data, size, 0);
         if (got > 0)
             return Result::done(static_cast<std::size_t>(got));
-        if (got == 0) {
+        if (got == 0)
             return {Status::EndOfStream};
-        }
         if (errno != EINTR)
             return failure(errno);
     }

@@ -37,17 +37,13 @@ FileStatus fileStatus(const std::string &name)
 
 int openRegularFile(const std::string &name, std::string *why)
 {
-    if (fileStatus(name).isFolder) {
-        *why = "it is a folder";
+    if (name.empty() || fileStatus(name).isFolder) {
+        *why = name.empty() ? "no file was named" : "it is a folder";
         return -1;
     }
-    if (name.empty()) {
-        *why = "no file was named";
-        return -1;
-    }
-    const HANDLE file = CreateFileW(toWide(name).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(toWide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *why = systemErrorText(GetLastError());
         return -1;

@@ -20,11 +20,10 @@ SOCKET handle(Socket socket)
 // own sockets.
 void startWinsock()
 {
-    static const bool started = [] {
+    [[maybe_unused]] static const bool started = [] {
         WSADATA data;
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
-    (void)started;
 }
 
 Result failure(int error)
@@ -83,12 +82,8 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
         status = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen));
     const int error = status == 0 ? 0 : WSAGetLastError();
     freeaddrinfo(found);
-    if (status == 0) {
-        *result = Result::done(0);
-        return static_cast<Socket>(s);
-    }
-    if (error == WSAEWOULDBLOCK) {
-        *result = failure(WSAEWOULDBLOCK);
+    if (status == 0 || error == WSAEWOULDBLOCK) {
+        *result = status == 0 ? Result::done(0) : failure(WSAEWOULDBLOCK);
         return static_cast<Socket>(s);
     }
     closesocket(s);
@@ -99,9 +94,7 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
 Result finishConnect(Socket socket)
 {
     const int error = pendingError(socket);
-    if (error == 0)
-        return Result::done(0);
-    return failure(error);
+    return error == 0 ? Result::done(0) : failure(error);
 }
 
 Result send(Socket socket, const char *data, std::size_t size)
