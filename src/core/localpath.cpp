@@ -1,14 +1,6 @@
 #include "core/localpath.h"
 
-#include <QFileInfo>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <algorithm>
 
 namespace LocalPath {
 
@@ -21,48 +13,6 @@ bool isEscapedByte(char16_t unit)
     return unit >= 0xDC80 && unit <= 0xDCFF;
 }
 
-// The length of the valid UTF-8 sequence at bytes[i], or 0.
-qsizetype sequenceLength(const QByteArray &bytes, qsizetype i, char32_t *codePoint)
-{
-    const auto byte = [&bytes](qsizetype at) { return static_cast<unsigned char>(bytes.at(at)); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        *codePoint = lead;
-        return 1;
-    }
-    qsizetype length = 0;
-    char32_t value = 0;
-    char32_t lowest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1Fu;
-        lowest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0Fu;
-        lowest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07u;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > bytes.size())
-        return 0;
-    for (qsizetype k = 1; k < length; ++k) {
-        const unsigned char next = byte(i + k);
-        if ((next & 0xC0u) != 0x80u)
-            return 0;
-        value = (value << 6) | (next & 0x3Fu);
-    }
-    // Overlong forms, encoded surrogates and values past Unicode are not UTF-8.
-    if (value < lowest || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
-        return 0;
-    *codePoint = value;
-    return length;
-}
-
 } // namespace
 
 QString fromBytes(const QByteArray &bytes)
@@ -70,15 +20,24 @@ QString fromBytes(const QByteArray &bytes)
     QString name;
     name.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {
-        char32_t codePoint = 0;
-        const qsizetype length = sequenceLength(bytes, i, &codePoint);
-        if (length == 0) {
-            name.append(QChar(static_cast<char16_t>(EscapeBase + static_cast<unsigned char>(bytes.at(i)))));
+        // The lead byte says how long a valid sequence would be; 0: none can start here.
+        const auto lead = static_cast<unsigned char>(bytes.at(i));
+        const qsizetype length = lead < 0x80   ? 1
+                                 : lead < 0xC2 ? 0
+                                 : lead < 0xE0 ? 2
+                                 : lead < 0xF0 ? 3
+                                 : lead < 0xF5 ? 4
+                                               : 0;
+        const QByteArrayView sequence =
+            QByteArrayView(bytes).sliced(i, std::min(length, bytes.size() - i));
+        // Qt's check refuses overlong forms, surrogates and values past Unicode.
+        if (length > 0 && sequence.size() == length && sequence.isValidUtf8()) {
+            name.append(QString::fromUtf8(sequence));
+            i += length;
+        } else {
+            name.append(QChar(static_cast<char16_t>(EscapeBase + lead)));
             ++i;
-            continue;
         }
-        name.append(QString::fromUcs4(&codePoint, 1));
-        i += length;
     }
     return name;
 }
@@ -107,86 +66,26 @@ QByteArray toBytes(const QString &name)
     return bytes;
 }
 
-#ifdef Q_OS_WIN
-
 Status status(const QString &name)
 {
-    const QFileInfo info(name);
-    Status result;
-    result.exists = info.exists();
-    result.isFolder = info.isDir();
-    result.isRegular = info.isFile();
-    result.readable = info.isReadable();
-    result.size = info.size();
-    return result;
+    return platform::fileStatus(toBytes(name).toStdString());
 }
 
 bool openRegularFile(QFile &file, const QString &name, QIODevice::OpenMode mode, QString *why)
 {
-    const Status found = status(name);
-    if (found.isFolder || (found.exists && !found.isRegular)) {
-        *why = found.isFolder ? QStringLiteral("it is a folder") : QStringLiteral("it is not an ordinary file");
-        return false;
-    }
-    file.setFileName(name);
-    if (!file.open(mode)) {
-        *why = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-#else
-
-Status status(const QString &name)
-{
-    Status result;
-    struct stat info {};
-    const QByteArray bytes = toBytes(name);
-    if (bytes.isEmpty() || ::stat(bytes.constData(), &info) != 0)
-        return result;
-    result.exists = true;
-    result.isFolder = S_ISDIR(info.st_mode);
-    result.isRegular = S_ISREG(info.st_mode);
-    result.readable = ::access(bytes.constData(), R_OK) == 0;
-    result.size = info.st_size;
-    return result;
-}
-
-bool openRegularFile(QFile &file, const QString &name, QIODevice::OpenMode mode, QString *why)
-{
-    const QByteArray bytes = toBytes(name);
-    // A pipe is looked at before it is opened: opening one for reading,
-    // even without waiting, would release a writer blocked on its other end.
-    const Status found = status(name);
-    if (found.exists && !found.isRegular) {
-        *why = found.isFolder ? QStringLiteral("it is a folder") : QStringLiteral("it is not an ordinary file");
-        return false;
-    }
-    // Without waiting all the same, should a pipe have taken the name since.
-    const int fd = bytes.isEmpty() ? -1 : ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::string error;
+    const int fd = platform::openRegularFile(toBytes(name).toStdString(), &error);
     if (fd < 0) {
-        *why = bytes.isEmpty() ? QStringLiteral("no file was named")
-                               : QString::fromLocal8Bit(std::strerror(errno));
+        *why = QString::fromStdString(error);
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        *why = QStringLiteral("it is not an ordinary file");
-        return false;
-    }
-    // Reads of a plain file never wait; the flag only guarded the open.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+        platform::closeFile(fd);
         *why = file.errorString();
         return false;
     }
     return true;
 }
-
-#endif
 
 QString printable(const QString &text)
 {

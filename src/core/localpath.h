@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QString>
 
+#include "platform/platform.h"
+
 // File names as the system spells them. On Unix a name is a string of bytes
 // that need not be UTF-8, and Qt's own conversion replaces what is not; such
 // a name could then be shown but never opened. Here every byte outside a
@@ -14,14 +16,7 @@ namespace LocalPath {
 QString fromBytes(const QByteArray &bytes);
 QByteArray toBytes(const QString &name);
 
-struct Status
-{
-    bool exists = false;
-    bool isFolder = false;
-    bool isRegular = false; // a plain file, not a pipe, device or folder
-    bool readable = false;
-    qint64 size = 0;
-};
+using Status = platform::FileStatus;
 Status status(const QString &name);
 
 // Opens a plain file for reading, never waiting on a pipe or device: those

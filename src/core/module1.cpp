@@ -1,6 +1,7 @@
 #include "core/module1.h"
 
 #include "core/filechooser.h"
+#include "platform/platform.h"
 
 #include <QDir>
 
@@ -35,15 +36,6 @@ QStringList nameFilters(const QString &convertedFilter, PatternRules rules)
     return filters;
 }
 
-PatternRules nativePatternRules()
-{
-#ifdef Q_OS_WIN
-    return PatternRules::Windows;
-#else
-    return PatternRules::Unix;
-#endif
-}
-
 FolderAndName splitAtFolder(const QString &path, QChar separator)
 {
     const qsizetype nameStart = path.lastIndexOf(separator) + 1;
@@ -54,13 +46,10 @@ QString OpenDialog(FileChooser &chooser, const QString &title,
                    QString &startFolder, const QString &fileName, const QString &filter,
                    const QString &defaultExtension)
 {
-    FileChooser::Request request;
-    request.title = title;
-    request.startFolder = startFolder;
-    request.initialName = fileName;
-    request.nameFilters = nameFilters(convertFilter(filter), nativePatternRules());
-    request.defaultSuffix = defaultExtension;
-
+    const PatternRules rules =
+        platform::starDotStarMeansAll ? PatternRules::Windows : PatternRules::Unix;
+    const FileChooser::Request request{title, startFolder, fileName,
+                                       nameFilters(convertFilter(filter), rules), defaultExtension};
     const QString path = QDir::toNativeSeparators(chooser.chooseExistingFile(request));
     if (path.isEmpty())
         return QString();

@@ -21,9 +21,6 @@ enum class PatternRules { Windows, Unix };
 // it becomes "*" there.
 QStringList nameFilters(const QString &convertedFilter, PatternRules rules);
 
-// The rules of the platform the program runs on.
-PatternRules nativePatternRules();
-
 struct FolderAndName
 {
     QString folder; // up to and including the last separator

@@ -1,11 +1,10 @@
 #include "core/startupsettings.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryFile>
-
-#include <memory>
 
 namespace StartupSettings {
 
@@ -15,26 +14,17 @@ QString fullKey(const char *key)
     return QStringLiteral("STARTUP/") + QLatin1String(key);
 }
 
-std::unique_ptr<QSettings> store()
+QSettings store()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("Varnet"), QStringLiteral("Varnet"));
-}
-} // namespace
-
-QString read(const char *key)
-{
-    return store()->value(fullKey(key)).toString();
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Varnet"),
+                     QStringLiteral("Varnet"));
 }
 
-namespace {
 // QSettings only says that writing failed; the file system says why.
 QString whyNotWritable(const QString &fileName)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(fileName)
-    return QStringLiteral("access was denied");
-#else
+    if (platform::settingsInRegistry)
+        return QStringLiteral("access was denied");
     const QFileInfo file(fileName);
     if (file.isDir())
         return QStringLiteral("a folder has that name");
@@ -49,21 +39,25 @@ QString whyNotWritable(const QString &fileName)
     if (file.exists() && !existing.open(QIODevice::ReadWrite))
         return existing.errorString();
     return QStringLiteral("the settings store reported an error");
-#endif
 }
 } // namespace
 
+QString read(const char *key)
+{
+    return store().value(fullKey(key)).toString();
+}
+
 QString save(const QList<std::pair<const char *, QString>> &values)
 {
-    const auto settings = store();
+    QSettings settings = store();
     for (const auto &[key, value] : values)
-        settings->setValue(fullKey(key), value);
-    settings->sync();
-    if (settings->status() == QSettings::NoError)
+        settings.setValue(fullKey(key), value);
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
         return QString();
-    const QString name = QDir::toNativeSeparators(settings->fileName());
+    const QString name = QDir::toNativeSeparators(settings.fileName());
     return QStringLiteral("The settings could not be saved to \"%1\": %2.")
-        .arg(name, whyNotWritable(settings->fileName()));
+        .arg(name, whyNotWritable(settings.fileName()));
 }
 
 } // namespace StartupSettings

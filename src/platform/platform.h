@@ -22,6 +22,26 @@ std::uint32_t systemColor(SystemColor index);
 // 4 KiB. Only a hint; the buffer works the same either way.
 void adviseLargeBuffer(void *data, std::size_t size);
 
+// Files by the names the system spells them: bytes, UTF-8 on Windows.
+struct FileStatus
+{
+    bool exists = false;
+    bool isFolder = false;
+    bool isRegular = false; // a plain file, not a pipe, device or folder
+    bool readable = false;
+};
+FileStatus fileStatus(const std::string &name);
+// Opens a plain file for reading, never waiting on a pipe or device: those
+// are refused, as are folders. A C runtime descriptor, or -1 and why.
+int openRegularFile(const std::string &name, std::string *why);
+void closeFile(int descriptor);
+
+// Conventions of the system the program runs on: whether its file dialogs
+// read "*.*" as every file (else as the names with a dot), and whether the
+// settings live in the registry (else in a file).
+extern const bool starDotStarMeansAll;
+extern const bool settingsInRegistry;
+
 // For a program run from a shell, on POSIX descriptors: only where
 // varnet-send, their one user, is built (Linux).
 namespace console {
@@ -36,11 +56,13 @@ bool holdStandardDescriptors();
 // (/dev/stdin on a pipe does); a plain file never counts, as each opening
 // of it reads it whole.
 bool isStandardInput(const std::string &path);
-// From now on Ctrl-C, SIGTERM and a closed terminal (SIGHUP, unless it was
+// The one signal mechanism, a self-pipe for an event loop's notifier. From
+// now on Ctrl-C, SIGTERM and a closed terminal (SIGHUP, unless it was
 // ignored when the program started) each put a byte into the returned
-// descriptor (-1 when there is none), for the event loop to hear. A peer
-// that closes on us, or a file size limit, no longer ends the program: the
-// call fails instead and the program can say so.
+// descriptor (-1 when there is none). A peer that closes on us, or a file
+// size limit, no longer ends the program: the call fails instead and the
+// program can say so. Every other signal keeps its default action; the
+// connections reset on their own then (platform::tcp::closeAbortively).
 int catchInterrupts();
 // The signal that put the byte there, 0 when none was.
 int takeInterrupt(int descriptor);
@@ -55,8 +77,8 @@ struct TerminalSize
     int rows = 0;
 };
 TerminalSize errorTerminalSize();
-// Raises the soft limit on open files to the hard one (at most 65,536): a
-// send to many printers holds a connection to each.
+// Raises the soft limit on open files to the hard one: a send to many
+// printers holds a connection to each.
 void raiseOpenFileLimit();
 // How many more descriptors the program may open now: the limit on open
 // files less those open. -1 when there is no limit to speak of.

@@ -81,23 +81,13 @@ long long unacknowledgedBytes(Socket socket);
 // Bytes the system holds that have not been sent at all; -1 where unknown.
 long long unsentBytes(Socket socket);
 
-// A zero linger time makes the close a reset: the printer sees an aborted
-// job, never a complete one.
+// A socket resets when it is closed, and so when the program ends in any
+// way, unless closeGracefully ends it: the printer sees an aborted job,
+// never a cut-off one that looks complete.
 void closeAbortively(Socket socket);
-// The usual close: the system still delivers what it holds.
+// The orderly end, once the printer has everything: the system still
+// delivers what it holds.
 void closeGracefully(Socket socket);
-
-// From now on, a signal that ends the program (Ctrl-C, SIGTERM, a closed
-// terminal, SIGQUIT) first turns every TCP connection's close into a reset,
-// then ends it as before: the system would otherwise close them in order, and
-// a printer would take a cut-off job for a whole one. Signals the program was
-// started with ignored, or already handles, are left alone. Where there are
-// no such signals, nothing.
-void resetConnectionsWhenKilled();
-
-// For a program about to end without closing its connections itself: each
-// TCP connection's close, which the system then makes, becomes a reset.
-void resetConnectionsAtExit();
 
 // The system's description of an error number.
 std::string errorText(int error);

@@ -5,7 +5,6 @@
 #include "core/startupsettings.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
-#include "platform/tcpconnection.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -99,13 +98,10 @@ public:
     Run(const SendOptions &options, const QString &origin, bool inputClosed)
         : m_options(options), m_origin(origin), m_inputClosed(inputClosed), m_interrupts([] {
               // A connection to each printer at once may need more
-              // descriptors than the soft limit gives; raised first, so that
-              // what is done when the program is killed covers them all. The
-              // signals caught cancel cleanly; the rest (SIGQUIT) reset.
-              // Caught before the input is opened: a stream that never comes
-              // must give way to Ctrl-C.
+              // descriptors than the soft limit gives. Caught before the
+              // input is opened: a stream that never comes must give way to
+              // Ctrl-C.
               platform::console::raiseOpenFileLimit();
-              platform::tcp::resetConnectionsWhenKilled();
               return platform::console::catchInterrupts();
           }()),
           m_interruptions(m_interrupts, QSocketNotifier::Read),
@@ -250,8 +246,6 @@ private:
             known.append(result);
         }
         summarize(known);
-        std::fflush(nullptr);
-        platform::tcp::resetConnectionsAtExit();
         platform::console::endBySignal(m_signal);
     }
 

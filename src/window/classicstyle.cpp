@@ -1,5 +1,9 @@
 #include "window/classicstyle.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
 QFont classicFont(qreal pointSize)
 {
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -18,4 +22,14 @@ QString picturePath(const char *name)
     }();
     Q_UNUSED(registered)
     return QStringLiteral(":/varnet/") + QLatin1String(name);
+}
+
+void centerOnScreen(QWidget *window)
+{
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }

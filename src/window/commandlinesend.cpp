@@ -39,7 +39,7 @@ int Varnet::commandLineSend()
 
     // A file that cannot be loaded is not sent as an empty job.
     // Where the loader could say why, it has.
-    if (const SendResult loaded = loadNamedFile(); loaded.outcome != SendOutcome::Delivered) {
+    if (const SendResult loaded = OpenFi(); loaded.outcome != SendOutcome::Delivered) {
         if (loaded.sentence.empty())
             MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
                                         .arg(LocalPath::printable(Text2->text()),
@@ -49,7 +49,8 @@ int Varnet::commandLineSend()
 
     bool tcpFinished = false;
     QEventLoop waitForTcp;
-    const QMetaObject::Connection done = connect(this, &Varnet::tcpSendFinished, &waitForTcp, [&] {
+    // Tied to the loop, the connection goes with it.
+    connect(this, &Varnet::tcpSendFinished, &waitForTcp, [&] {
         tcpFinished = true;
         waitForTcp.quit();
     });
@@ -59,6 +60,5 @@ int Varnet::commandLineSend()
     // closed, or with a failure (a reset, a printer that stalls).
     if (Option2->isChecked() && SocketForm && !tcpFinished)
         waitForTcp.exec();
-    disconnect(done);
     return m_sendStatus;
 }

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 const char *const refuserProperty = "varnetRefusesDrops";
@@ -19,80 +21,62 @@ void acceptAsCopy(QDropEvent *event)
     event->accept();
 }
 
+QString firstLocalFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    const auto file =
+        std::find_if(urls.cbegin(), urls.cend(), [](const QUrl &url) { return url.isLocalFile(); });
+    return file == urls.cend() ? QString() : QDir::toNativeSeparators(file->toLocalFile());
+}
+
 } // namespace
 
-DropIntake::DropIntake(QLineEdit *pathBox, std::function<void()> load, QObject *parent)
+DropIntake::DropIntake(QLineEdit *pathBox, std::function<void()> load,
+                       std::initializer_list<QWidget *> targets,
+                       std::initializer_list<QWidget *> refusers, QObject *parent)
     : QObject(parent), m_pathBox(pathBox), m_load(std::move(load))
-{
-}
-
-void DropIntake::addTargets(std::initializer_list<QWidget *> targets)
-{
-    for (QWidget *target : targets) {
-        target->setAcceptDrops(true);
-        target->installEventFilter(this);
-    }
-}
-
-void DropIntake::addRefusers(std::initializer_list<QWidget *> refusers)
 {
     // A widget that does not accept drops hands the drag on to its parent,
     // the window background, which would take it; so refusers accept drops
     // only to turn them away.
-    for (QWidget *refuser : refusers) {
-        refuser->setAcceptDrops(true);
+    for (QWidget *refuser : refusers)
         refuser->setProperty(refuserProperty, true);
-        refuser->installEventFilter(this);
+    for (const auto &widgets : {targets, refusers}) {
+        for (QWidget *widget : widgets) {
+            widget->setAcceptDrops(true);
+            widget->installEventFilter(this);
+        }
     }
-}
-
-QString DropIntake::firstLocalFile(const QMimeData *data)
-{
-    if (!data || !data->hasUrls())
-        return QString();
-    const QList<QUrl> urls = data->urls();
-    for (const QUrl &url : urls) {
-        if (url.isLocalFile())
-            return QDir::toNativeSeparators(url.toLocalFile());
-    }
-    return QString();
 }
 
 bool DropIntake::eventFilter(QObject *watched, QEvent *event)
 {
-    const bool refuses = watched->property(refuserProperty).toBool();
+    // Every event handled here is a QDropEvent (QDragEnterEvent and
+    // QDragMoveEvent derive from it).
+    const auto drop = [event] { return static_cast<QDropEvent *>(event); };
     switch (event->type()) {
     case QEvent::DragEnter:
         // Even a refuser takes the enter: that makes it the drag's target, so
         // the drag stops here instead of travelling on to the background.
         // Its answer to the moves that follow shows the no-drop cursor.
-        acceptAsCopy(static_cast<QDropEvent *>(event));
+        acceptAsCopy(drop());
         return true;
     case QEvent::DragMove:
-        if (refuses)
-            event->ignore();
-        else
-            acceptAsCopy(static_cast<QDropEvent *>(event));
-        return true;
     case QEvent::Drop:
-        if (refuses) {
+        if (watched->property(refuserProperty).toBool()) {
             event->ignore();
-        } else {
-            acceptAsCopy(static_cast<QDropEvent *>(event));
-            take(static_cast<QDropEvent *>(event));
+            return true;
+        }
+        acceptAsCopy(drop());
+        if (event->type() == QEvent::Drop) {
+            // Text, pictures and other data never reach the path box; the
+            // file named there is loaded again all the same.
+            if (const QString path = firstLocalFile(drop()->mimeData()); !path.isEmpty())
+                m_pathBox->setText(path);
+            m_load();
         }
         return true;
     default:
         return QObject::eventFilter(watched, event);
     }
-}
-
-void DropIntake::take(QDropEvent *event)
-{
-    // Text, pictures and other data never reach the path box; the file named
-    // there is loaded again all the same.
-    const QString path = firstLocalFile(event->mimeData());
-    if (!path.isEmpty())
-        m_pathBox->setText(path);
-    m_load();
 }

@@ -5,9 +5,7 @@
 #include <functional>
 #include <initializer_list>
 
-class QDropEvent;
 class QLineEdit;
-class QMimeData;
 class QWidget;
 
 // Takes files dropped on the main window. Targets put the first dropped file
@@ -18,21 +16,14 @@ class DropIntake : public QObject
     Q_OBJECT
 
 public:
-    DropIntake(QLineEdit *pathBox, std::function<void()> load, QObject *parent = nullptr);
-
-    void addTargets(std::initializer_list<QWidget *> targets);
-    void addRefusers(std::initializer_list<QWidget *> refusers);
-
-    // The path a drop names: its first local file, or an empty string when
-    // it carries none.
-    static QString firstLocalFile(const QMimeData *data);
+    DropIntake(QLineEdit *pathBox, std::function<void()> load,
+               std::initializer_list<QWidget *> targets, std::initializer_list<QWidget *> refusers,
+               QObject *parent);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void take(QDropEvent *event);
-
     QLineEdit *m_pathBox;
     std::function<void()> m_load;
 };

@@ -1,12 +1,43 @@
 #include "window/varnet.h"
 
-#include "window/dialogfilechooser.h"
+#include "core/filechooser.h"
 #include "core/fileloader.h"
 #include "core/module1.h"
 #include "window/messageseam.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+
+namespace {
+
+// The real Open dialog: a modal QFileDialog that takes one existing file.
+class DialogFileChooser final : public FileChooser
+{
+public:
+    explicit DialogFileChooser(QWidget *owner) : m_owner(owner) {}
+
+    QString chooseExistingFile(const Request &request) override
+    {
+        QFileDialog dialog(m_owner, request.title, request.startFolder);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(request.nameFilters);
+        if (!request.nameFilters.isEmpty())
+            dialog.selectNameFilter(request.nameFilters.constFirst());
+        if (!request.initialName.isEmpty())
+            dialog.selectFile(request.initialName);
+        dialog.setDefaultSuffix(request.defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted)
+            return QString();
+        return dialog.selectedFiles().value(0);
+    }
+
+private:
+    QWidget *m_owner;
+};
+
+} // namespace
 
 void Varnet::Command1_Click()
 {
@@ -20,9 +51,8 @@ void Varnet::Command1_Click()
     // is kept here rather than in the process's current directory, which
     // would also move every relative path the program is given.
     const QChar separator = QDir::separator();
-    QString folder = m_startFolder;
-    if (folder.isEmpty())
-        folder = QDir::toNativeSeparators(QDir::currentPath());
+    QString folder =
+        m_startFolder.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : m_startFolder;
 
     const QString name = Module1::OpenDialog(*m_fileChooser, QStringLiteral("Open file"),
                                              folder, QString(), QStringLiteral("All|*.*"),
@@ -43,12 +73,7 @@ void Varnet::Open_Click()
     Command1_Click();
 }
 
-void Varnet::OpenFi()
-{
-    loadNamedFile();
-}
-
-SendResult Varnet::loadNamedFile()
+SendResult Varnet::OpenFi()
 {
     FileLoader::Result result = FileLoader::load(Text2->text());
     if (result.outcome == SendOutcome::Delivered) {

@@ -1,6 +1,5 @@
 #include "window/frmabout.h"
 
-#include "window/engravedline.h"
 #include "window/homepage.h"
 #include "window/classicstyle.h"
 #include "window/messageseam.h"
@@ -8,6 +7,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+
+#include <tuple>
 
 namespace {
 
@@ -19,12 +20,12 @@ QLabel *placeLabel(QWidget *parent, const char *name, const QRect &geometry, con
     return label;
 }
 
-// Fixed colours, so that a dark desktop theme cannot recolour the texts.
-void setTextColor(QLabel *label, const QColor &color)
+// Fixed colours, so that a dark desktop theme cannot recolour them.
+void setColor(QWidget *widget, QPalette::ColorRole role, const QColor &color)
 {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
 }
 
 } // namespace
@@ -43,46 +44,51 @@ frmAbout::frmAbout(QWidget *parent)
     const QFont dialogFont = classicFont(8.25);
     setFont(dialogFont);
 
-    cmdOK =
+    auto *cmdOK =
         place<QPushButton>(this, "cmdOK", twipsRect(4245, 2880, 1260, 390), QStringLiteral("OK"));
     cmdOK->setDefault(true);
 
     // A sunken two-pixel border around the 32 x 32 picture makes up the box.
-    picIcon = place<QLabel>(this, "picIcon", twipsRect(240, 240, 540, 540));
+    auto *picIcon = place<QLabel>(this, "picIcon", twipsRect(240, 240, 540, 540));
     picIcon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picIcon->setLineWidth(2);
     picIcon->setAlignment(Qt::AlignCenter);
     picIcon->setPixmap(QPixmap(picturePath("abouticon.png")));
 
-    lblDescription = placeLabel(
+    auto *lblDescription = placeLabel(
         this, "lblDescription", twipsRect(1050, 1125, 3885, 1050),
         QStringLiteral("Send file directly to selected printerspooler or TCP-Port. If you send big "
                        "files, the processing will take several minutes. Some spooler check the "
                        "datas, this can provocate an error. In this case, try Windows Generic "
                        "Driver."));
-    lblDisclaimer = placeLabel(this, "lblDisclaimer", twipsRect(240, 2400, 3870, 420),
-                               QStringLiteral("Warning: No warranty. If you send firmware updates "
-                                              "to a printer you do it at your own risc!"));
-    lblTitle = placeLabel(this, "lblTitle", twipsRect(1050, 240, 3885, 480),
-                          QStringLiteral("Varnet"));
-    lblVersion = placeLabel(this, "lblVersion", twipsRect(1050, 780, 3885, 225),
-                            QStringLiteral("Version 2.4"));
-    setTextColor(lblDescription, Qt::black);
-    setTextColor(lblDisclaimer, QColor(255, 0, 0));
-    setTextColor(lblTitle, Qt::black);
+    auto *lblDisclaimer =
+        placeLabel(this, "lblDisclaimer", twipsRect(240, 2400, 3870, 420),
+                   QStringLiteral("Warning: No warranty. If you send firmware updates "
+                                  "to a printer you do it at your own risc!"));
+    auto *lblTitle =
+        placeLabel(this, "lblTitle", twipsRect(1050, 240, 3885, 480), QStringLiteral("Varnet"));
+    placeLabel(this, "lblVersion", twipsRect(1050, 780, 3885, 225), QStringLiteral("Version 2.4"));
+    setColor(lblDescription, QPalette::WindowText, Qt::black);
+    setColor(lblDisclaimer, QPalette::WindowText, QColor(255, 0, 0));
+    setColor(lblTitle, QPalette::WindowText, Qt::black);
 
-    Command1 = place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375),
-                                  HomePage::address());
+    auto *Command1 =
+        place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375), HomePage::address());
     QFont linkFont = dialogFont;
     linkFont.setUnderline(true);
     Command1->setFont(linkFont);
 
-    // Both lines of the separator sit on the row at 2280 twips; the grey one
-    // starts at 90 twips, the white one at 105, both end at 5520.
-    const int lineLeft = twipsToPixels(90);
-    Line1 = new EngravedLine(0, twipsToPixels(105) - lineLeft, this);
-    Line1->setObjectName(QStringLiteral("Line1"));
-    Line1->setGeometry(lineLeft, twipsToPixels(2280), twipsToPixels(5520) - lineLeft, 2);
+    // The separator looks cut into the dialog: on the row at 2280 twips a
+    // grey line from 90 twips lies over a two-pixel white one from 105, whose
+    // lower row shows. Both end at 5520.
+    for (const auto &[left, height, colour] :
+         {std::tuple{105, 2, QColor(Qt::white)}, {90, 1, QColor(128, 128, 128)}}) {
+        auto *line = new QWidget(this);
+        line->setGeometry(twipsToPixels(left), twipsToPixels(2280),
+                          twipsToPixels(5520) - twipsToPixels(left), height);
+        line->setAutoFillBackground(true);
+        setColor(line, QPalette::Window, colour);
+    }
 
     // The picture box is a tab stop of its own, between OK and the link;
     // the labels take no focus.

@@ -2,10 +2,6 @@
 
 #include <QDialog>
 
-class QLabel;
-class QPushButton;
-class EngravedLine;
-
 // The About box: fixed texts, the home page link and OK. It deletes itself
 // when closed.
 class frmAbout : public QDialog
@@ -17,14 +13,4 @@ public:
 
     void cmdOK_Click();
     void Command1_Click();
-
-private:
-    QPushButton *cmdOK = nullptr;
-    QLabel *picIcon = nullptr;
-    QLabel *lblDescription = nullptr;
-    QLabel *lblDisclaimer = nullptr;
-    QLabel *lblTitle = nullptr;
-    QLabel *lblVersion = nullptr;
-    QPushButton *Command1 = nullptr;
-    EngravedLine *Line1 = nullptr;
 };

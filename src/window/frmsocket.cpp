@@ -4,10 +4,11 @@
 #include "core/tcpsendsession.h"
 #include "window/classicstyle.h"
 #include "window/twips.h"
-#include "window/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QLabel>
+
+#include <utility>
 
 frmsocket::frmsocket(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -35,39 +36,33 @@ frmsocket::frmsocket(QWidget *parent)
 void frmsocket::unload()
 {
     m_unloading = true;
-    if (winsock->phase() == TcpBlockSender::Phase::Done) {
+    if (winsock->phase() == TcpBlockSender::Phase::Done)
         deleteLater();
-        return;
-    }
-    winsock->close();
+    else
+        winsock->close();
 }
 
 void frmsocket::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_centred) {
-        m_centred = true;
+    if (!std::exchange(m_centred, true))
         centerOnScreen(this);
-    }
 }
 
 void frmsocket::closeEvent(QCloseEvent *event)
 {
     // Closed by the user: a running send is cancelled; an ended one closes
     // its connection gracefully first and the window goes with it.
-    if (winsock->phase() == TcpBlockSender::Phase::Done) {
-        event->accept();
-        deleteLater();
+    const bool ended = winsock->phase() == TcpBlockSender::Phase::Done;
+    if (!ended && !winsock->isBusy()) {
+        event->ignore();
+        unload();
         return;
     }
-    if (winsock->isBusy()) {
-        event->accept();
+    event->accept();
+    if (!ended)
         winsock->cancel();
-        deleteLater();
-        return;
-    }
-    event->ignore();
-    unload();
+    deleteLater();
 }
 
 int frmsocket::classicState() const
@@ -100,10 +95,10 @@ QString frmsocket::failureMessage() const
 {
     const QString address = winsock->remoteAddress();
     if (winsock->outcome() == SendOutcome::InputUnreadable)
-        return QStringLiteral("Cannot send \"") + LocalPath::printable(winsock->path()) +
-               QStringLiteral("\" to ") + address + QStringLiteral(": ") + winsock->failureReason();
-    QString text = QStringLiteral("Connection to ") + address + QStringLiteral(" faild! State: ") +
-                   QString::number(classicState()) + QLatin1Char('\n') + winsock->failureReason();
+        return QStringLiteral("Cannot send \"%1\" to %2: %3")
+            .arg(LocalPath::printable(winsock->path()), address, winsock->failureReason());
+    QString text = QStringLiteral("Connection to %1 faild! State: %2\n%3")
+                       .arg(address, QString::number(classicState()), winsock->failureReason());
     if (winsock->outcome() != SendOutcome::TransferFailed)
         return text;
     const qint64 acknowledged = winsock->acknowledgedBytes();

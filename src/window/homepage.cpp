@@ -3,19 +3,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#ifndef VARNET_HOME_PAGE
-#error "VARNET_HOME_PAGE must be set by the build"
-#endif
-
-namespace {
-
-HomePage::Opener &currentOpener()
-{
-    static HomePage::Opener opener;
-    return opener;
-}
-
-} // namespace
+static HomePage::Opener currentOpener;
 
 QString HomePage::address()
 {
@@ -24,13 +12,11 @@ QString HomePage::address()
 
 void HomePage::setOpener(Opener opener)
 {
-    currentOpener() = std::move(opener);
+    currentOpener = std::move(opener);
 }
 
 bool HomePage::open()
 {
     const QUrl url(address());
-    if (const Opener &opener = currentOpener())
-        return opener(url);
-    return QDesktopServices::openUrl(url);
+    return currentOpener ? currentOpener(url) : QDesktopServices::openUrl(url);
 }

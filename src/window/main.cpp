@@ -1,13 +1,12 @@
 #include "core/commandline.h"
+#include "window/classicstyle.h"
 #include "window/varnet.h"
 #include "core/localpath.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
-#include "platform/tcpconnection.h"
 #include "core/endpoint.h"
 #include "core/exitstatus.h"
 #include "varnetversion.h"
-#include "window/windowplacement.h"
 
 #include <QApplication>
 
@@ -52,9 +51,6 @@ int main(int argc, char **argv)
             std::puts("varnet " VARNET_VERSION);
         return 0;
     }
-
-    // Killed mid-send, the printer must see an aborted job, not a short one.
-    platform::tcp::resetConnectionsWhenKilled();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnet"));

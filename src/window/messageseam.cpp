@@ -5,11 +5,7 @@
 namespace MessageSeam {
 
 namespace {
-Handler &currentHandler()
-{
-    static Handler handler;
-    return handler;
-}
+Handler currentHandler;
 
 // Where text is cut, a surrogate pair stays whole.
 qsizetype pairSafe(const QString &text, qsizetype at)
@@ -46,8 +42,8 @@ QMessageBox::StandardButton show(QWidget *parent, const QString &text, const QSt
 {
     const Message message{fitToScreen(text), title.isEmpty() ? QStringLiteral("Varnet") : title,
                           icon};
-    if (const Handler &handler = currentHandler())
-        return handler(message);
+    if (currentHandler)
+        return currentHandler(message);
     // A hidden parent (the main window during command-line sending) would
     // pin the box to its corner; without one it is centred on the screen.
     QMessageBox box(message.icon, message.title, message.text, QMessageBox::Ok,
@@ -59,7 +55,7 @@ QMessageBox::StandardButton show(QWidget *parent, const QString &text, const QSt
 
 void setHandler(Handler handler)
 {
-    currentHandler() = std::move(handler);
+    currentHandler = std::move(handler);
 }
 
 } // namespace MessageSeam

@@ -28,22 +28,25 @@ void Varnet::sendTcp()
     auto *form = new frmsocket;
     SocketForm = form;
     form->show();
-
-    TcpSendSession *sender = form->winsock;
     // Closing, by Timer1 or at the end of an unattended send, waits until
     // the printer has taken every byte, so that only a delivered file ends
     // without a message.
-    sender->setTiming(m_tcpTiming);
+    form->winsock->setTiming(m_tcpTiming);
+    followTcpSend(form);
+    form->winsock->start(Text2->text(), IP->text(), Port->text());
+}
 
+void Varnet::followTcpSend(frmsocket *form)
+{
+    TcpSendSession *sender = form->winsock;
     // Text1 is read each time: a file loaded meanwhile changes the size shown,
     // never what is sent.
     connect(sender, &TcpBlockSender::progress, form, [this, form](qint64 count) {
-        form->Label1->setText(QStringLiteral("Sending ") + QString::number(count) +
-                              QStringLiteral(" bytes / ") + Text1->text());
+        form->Label1->setText(
+            QStringLiteral("Sending %1 bytes / %2").arg(QString::number(count), Text1->text()));
     });
     connect(sender, &TcpBlockSender::allQueued, form, [this, form] {
-        form->Label1->setText(QStringLiteral("Sending ") + Text1->text() + QStringLiteral(" / ") +
-                              Text1->text());
+        form->Label1->setText(QStringLiteral("Sending %1 / %1").arg(Text1->text()));
         // Unattended, nobody watches the window: close as soon as every block
         // is queued, rather than after the timer's pause.
         if (SocketForm == form && m_commandLineMode)
@@ -73,8 +76,6 @@ void Varnet::sendTcp()
             emit tcpSendFinished(ok);
         }
     });
-
-    sender->start(Text2->text(), IP->text(), Port->text());
 }
 
 void Varnet::Timer1_Timer()

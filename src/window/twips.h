@@ -15,21 +15,17 @@ constexpr QRect twipsRect(int left, int top, int width, int height)
                  twipsToPixels(height));
 }
 
-// Creates a control at a fixed place, named as tests and tools look it up.
+// Creates a control at a fixed place, named as tests and tools look it up,
+// with its caption when one is given.
 template <typename T, typename Parent>
-T *place(Parent *parent, const char *name, const QRect &geometry)
+T *place(Parent *parent, const char *name, const QRect &geometry, const QString &text = {})
 {
     auto *control = new T(parent);
     control->setObjectName(QLatin1String(name));
     control->setGeometry(geometry);
-    return control;
-}
-
-// The same for a control with a caption.
-template <typename T, typename Parent>
-T *place(Parent *parent, const char *name, const QRect &geometry, const QString &text)
-{
-    T *control = place<T>(parent, name, geometry);
-    control->setText(text);
+    if constexpr (requires { control->setText(text); }) {
+        if (!text.isNull())
+            control->setText(text);
+    }
     return control;
 }

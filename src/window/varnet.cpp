@@ -11,7 +11,6 @@
 #include "window/classicstyle.h"
 #include "window/messageseam.h"
 #include "window/twips.h"
-#include "window/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -40,14 +39,6 @@ void paintBackground(QWidget *widget, const QColor &color,
     widget->setAutoFillBackground(true);
 }
 
-QStringList itemsOf(const QComboBox *list)
-{
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i)
-        items.append(list->itemText(i));
-    return items;
-}
-
 } // namespace
 
 Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
@@ -59,10 +50,10 @@ Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     buildControls();
     buildMenus();
 
-    auto *drops = new DropIntake(Text2, [this] { OpenFi(); }, this);
-    drops->addTargets({centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1,
-                       Label2, Label3});
-    drops->addRefusers({Command3, Label4, IP, Port, Option1, Option2});
+    new DropIntake(
+        Text2, [this] { OpenFi(); },
+        {centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1, Label2, Label3},
+        {Command3, Label4, IP, Port, Option1, Option2}, this);
     resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
 }
 
@@ -120,26 +111,19 @@ void Varnet::buildControls()
 
     for (QLabel *label : {Label1, Label2, Label3, Label4})
         label->setFont(labelFont);
-    for (QWidget *widget : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
-                            static_cast<QWidget *>(Label3)})
+    for (QWidget *widget : std::initializer_list<QWidget *>{Label1, Label2, Label3})
         paintBackground(widget, classicColor(platform::ColorActiveBorder));
-    for (QWidget *widget : {static_cast<QWidget *>(Label4), static_cast<QWidget *>(Option1),
-                            static_cast<QWidget *>(Option2)})
+    for (QWidget *widget : std::initializer_list<QWidget *>{Label4, Option1, Option2})
         paintBackground(widget, classicColor(platform::ColorScrollBar));
 
     Option1->setChecked(true);
 
     // Labels and the picture take no focus, so the chain holds the rest in
     // their classic order.
-    QWidget::setTabOrder(Command1, Combo1);
-    QWidget::setTabOrder(Combo1, Text1);
-    QWidget::setTabOrder(Text1, Command2);
-    QWidget::setTabOrder(Command2, Text2);
-    QWidget::setTabOrder(Text2, Command3);
-    QWidget::setTabOrder(Command3, IP);
-    QWidget::setTabOrder(IP, Option1);
-    QWidget::setTabOrder(Option1, Option2);
-    QWidget::setTabOrder(Option2, Port);
+    const QList<QWidget *> chain{Command1, Combo1, Text1, Command2, Text2,
+                                 Command3, IP, Option1, Option2, Port};
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
     Command1->setFocus();
 
     Timer1 = new QTimer(this);
@@ -183,8 +167,7 @@ bool Varnet::Form_Load(const QString &commandLine)
     Text2->setText(commandLine);
 
     // A saved printer that is no longer installed leaves the default selected.
-    const int saved = indexOfExact(itemsOf(Combo1),
-                                   StartupSettings::read(StartupSettings::KeyPrinter));
+    const int saved = Combo1->findText(StartupSettings::read(StartupSettings::KeyPrinter));
     if (saved >= 0)
         Combo1->setCurrentIndex(saved);
 
@@ -229,14 +212,14 @@ void Varnet::GetPrinters(QComboBox *list)
 {
     const QString current = m_printers.currentPrinter();
     list->addItems(m_printers.deviceNames());
-    list->setCurrentIndex(indexOfExact(itemsOf(list), current));
+    list->setCurrentIndex(list->findText(current));
 }
 
 void Varnet::Command3_Click()
 {
     // With no current printer, or one installed after start-up, there is no
     // item to pick and the selection stays as the user left it.
-    const int index = indexOfExact(itemsOf(Combo1), m_printers.currentPrinter());
+    const int index = Combo1->findText(m_printers.currentPrinter());
     if (index >= 0)
         Combo1->setCurrentIndex(index);
 }
@@ -247,8 +230,6 @@ void Varnet::Option1_Click()
     // printer queue wins should both ever be set.
     if (Option1->isChecked())
         Option2->setChecked(false);
-    else if (Option2->isChecked())
-        Option1->setChecked(false);
 }
 
 void Varnet::Option2_Click()
@@ -284,9 +265,4 @@ void Varnet::About_Click()
 void Varnet::Image1_Click()
 {
     About_Click();
-}
-
-void Varnet::setFileChooser(FileChooser *chooser)
-{
-    m_fileChooser = chooser;
 }

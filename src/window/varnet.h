@@ -39,7 +39,9 @@ public:
     // The whole content of the file loaded last, byte for byte.
     QByteArray Druckertext;
 
-    void OpenFi();
+    // Loads the file Text2 names, telling the user only of a file too large
+    // to hold.
+    SendResult OpenFi();
     // The rest of start-up when the command line named a file: send it once
     // to the restored destination, unattended. Returns the exit status.
     int commandLineSend();
@@ -65,7 +67,7 @@ public:
     PrinterSelection &printers() { return m_printers; }
 
     // Seams for tests; the window owns nothing passed here.
-    void setFileChooser(FileChooser *chooser);
+    void setFileChooser(FileChooser *chooser) { m_fileChooser = chooser; }
     void setTcpTiming(const TcpBlockSender::Timing &timing) { m_tcpTiming = timing; }
     // The spooler Print uses; null gives a fresh system spooler per run.
     void setSpooler(Spooler *spooler) { m_spooler = spooler; }
@@ -85,11 +87,11 @@ private:
     void buildMenus();
     void Form_Unload();
     void sendToCurrentPrinter();
+    // Shows the progress of the send in form and ends it as Timer1 or the
+    // unattended mode wants.
+    void followTcpSend(frmsocket *form);
     // The chosen printer is not in the list: silent, unless the list could not be asked.
     void printerNotFound(const QString &printer);
-    // OpenFi's work: loads the file Text2 names, telling the user only of a
-    // file too large to hold.
-    SendResult loadNamedFile();
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;

@@ -294,6 +294,7 @@ private slots:
         // an orderly end of a cut-off job.
         QTest::newRow("killed by SIGTERM") << false << SIGTERM;
         QTest::newRow("interrupted by Ctrl-C") << false << SIGINT;
+        QTest::newRow("killed by SIGKILL") << false << SIGKILL;
     }
 
     void theProgramItself()

@@ -19,12 +19,13 @@
 #include "platform/printercollection.h"
 #include "platform/spooler.h"
 #include "platform/tcpconnection.h"
-#include "platform/win/wincommandline.h"
 #include "platform/win/wintext.h"
 #include "core/rawjob.h"
 
 #include <winsock2.h>
 #include <windows.h>
+
+#include <io.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -292,6 +293,37 @@ void testOpenFails(const std::string &printerName)
 
 } // namespace
 
+// File names are UTF-8; a folder and a missing file are refused with a reason.
+void testFiles()
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::string dir = toUtf8(folder);
+    const std::string file = dir + "varnet \xc3\xa9.prn";
+    if (std::FILE *out = _wfopen(toWide(file).c_str(), L"wb")) {
+        std::fputs("a\r\nb", out);
+        std::fclose(out);
+    }
+    const platform::FileStatus plain = platform::fileStatus(file);
+    const platform::FileStatus directory = platform::fileStatus(dir);
+    check(plain.exists && plain.isRegular && plain.readable && !plain.isFolder &&
+              directory.isFolder && !platform::fileStatus(dir + "missing").exists,
+          "files: status");
+    std::string why;
+    const int fd = platform::openRegularFile(file, &why);
+    char content[8] = {};
+    check(fd >= 0 && _read(fd, content, sizeof content) == 4 && std::string(content) == "a\r\nb",
+          "files: a plain file opens and reads unchanged", why);
+    if (fd >= 0)
+        platform::closeFile(fd);
+    check(platform::openRegularFile(dir, &why) < 0 && why == "it is a folder",
+          "files: a folder is refused", why);
+    why.clear();
+    check(platform::openRegularFile(dir + "missing", &why) < 0 && !why.empty(),
+          "files: a missing file is refused with the system's reason");
+    _wremove(toWide(file).c_str());
+}
+
 bool waitFor(platform::tcp::Socket socket, short events)
 {
     WSAPOLLFD entry{};
@@ -410,6 +442,7 @@ int wmain(int argc, wchar_t **wideArgv)
     testCommandLineText();
     testSystemColors();
     testTcpConnection();
+    testFiles();
     if (printerCase)
         testPrinters(expectedPrinters, expectedDefault);
     for (const Job &job : jobs)

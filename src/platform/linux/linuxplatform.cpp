@@ -1,11 +1,13 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -42,6 +44,48 @@ void adviseLargeBuffer(void *data, std::size_t size)
         ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+FileStatus fileStatus(const std::string &name)
+{
+    struct stat info {};
+    if (name.empty() || ::stat(name.c_str(), &info) != 0)
+        return {};
+    return {true, S_ISDIR(info.st_mode), S_ISREG(info.st_mode), ::access(name.c_str(), R_OK) == 0};
+}
+
+int openRegularFile(const std::string &name, std::string *why)
+{
+    // A pipe is looked at before it is opened: opening one for reading,
+    // even without waiting, would release a writer blocked on its other end.
+    const FileStatus found = fileStatus(name);
+    if (found.exists && !found.isRegular) {
+        *why = found.isFolder ? "it is a folder" : "it is not an ordinary file";
+        return -1;
+    }
+    // Without waiting all the same, should a pipe have taken the name since.
+    const int fd = name.empty() ? -1 : ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *why = name.empty() ? "no file was named" : std::strerror(errno);
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *why = "it is not an ordinary file";
+        return -1;
+    }
+    // Reads of a plain file never wait; the flag only guarded the open.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+void closeFile(int descriptor)
+{
+    ::close(descriptor);
+}
+
+const bool starDotStarMeansAll = false;
+const bool settingsInRegistry = false;
+
 namespace console {
 
 namespace {
@@ -50,9 +94,12 @@ int interruptPipe[2] = {-1, -1};
 
 void onInterrupt(int signal)
 {
+    const int savedErrno = errno;
     const auto byte = static_cast<char>(signal);
-    // Only async-signal-safe work here; the event loop does the rest.
+    // Only async-signal-safe work here; the event loop does the rest. A full
+    // pipe already holds enough to be heard.
     [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 } // namespace
@@ -84,12 +131,11 @@ bool isStandardInput(const std::string &path)
 
 int catchInterrupts()
 {
-    if (::pipe(interruptPipe) == 0) {
+    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
-        // A closed terminal would otherwise end the program with an orderly
-        // close of every connection, and a printer would take a cut-off job
-        // for a whole one. Started with it ignored (nohup), the send goes on.
+        // A closed terminal cancels as Ctrl-C does, so queued jobs are
+        // withdrawn too. Started with it ignored (nohup), the send goes on.
         struct sigaction hangUp {};
         if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
             std::signal(SIGHUP, onInterrupt);
@@ -138,28 +184,21 @@ void raiseOpenFileLimit()
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
         return;
-    const rlim_t current = files.rlim_cur;
-    // No further than a killed program looks for connections to reset
-    // (platform::tcp::resetConnectionsWhenKilled): 65,536 descriptors.
-    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
-    if (files.rlim_cur > current)
+    if (files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 long long descriptorsLeft()
 {
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+    std::error_code error;
+    const std::filesystem::directory_iterator open("/proc/self/fd", error);
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY || error)
         return -1;
-    DIR *open = ::opendir("/proc/self/fd");
-    if (open == nullptr)
-        return -1;
-    long long used = -1; // the listing's own descriptor
-    while (const dirent *entry = ::readdir(open)) {
-        if (entry->d_name[0] != '.')
-            ++used;
-    }
-    ::closedir(open);
+    // The listing counts its own descriptor too.
+    const long long used = std::distance(begin(open), end(open)) - 1;
     return std::max(0LL, static_cast<long long>(files.rlim_cur) - used);
 }
 
@@ -167,19 +206,12 @@ long long peakMemoryKiB()
 {
     // getrusage() would also count what a parent held before exec; the
     // kernel's high-water mark of this process is read instead.
-    std::FILE *status = std::fopen("/proc/self/status", "re");
-    if (status == nullptr)
-        return -1;
-    long long peak = -1;
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, "VmHWM:", 6) == 0) {
-            peak = std::strtoll(line + 6, nullptr, 10);
-            break;
-        }
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:"))
+            return std::strtoll(line.c_str() + 6, nullptr, 10);
     }
-    std::fclose(status);
-    return peak;
+    return -1;
 }
 
 } // namespace console

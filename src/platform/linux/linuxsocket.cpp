@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,6 +27,13 @@ Result failure(int error)
     return failed(error, error == EAGAIN || error == EWOULDBLOCK);
 }
 
+// On: a close resets at once; off: the system delivers what it holds first.
+void setLinger(int fd, bool reset)
+{
+    const linger option{reset ? 1 : 0, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
 long long queueSize(Socket socket, unsigned long request)
 {
     int size = 0;
@@ -36,66 +42,7 @@ long long queueSize(Socket socket, unsigned long request)
     return size;
 }
 
-// How many descriptors to look through when the program is killed; set
-// before any handler can run, as sysconf() may not be called there.
-int descriptorLimit = 0;
-
-// Only calls that are safe in a signal handler.
-void lingerNoMore()
-{
-    for (int fd = 0; fd < descriptorLimit; ++fd) {
-        int type = 0;
-        socklen_t length = sizeof type;
-        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
-            continue;
-        sockaddr_storage address{};
-        socklen_t size = sizeof address;
-        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
-            (address.ss_family != AF_INET && address.ss_family != AF_INET6))
-            continue;
-        const linger hard{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    }
-}
-
-int openMax()
-{
-    return static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
-}
-
-void resetAndEnd(int signal)
-{
-    const int savedErrno = errno;
-    lingerNoMore();
-    errno = savedErrno;
-    // The handler was reset on entry; once it returns, the signal ends the
-    // program just as it would have, and the system's close resets.
-    ::raise(signal);
-}
-
 } // namespace
-
-void resetConnectionsAtExit()
-{
-    descriptorLimit = openMax();
-    lingerNoMore();
-}
-
-void resetConnectionsWhenKilled()
-{
-    descriptorLimit = openMax();
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        struct sigaction current {};
-        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
-            (current.sa_flags & SA_SIGINFO) != 0)
-            continue;
-        struct sigaction reset {};
-        reset.sa_handler = &resetAndEnd;
-        reset.sa_flags = static_cast<int>(SA_RESETHAND);
-        sigemptyset(&reset.sa_mask);
-        ::sigaction(signal, &reset, nullptr);
-    }
-}
 
 Socket startConnect(const std::string &address, std::uint16_t port, Result *result)
 {
@@ -114,18 +61,18 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
         ::freeaddrinfo(found);
         return NoSocket;
     }
+    // Until the orderly end says otherwise, every way this descriptor can be
+    // closed (a failure, a crash, any signal, the OOM killer) is a reset: an
+    // orderly close would tell the printer a cut-off job was whole.
+    setLinger(fd, true);
     int status = 0;
     do
         status = ::connect(fd, found->ai_addr, found->ai_addrlen);
     while (status != 0 && errno == EINTR);
     const int error = status == 0 ? 0 : errno;
     ::freeaddrinfo(found);
-    if (status == 0) {
-        *result = Result::done(0);
-        return fd;
-    }
-    if (error == EINPROGRESS) {
-        *result = failure(EWOULDBLOCK);
+    if (status == 0 || error == EINPROGRESS) {
+        *result = status == 0 ? Result::done(0) : failure(EWOULDBLOCK);
         return fd;
     }
     ::close(fd);
@@ -136,11 +83,7 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
 Result finishConnect(Socket socket)
 {
     const int error = pendingError(socket);
-    if (error == 0)
-        return Result::done(0);
-    if (error == EINPROGRESS)
-        return failure(EWOULDBLOCK);
-    return failure(error);
+    return error == 0 ? Result::done(0) : failure(error == EINPROGRESS ? EWOULDBLOCK : error);
 }
 
 Result send(Socket socket, const char *data, std::size_t size)
@@ -199,9 +142,8 @@ Result receive(Socket socket, char *data, std::size_t size)
         const ssize_t got = ::recv(descriptor(socket), data, size, 0);
         if (got > 0)
             return Result::done(static_cast<std::size_t>(got));
-        if (got == 0) {
+        if (got == 0)
             return {Status::EndOfStream};
-        }
         if (errno != EINTR)
             return failure(errno);
     }
@@ -249,13 +191,12 @@ long long unsentBytes(Socket socket)
 
 void closeAbortively(Socket socket)
 {
-    const linger hard{1, 0};
-    ::setsockopt(descriptor(socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(descriptor(socket));
 }
 
 void closeGracefully(Socket socket)
 {
+    setLinger(descriptor(socket), false);
     ::close(descriptor(socket));
 }
 

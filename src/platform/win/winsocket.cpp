@@ -20,11 +20,10 @@ SOCKET handle(Socket socket)
 // own sockets.
 void startWinsock()
 {
-    static const bool started = [] {
+    [[maybe_unused]] static const bool started = [] {
         WSADATA data;
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
-    (void)started;
 }
 
 Result failure(int error)
@@ -40,6 +39,14 @@ bool hasErrorFlag(Socket socket)
     entry.fd = handle(socket);
     entry.events = POLLRDNORM;
     return WSAPoll(&entry, 1, 0) == 1 && (entry.revents & POLLERR) != 0;
+}
+
+// On: a close resets at once; off: the system delivers what it holds first.
+void setLinger(SOCKET s, bool reset)
+{
+    linger option{};
+    option.l_onoff = reset ? 1 : 0;
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&option), sizeof option);
 }
 
 int chunk(std::size_t size)
@@ -67,18 +74,16 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
         freeaddrinfo(found);
         return NoSocket;
     }
+    // A process that ends without the orderly close resets its connections.
+    setLinger(s, true);
     u_long nonBlocking = 1;
     int status = ioctlsocket(s, static_cast<long>(FIONBIO), &nonBlocking);
     if (status == 0)
         status = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen));
     const int error = status == 0 ? 0 : WSAGetLastError();
     freeaddrinfo(found);
-    if (status == 0) {
-        *result = Result::done(0);
-        return static_cast<Socket>(s);
-    }
-    if (error == WSAEWOULDBLOCK) {
-        *result = failure(WSAEWOULDBLOCK);
+    if (status == 0 || error == WSAEWOULDBLOCK) {
+        *result = status == 0 ? Result::done(0) : failure(WSAEWOULDBLOCK);
         return static_cast<Socket>(s);
     }
     closesocket(s);
@@ -89,9 +94,7 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
 Result finishConnect(Socket socket)
 {
     const int error = pendingError(socket);
-    if (error == 0)
-        return Result::done(0);
-    return failure(error);
+    return error == 0 ? Result::done(0) : failure(error);
 }
 
 Result send(Socket socket, const char *data, std::size_t size)
@@ -176,27 +179,13 @@ long long unsentBytes(Socket)
 
 void closeAbortively(Socket socket)
 {
-    linger hard{};
-    hard.l_onoff = 1;
-    hard.l_linger = 0;
-    setsockopt(handle(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard),
-               sizeof hard);
     closesocket(handle(socket));
 }
 
 void closeGracefully(Socket socket)
 {
+    setLinger(handle(socket), false);
     closesocket(handle(socket));
-}
-
-void resetConnectionsWhenKilled()
-{
-    // No signals end a Windows program the way they end a POSIX one.
-}
-
-void resetConnectionsAtExit()
-{
-    // Only the headless sender, which is built for POSIX systems, ends this way.
 }
 
 std::string errorText(int error)
