@@ -145,32 +145,43 @@ void TcpBlockSender::cancel()
 // closed its side or took more, or time passed.
 void TcpBlockSender::settle()
 {
-    if (m_phase == Phase::Closing) {
-        if (!flushPending())
-            return;
-        // Bytes sent from the file are the file's pages until the printer
-        // has them: a file changed by then must end in a reset, not in an
-        // end of stream that makes the printer take a changed job for a
-        // whole one.
-        if (m_sentFromFile) {
-            if (failedOnSocketError() || unacknowledgedData() > 0)
-                return;
-            if (const QString change = m_source->changed(); !change.isEmpty())
-                return fail(SendOutcome::TransferFailed, change);
-        }
-        if (!m_connection.endSending()) {
-            if (!failedOnSocketError())
-                fail(SendOutcome::TransferFailed,
-                     QStringLiteral("The connection was gone before the end of the job could be "
-                                    "sent."));
-            return;
-        }
-        m_endSent = true;
-        m_phase = Phase::AwaitingPeerClose;
-        m_peerCloseDeadline = Clock::now() + m_timing.peerCloseWait;
-    }
-    if (m_phase != Phase::AwaitingPeerClose)
+    if (m_phase == Phase::Closing && !sendEnd())
         return;
+    if (m_phase == Phase::AwaitingPeerClose)
+        judgeDelivery();
+}
+
+bool TcpBlockSender::sendEnd()
+{
+    if (!flushPending())
+        return false;
+    // Bytes sent from the file are the file's pages until the printer
+    // has them: a file changed by then must end in a reset, not in an
+    // end of stream that makes the printer take a changed job for a
+    // whole one.
+    if (m_sentFromFile) {
+        if (failedOnSocketError() || unacknowledgedData() > 0)
+            return false;
+        if (const QString change = m_source->changed(); !change.isEmpty()) {
+            fail(SendOutcome::TransferFailed, change);
+            return false;
+        }
+    }
+    if (!m_connection.endSending()) {
+        if (!failedOnSocketError())
+            fail(SendOutcome::TransferFailed,
+                 QStringLiteral("The connection was gone before the end of the job could be "
+                                "sent."));
+        return false;
+    }
+    m_endSent = true;
+    m_phase = Phase::AwaitingPeerClose;
+    m_peerCloseDeadline = Clock::now() + m_timing.peerCloseWait;
+    return true;
+}
+
+void TcpBlockSender::judgeDelivery()
+{
     // A printer that closes with our bytes unread resets the connection
     // instead; a printer that closed in order has acknowledged them. One
     // that keeps its side open has them all the same once it acknowledged

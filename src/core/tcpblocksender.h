@@ -139,6 +139,11 @@ private:
     void fill();
     bool flushPending();
     void settle();
+    // Our end of stream, once every byte is out (and, from the file,
+    // acknowledged and unchanged); false while that is not yet so.
+    bool sendEnd();
+    // Whether the printer has every byte, once our end was sent.
+    void judgeDelivery();
     void scheduleFill();
     void fail(SendOutcome outcome, const QString &reason);
     void failOnSocket(int error);
