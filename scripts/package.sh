@@ -17,4 +17,4 @@ tar -C "$root" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$build/so
 (cd "$build/source" && DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b -Pnocheck >../build.log 2>&1) ||
     { tail -n 40 "$build/build.log" >&2; exit 1; }
 rm -rf "$build/source"
-ls "$build"/*.deb
+ls "$build"/varnet_*.deb "$build"/varnet-send_*.deb
