@@ -23,7 +23,8 @@ fail() {
     failures=$((failures + 1))
 }
 finish() {
-    if [ $failures = 0 ]; then echo "package check: everything passed"; else echo "package check: $failures failed"; fi
+    local what=${1:-package check}
+    if [ $failures = 0 ]; then echo "$what: everything passed"; else echo "$what: $failures failed"; fi
     exit $((failures > 0))
 }
 
@@ -108,7 +109,7 @@ if [ "$2" = send ]; then
     for _ in $(seq 100); do kill -0 $sink 2>/dev/null || break; sleep 0.1; done
     kill $sink 2>/dev/null && fail "the listener's connection did not end"
     cmp /tmp/job.bin /tmp/received.bin && echo "received byte for byte" || fail "the listener did not get the file"
-    finish
+    finish "varnet-send's checks"
 fi
 
 step "menu entry and icon"
@@ -172,4 +173,4 @@ fi
 kill $pid 2>/dev/null || true
 wait $pid 2>/dev/null || true
 kill $xvfb 2>/dev/null || true
-finish
+finish "varnet's checks"
