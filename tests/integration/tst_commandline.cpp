@@ -300,6 +300,10 @@ private slots:
         QTest::newRow("missing file") << "--open " + m_dir.filePath("nothing.prn")
                                       << m_dir.filePath("nothing.prn") << none;
         QTest::newRow("no file") << "--open" << QString() << none;
+        // Opening it to read would hang the window before it is shown.
+        const QString fifo = m_dir.filePath("fifo");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QTest::newRow("FIFO") << "--open " + fifo << fifo << none;
         // The command line names a file first; only when there is none is it an option.
         QTest::newRow("a file named --open ...") << "--open job" << QString() << QString();
     }
