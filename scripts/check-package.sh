@@ -58,12 +58,12 @@ case "${1:-}" in
     [ "$pulled" -le 40 ] || fail "varnet-send pulls $pulled packages, more than 40"
     apt-get install -y -qq "$send_deb" >/tmp/install.log 2>&1 || { cat /tmp/install.log; exit 1; }
     dpkg -s libqt6widgets6 >/dev/null 2>&1 && fail "varnet-send brought Qt Widgets"
-    bash "$root/scripts/own-network.sh" bash "$root/scripts/check-package.sh" --offline send || failures=$((failures + 1))
+    bash "$root/scripts/own-network.sh" --as-root bash "$root/scripts/check-package.sh" --offline send || failures=$((failures + 1))
 
     step "apt-get install $window_deb"
     apt-get install -y -qq "$window_deb" >/tmp/install.log 2>&1 || { cat /tmp/install.log; exit 1; }
     dpkg -s varnet varnet-send | grep -E '^(Package|Version|Depends|Recommends|Suggests):'
-    bash "$root/scripts/own-network.sh" bash "$root/scripts/check-package.sh" --offline window || failures=$((failures + 1))
+    bash "$root/scripts/own-network.sh" --as-root bash "$root/scripts/check-package.sh" --offline window || failures=$((failures + 1))
 
     step "apt-get purge varnet varnet-send"
     dpkg -L varnet varnet-send | sort -u >/tmp/files

@@ -9,7 +9,8 @@
 # stays read-only) while what it writes still belongs to root. Where the
 # kernel allows none of this (some containers), the command runs in the
 # machine's network and a warning says so.
-#   own-network.sh COMMAND [ARG...]
+#   own-network.sh [--as-root] COMMAND [ARG...]
+# --as-root keeps root as root, for checks of a whole installed system.
 set -euo pipefail
 if [ "${VARNET_OWN_NETWORK:-}" = inside ]; then
     unset VARNET_OWN_NETWORK
@@ -19,6 +20,10 @@ fi
 # Root without user namespaces still gets a network of its own, as root.
 namespaces=("--map-current-user --net --keep-caps")
 [ "$(id -u)" = 0 ] && namespaces=("--map-user=65534 --map-group=65534 --net --keep-caps" --net)
+if [ "${1:-}" = --as-root ]; then
+    shift
+    [ "$(id -u)" = 0 ] && namespaces=(--net)
+fi
 for options in "${namespaces[@]}"; do
     # shellcheck disable=SC2086 # the options are words
     if unshare $options ip link set lo up 2>/dev/null; then
