@@ -1,37 +1,35 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Varnet needs, and only those that are missing,
-# so a second run costs a second.
-#   deps.sh run    what building and starting the program needs
-#   deps.sh test   that plus the test tools (sandbox scheduler, cross compiler, ...)
-#   deps.sh package   what building and checking the Debian package needs
+# Installs the Debian packages Varnet needs, and only when some are missing,
+# so a second run costs a second. The list is debian/control's Build-Depends;
+# those marked <!nocheck> are needed only by the tests.
+#   deps.sh run       what building and starting the programs needs
+#   deps.sh test      that plus the test tools (sandbox scheduler, cross compiler, ...)
+#   deps.sh package   what building and checking the Debian packages needs
 set -euo pipefail
-
-# help2man and rsvg-convert make the manual pages and icons during the build.
-run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libcups2-dev libgl-dev
-    help2man librsvg2-bin)
-test_packages=(cups cups-daemon cups-client cups-ipp-utils socat netcat-openbsd
-    xvfb xauth g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 fonts-dejavu-core procps time
-    wine64 python3-minimal desktop-file-utils appstream man-db)
-package_packages=(dpkg-dev file lintian)
+root="$(cd "$(dirname "$0")/.." && pwd)"
 
 case "${1:-run}" in
-run) wanted=("${run_packages[@]}") ;;
-test) wanted=("${run_packages[@]}" "${test_packages[@]}") ;;
-package) wanted=("${run_packages[@]}" "${package_packages[@]}") ;;
+run) profiles=(-P nocheck) tools=() ;;
+test) profiles=() tools=() ;;
+package) profiles=(-P nocheck) tools=(lintian) ;;
 *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
 esac
 
-missing=()
-for package in "${wanted[@]}"; do
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [ "$status" = "install ok installed" ] || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+satisfied() {
+    command -v dpkg-checkbuilddeps >/dev/null &&
+        dpkg-checkbuilddeps "${profiles[@]}" "$root/debian/control" 2>/dev/null || return 1
+    for tool in "${tools[@]}"; do
+        [ "$(dpkg-query -W -f='${Status}' "$tool" 2>/dev/null)" = "install ok installed" ] || return 1
+    done
+}
+satisfied && exit 0
 
 sudo=""
 [ "$(id -u)" = 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}"
+echo "Installing what debian/control's Build-Depends name and is missing" >&2
 $sudo apt-get update -qq
 # The scheduler is only ever started by our own sandbox; keep the package
 # scripts from starting the system's one.
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get build-dep -y -qq --no-install-recommends "${profiles[@]}" "$root"
+[ ${#tools[@]} = 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${tools[@]}"

@@ -1,23 +1,20 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a release build with Debian's own compiler
-# and linker flags (hardening), and prints the package's path:
-#   bash scripts/package.sh            -> build/package/varnet_VERSION_ARCH.deb
+# Builds the Debian packages varnet and varnet-send as a Debian maintainer
+# would (dpkg-buildpackage, with Debian's hardening flags from debian/rules)
+# from a copy of the working tree, and prints the packages' paths:
+#   bash scripts/package.sh   -> build/package/varnet{,-send}_VERSION-REVISION_ARCH.deb
+# The test suite is not run again here (scripts/test.sh runs it).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" package
 build="$root/build/package"
 
-# dpkg-buildflags gives the flags every Debian package is built with.
-export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
-CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
-export CXXFLAGS LDFLAGS
-
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DVARNET_BUILD_TESTS=OFF -DVARNET_BUILD_BENCH=OFF >/dev/null
-fi
-cmake --build "$build"
-rm -f "$build"/varnet_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
-ls "$build"/varnet_*.deb
+# dpkg-buildpackage leaves its results beside the source folder, so that
+# folder is a fresh copy inside build/package.
+rm -rf "$build"
+mkdir -p "$build/source"
+tar -C "$root" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$build/source" -xf -
+(cd "$build/source" && DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -us -uc -b -Pnocheck >../build.log 2>&1) ||
+    { tail -n 40 "$build/build.log" >&2; exit 1; }
+rm -rf "$build/source"
+ls "$build"/varnet_*.deb "$build"/varnet-send_*.deb

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors and runs
-# the whole suite under CTest. Each test that needs a print scheduler starts
-# its own sandboxed cupsd. VARNET_SANITIZE=1 builds and tests with ASan/UBSan.
+# the whole suite under CTest, in a network of its own (scripts/own-network.sh)
+# so no program on this machine's ports takes part. Each test that needs a
+# print scheduler starts its own sandboxed cupsd. VARNET_SANITIZE=1 builds and
+# tests with ASan/UBSan.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" test
@@ -16,4 +18,4 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNET_WERROR=O
     -DVARNET_SANITIZE="$sanitize_flag" >/dev/null
 cmake --build "$build"
 cd "$build"
-ctest --output-on-failure --timeout 120 "$@"
+bash "$root/scripts/own-network.sh" ctest --output-on-failure --timeout 120 "$@"

@@ -18,14 +18,17 @@ void printUsage()
 {
     std::printf(
         "Usage: varnet [FILE]\n"
+        "  or:  varnet --open [FILE]\n"
         "Without FILE, opens the window. With FILE, sends it unchanged to the destination\n"
         "saved by the window (its printer, or its IP address on port %d), without\n"
-        "showing the window, and ends.\n"
+        "showing the window, and ends. With --open, opens the window with FILE chosen,\n"
+        "as File > Open would, and sends nothing until Print is pressed.\n"
         "\n"
         "The command line is one file name: its arguments are joined by single blanks\n"
         "and every double quote is removed. A file really named --help or --version is\n"
         "sent, not taken as an option.\n"
         "\n"
+        "      --open     open the window with FILE chosen; nothing is sent\n"
         "      --help     this text\n"
         "      --version  the version\n"
         "\n%s",

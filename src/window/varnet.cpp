@@ -2,7 +2,9 @@
 
 #include "window/frmabout.h"
 #include "window/dropintake.h"
+#include "core/commandline.h"
 #include "core/filechooser.h"
+#include "core/localpath.h"
 #include "core/settingscodec.h"
 #include "core/startupsettings.h"
 #include "platform/platform.h"
@@ -158,13 +160,21 @@ void Varnet::buildMenus()
 
 bool Varnet::Form_Load(const QString &commandLine)
 {
+    // "--open FILE" comes from a file manager: the file is chosen as File >
+    // Open would choose it and nothing is sent before Print. A file really
+    // named so is sent, as the command line names a file before an option.
+    const QString openOption = QStringLiteral("--open");
+    const bool open = (commandLine == openOption ||
+                       commandLine.startsWith(openOption + QLatin1Char(' '))) &&
+                      !LocalPath::status(stripDoubleQuotes(commandLine)).exists;
+
     // An unattended send to the saved TCP address never shows the printer
     // list, and must not wait on a print scheduler that may not answer.
     const std::optional<bool> printerQueue =
         optFromText(StartupSettings::read(StartupSettings::KeyOpt));
-    if (commandLine.isEmpty() || printerQueue.value_or(true))
+    if (open || commandLine.isEmpty() || printerQueue.value_or(true))
         GetPrinters(Combo1);
-    Text2->setText(commandLine);
+    Text2->setText(open ? stripDoubleQuotes(commandLine.mid(openOption.size() + 1)) : commandLine);
 
     // A saved printer that is no longer installed leaves the default selected.
     const int saved = Combo1->findText(StartupSettings::read(StartupSettings::KeyPrinter));
@@ -177,7 +187,9 @@ bool Varnet::Form_Load(const QString &commandLine)
         (*printerQueue ? Option1 : Option2)->setChecked(true);
     (Option1->isChecked() ? Option1 : Option2)->setChecked(true);
 
-    return !Text2->text().isEmpty();
+    if (open && !Text2->text().isEmpty())
+        loadNamedFile();
+    return !open && !Text2->text().isEmpty();
 }
 
 void Varnet::Form_Unload()

@@ -1,4 +1,5 @@
 #include "window/varnet.h"
+#include "core/fileloader.h"
 #include "core/localpath.h"
 #include "cupssandbox.h"
 #include "messagerecorder.h"
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -275,6 +277,60 @@ private slots:
             QCOMPARE(messages.texts().size(), 1);
             QVERIFY2(messages.texts().first().contains(message), qPrintable(messages.texts().first()));
             QVERIFY(sink.received().size() < content.size());
+        }
+    }
+
+    // "--open FILE" from a file manager's desktop entry: the window comes up
+    // with the file chosen, as File > Open leaves it, and nothing is sent,
+    // whatever destination was saved.
+    void openChoosesTheFile_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QString>("chosen"); // Text2; empty: the file is sent instead
+        QTest::addColumn<QString>("size");   // Text1
+
+        const QString size = FileLoader::sizeText(m_content.size());
+        QTest::newRow("path with spaces") << "--open " + m_spacedPath << m_spacedPath << size;
+        QTest::newRow("quoted") << "--open \"" + m_spacedPath + '"' << m_spacedPath << size;
+        QTest::newRow("name not UTF-8") << "--open " + LocalPath::fromBytes(m_oddPath)
+                                        << LocalPath::fromBytes(m_oddPath) << size;
+        // Nothing loaded: the size a new window shows stays.
+        const QString none = FileLoader::sizeText(0);
+        QTest::newRow("missing file") << "--open " + m_dir.filePath("nothing.prn")
+                                      << m_dir.filePath("nothing.prn") << none;
+        QTest::newRow("no file") << "--open" << QString() << none;
+        // Opening it to read would hang the window before it is shown.
+        const QString fifo = m_dir.filePath("fifo");
+        QVERIFY(QFile::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QTest::newRow("FIFO") << "--open " + fifo << fifo << none;
+        // The command line names a file first; only when there is none is it an option.
+        QTest::newRow("a file named --open ...") << "--open job" << QString() << QString();
+    }
+
+    void openChoosesTheFile()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(QString, chosen);
+        QFETCH(QString, size);
+
+        const QString namedLikeOption = QDir::current().filePath(QStringLiteral("--open job"));
+        QFile file(namedLikeOption);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(m_content) == m_content.size());
+        file.close();
+        const auto cleanup = qScopeGuard([&] { QFile::remove(namedLikeOption); });
+        // Whether main() sends is Form_Load's answer, for a saved printer and address alike.
+        for (const char *opt : {"True", "False"}) {
+            saveSettings(QStringLiteral("sink"), QStringLiteral("127.0.0.1"), QLatin1String(opt));
+            const auto printers = createSystemPrinterCollection();
+            Varnet window(*printers);
+            MessageRecorder messages;
+            const bool sends = window.Form_Load(commandLine);
+            QCOMPARE(sends, chosen.isEmpty() && commandLine != QLatin1String("--open"));
+            if (sends)
+                continue; // the send itself is sendsTheNamedFile's
+            QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("Text2"))->text(), chosen);
+            QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), size);
+            QCOMPARE(messages.texts(), QStringList());
         }
     }
 

@@ -2,7 +2,7 @@
 # Checks of what `cmake --install` puts on a system, cheap enough for every run.
 #   packaging-checks.sh manpages    BUILD VERSION
 #   packaging-checks.sh completion  SOURCE BUILD
-#   packaging-checks.sh install     BUILD VERSION
+#   packaging-checks.sh install     SOURCE BUILD VERSION
 set -euo pipefail
 check=$1
 failures=0
@@ -39,10 +39,16 @@ manpages)
 completion)
     source_dir=$2 build=$3
     bin=$(mktemp -d)
-    trap 'rm -rf "$bin"' EXIT
-    # A stand-in for the scheduler's lpstat, so queue names need no cupsd.
-    printf '#!/bin/sh\n[ "$1" = -e ] && printf "Office\\nLabels\\nLab2\\n"\n' >"$bin/lpstat"
-    chmod +x "$bin/lpstat"
+    sandbox="$source_dir/tests/support/cups-sandbox.sh"
+    trap 'bash "$sandbox" stop "$bin/cups"; rm -rf "$bin"' EXIT
+    # Queue names are anyone's to choose, so some are made to run commands
+    # or to be changed by a shell that expands them.
+    hostile=('$(touch${IFS}PWNED)' '`touch${IFS}PWNED`' 'a$b' 'a${b}' 'a{b,c}' 'a~b' '~a' 'a;touch${IFS}PWNED' 'a*' '*')
+    eval "$(bash "$sandbox" start "$bin/cups")"
+    for queue in Office Labels Lab2 "${hostile[@]}"; do
+        bash "$sandbox" add-queue "$bin/cups" "$queue" socket://127.0.0.1:9 ||
+            fail "the scheduler does not take the queue name $queue"
+    done
     ln -s "$build/src/send/varnet-send" "$bin/varnet-send"
     touch "$bin/job.pcl" "$bin/job.prn"
     # complete WORDS...: what bash offers for the last word.
@@ -54,7 +60,7 @@ completion)
             COMP_CWORD=$(($# - 1))
             registered=$(complete -p varnet-send) || exit 1
             _varnet_send varnet-send "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-            [ ${#COMPREPLY[@]} = 0 ] || printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
+            [ ${#COMPREPLY[@]} = 0 ] || printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " "
         ' "$source_dir/packaging/bash-completion/varnet-send" "$bin" "$@"
     }
     expect() {
@@ -67,7 +73,12 @@ completion)
     expect "--parallel --printer " varnet-send --p
     expect "--wait --wait-eof --wait-timeout " varnet-send -p Office --wai
     expect "Lab2 Labels " varnet-send -p Lab
-    expect "Lab2 Labels Office " varnet-send --printer = ""
+    expect "$(printf '%s\n' Office Labels Lab2 "${hostile[@]}" | LC_ALL=C sort | tr "\n" " ")" \
+        varnet-send --printer = ""
+    expect "$(printf '%s\n' "${hostile[@]}" | grep '^a' | LC_ALL=C sort | tr "\n" " ")" varnet-send -p a
+    expect 'a$b a${b} ' varnet-send -p 'a$'
+    expect '$(touch${IFS}PWNED) ' varnet-send -p '$('
+    [ ! -e "$bin/PWNED" ] || fail "completing a queue name ran a command the name holds"
     expect "job.pcl job.prn " varnet-send -p Office job.p
     expect "" varnet-send --title job
     expect "" varnet-send -- --p
@@ -78,7 +89,7 @@ completion)
     done
     ;;
 install)
-    build=$2 version=$3
+    source_dir=$2 build=$3 version=$4
     prefix=$(mktemp -d)
     trap 'rm -rf "$prefix"' EXIT
     cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -86,8 +97,6 @@ install)
 bin/varnet-send
 share/applications/varnet.desktop
 share/bash-completion/completions/varnet-send
-share/doc/varnet/changelog.gz
-share/doc/varnet/copyright
 share/icons/hicolor/128x128/apps/varnet.png
 share/icons/hicolor/16x16/apps/varnet.png
 share/icons/hicolor/22x22/apps/varnet.png
@@ -115,8 +124,8 @@ share/metainfo/org.example.varnet.metainfo.xml"
     done
     grep -q "<release version=\"$version\" date=\"[0-9-]*\"" "$prefix"/share/metainfo/*.xml ||
         fail "the AppStream release is not version $version"
-    zcat "$prefix/share/doc/varnet/changelog.gz" | head -n 1 | grep -q "^varnet ($version) " ||
-        fail "the changelog's latest entry is not version $version"
+    head -n 1 "$source_dir/debian/changelog" | grep -q "^varnet ($version-[0-9.]*) " ||
+        fail "debian/changelog's latest entry is not version $version"
     ;;
 *)
     echo "usage: $0 manpages|completion|install ..." >&2
