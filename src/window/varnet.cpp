@@ -188,7 +188,7 @@ bool Varnet::Form_Load(const QString &commandLine)
     (Option1->isChecked() ? Option1 : Option2)->setChecked(true);
 
     if (open && !Text2->text().isEmpty())
-        loadNamedFile();
+        OpenFi();
     return !open && !Text2->text().isEmpty();
 }
 
