@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -29,16 +30,6 @@ const char *noPassword(const char *, http_t *, const char *, const char *, void 
 }
 
 } // namespace
-
-CupsConnection::CupsConnection(const WaitLimits &limits)
-    : m_limits(limits)
-{
-}
-
-CupsConnection::~CupsConnection()
-{
-    close();
-}
 
 bool CupsConnection::open(const std::string &host, int port, http_encryption_t encryption,
                           const std::string &peer)
@@ -77,10 +68,8 @@ bool CupsConnection::reconnect()
 
 void CupsConnection::abort()
 {
-    if (m_http == nullptr)
-        return;
-    const int fd = httpGetFd(m_http);
-    if (fd >= 0) {
+    // The library gives -1 for no connection.
+    if (const int fd = httpGetFd(m_http); fd >= 0) {
         const linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
@@ -89,10 +78,7 @@ void CupsConnection::abort()
 
 void CupsConnection::close()
 {
-    if (m_http != nullptr) {
-        httpClose(m_http);
-        m_http = nullptr;
-    }
+    httpClose(std::exchange(m_http, nullptr)); // the library passes over a null one
 }
 
 http_t *CupsConnection::call()

@@ -16,8 +16,8 @@
 class CupsConnection
 {
 public:
-    explicit CupsConnection(const WaitLimits &limits);
-    ~CupsConnection();
+    explicit CupsConnection(const WaitLimits &limits) : m_limits(limits) {}
+    ~CupsConnection() { close(); }
     CupsConnection(const CupsConnection &) = delete;
     CupsConnection &operator=(const CupsConnection &) = delete;
 

@@ -20,11 +20,6 @@ std::string stateName(const char *attribute, int state, int first, int last)
     return name.substr(name.rfind('-') + 1);
 }
 
-std::string stateName(int state)
-{
-    return stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
-}
-
 // "stopped (paused, media-empty-error): out of paper"
 std::string printerState(ipp_t *response)
 {
@@ -164,7 +159,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         }
         reconnected = false;
         const int state = std::get<int>(asked);
-        job = stateName(state);
+        job = stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
         if (state >= IPP_JSTATE_CANCELED)
             return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
                      state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
