@@ -52,11 +52,6 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
     return true;
 }
 
-bool CupsConnection::openScheduler()
-{
-    return open(cupsServer(), ippPort(), cupsEncryption(), "the scheduler");
-}
-
 bool CupsConnection::reconnect()
 {
     if (m_http == nullptr)
@@ -190,13 +185,6 @@ SendResult CupsConnection::brokenOff(const std::string &resource, const char *ea
     if (response)
         return {SendOutcome::TransferFailed, early};
     return {SendOutcome::TransferFailed, broken.empty() ? failureText(fallback) : broken};
-}
-
-SendResult CupsConnection::failed(SendOutcome outcome, const char *fallback) const
-{
-    if (m_stopped || m_timedOut || (m_http != nullptr && httpError(m_http) != 0))
-        return {outcome, failureText(fallback)};
-    return {SendOutcome::SpoolerRefused, libraryError(fallback)};
 }
 
 std::string CupsConnection::failureText(const std::string &fallback) const
