@@ -96,10 +96,9 @@ constexpr char StoppedFollowing[] = "interrupted while following the job, which 
 std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string &printerUri,
                                    const std::string &resource, int jobId)
 {
-    static const char *const wanted[] = {"job-state"};
     ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                  nullptr, wanted);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "job-state");
     const IppResponse response =
         takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
     const std::string unfollowed = "the job's end could not be followed: ";
