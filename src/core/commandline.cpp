@@ -2,7 +2,5 @@
 
 QString stripDoubleQuotes(const QString &commandLine)
 {
-    QString path = commandLine;
-    path.remove(QLatin1Char('"'));
-    return path;
+    return QString(commandLine).remove(u'"');
 }

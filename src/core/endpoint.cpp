@@ -5,55 +5,42 @@
 QString Endpoint::label() const
 {
     // Joined, not substituted: a scope such as "%1" in an IPv6 address stays.
-    if (host.contains(QLatin1Char(':')))
-        return QLatin1Char('[') + host + QStringLiteral("]:") + QString::number(port);
-    return host + QLatin1Char(':') + QString::number(port);
+    const QString shown = host.contains(u':') ? u'[' + host + u']' : host;
+    return shown + u':' + QString::number(port);
 }
 
 std::optional<Endpoint> Endpoint::parse(const QString &text, QString *error)
 {
-    Endpoint endpoint;
+    const auto fail = [error](const QString &why) {
+        *error = why;
+        return std::optional<Endpoint>();
+    };
     QString host = text;
     QString portText; // null: no port given
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0) {
-            *error = QStringLiteral("missing ] in host \"%1\"").arg(text);
-            return std::nullopt;
-        }
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close < 0)
+            return fail(QStringLiteral("missing ] in host \"%1\"").arg(text));
         host = text.mid(1, close - 1);
         const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))) {
-            *error = QStringLiteral("unexpected text after ] in host \"%1\"").arg(text);
-            return std::nullopt;
-        }
+        if (!rest.isEmpty() && !rest.startsWith(u':'))
+            return fail(QStringLiteral("unexpected text after ] in host \"%1\"").arg(text));
         if (!rest.isEmpty())
             portText = rest.mid(1);
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    } else if (text.count(u':') == 1) {
+        const qsizetype colon = text.indexOf(u':');
         host = text.left(colon);
         portText = text.mid(colon + 1);
     }
     // Several colons without brackets: an IPv6 literal, default port.
-
-    if (host.isEmpty()) {
-        *error = QStringLiteral("no host in \"%1\"").arg(text);
-        return std::nullopt;
-    }
-    if (host.contains(QLatin1Char(':')) && QHostAddress(host).protocol() != QHostAddress::IPv6Protocol) {
-        *error = QStringLiteral("\"%1\" is not an IPv6 address").arg(host);
-        return std::nullopt;
-    }
-    if (!portText.isNull()) {
-        const std::optional<quint16> port = parsePort(portText);
-        if (!port) {
-            *error = QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(portText);
-            return std::nullopt;
-        }
-        endpoint.port = *port;
-    }
-    endpoint.host = host;
-    return endpoint;
+    if (host.isEmpty())
+        return fail(QStringLiteral("no host in \"%1\"").arg(text));
+    if (host.contains(u':') && QHostAddress(host).protocol() != QHostAddress::IPv6Protocol)
+        return fail(QStringLiteral("\"%1\" is not an IPv6 address").arg(host));
+    const std::optional<quint16> port = portText.isNull() ? RawPrintPort : parsePort(portText);
+    if (!port)
+        return fail(QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(portText));
+    return Endpoint{host, *port};
 }
 
 std::optional<quint16> parsePort(const QString &text)

@@ -1,6 +1,8 @@
 #include "core/exitstatus.h"
 
+#include <algorithm>
 #include <iterator>
+#include <ranges>
 
 namespace {
 
@@ -50,15 +52,11 @@ constexpr Meaning Meanings[] = {
      "interrupted; it then ends by the signal (130 Ctrl-C, 143 SIGTERM)"},
 };
 
-constexpr bool oneRowPerOutcomeInOrder()
-{
-    for (std::size_t i = 0; i < std::size(Outcomes); ++i) {
-        if (static_cast<std::size_t>(Outcomes[i].outcome) != i)
-            return false;
-    }
-    return std::size(Outcomes) == static_cast<std::size_t>(SendOutcome::NotStarted) + 1;
-}
-static_assert(oneRowPerOutcomeInOrder());
+// One row per outcome, in the enum's order: the outcome is the row's index.
+static_assert(std::size(Outcomes) == static_cast<std::size_t>(SendOutcome::NotStarted) + 1 &&
+              std::ranges::all_of(std::views::iota(std::size_t{0}, std::size(Outcomes)), [](std::size_t i) {
+                  return static_cast<std::size_t>(Outcomes[i].outcome) == i;
+              }));
 
 } // namespace
 

@@ -26,8 +26,7 @@ bool PrinterSelection::selectPrinter(const QString &name)
 {
     // Asks the system afresh, as the old collection did: a queue deleted
     // since start-up is no longer found.
-    const QStringList names = deviceNames();
-    if (indexOfExact(names, name) < 0)
+    if (!deviceNames().contains(name))
         return false;
     m_current = name;
     return true;
@@ -40,9 +39,5 @@ QString PrinterSelection::unreachableReason() const
 
 int indexOfExact(const QStringList &items, const QString &name)
 {
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (items.at(i).compare(name, Qt::CaseSensitive) == 0)
-            return static_cast<int>(i);
-    }
-    return -1;
+    return static_cast<int>(items.indexOf(name));
 }

@@ -2,7 +2,6 @@
 
 #include "platform/spooler.h"
 
-#include <cctype>
 #include <utility>
 
 namespace {
@@ -22,9 +21,7 @@ struct RawJob
                                                                     : failure.outcome;
         // The system's texts may end in a line break.
         outcome.sentence = failure.sentence;
-        while (!outcome.sentence.empty() &&
-               std::isspace(static_cast<unsigned char>(outcome.sentence.back())))
-            outcome.sentence.pop_back();
+        outcome.sentence.erase(outcome.sentence.find_last_not_of(" \t\n\v\f\r") + 1);
         if (outcome.sentence.empty() && fallback != nullptr)
             outcome.sentence = fallback;
         if (stopped())

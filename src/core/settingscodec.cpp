@@ -8,10 +8,8 @@ std::optional<bool> optFromText(const QString &text)
     if (trimmed.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
         return false;
     bool isNumber = false;
-    const double number = trimmed.toDouble(&isNumber);
-    if (isNumber)
-        return number != 0.0;
-    return std::nullopt;
+    const bool nonZero = trimmed.toDouble(&isNumber) != 0.0;
+    return isNumber ? std::optional(nonZero) : std::nullopt;
 }
 
 QString optToText(bool printerQueue)

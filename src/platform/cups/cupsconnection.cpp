@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -29,16 +30,6 @@ const char *noPassword(const char *, http_t *, const char *, const char *, void 
 }
 
 } // namespace
-
-CupsConnection::CupsConnection(const WaitLimits &limits)
-    : m_limits(limits)
-{
-}
-
-CupsConnection::~CupsConnection()
-{
-    close();
-}
 
 bool CupsConnection::open(const std::string &host, int port, http_encryption_t encryption,
                           const std::string &peer)
@@ -61,11 +52,6 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
     return true;
 }
 
-bool CupsConnection::openScheduler()
-{
-    return open(cupsServer(), ippPort(), cupsEncryption(), "the scheduler");
-}
-
 bool CupsConnection::reconnect()
 {
     if (m_http == nullptr)
@@ -77,10 +63,8 @@ bool CupsConnection::reconnect()
 
 void CupsConnection::abort()
 {
-    if (m_http == nullptr)
-        return;
-    const int fd = httpGetFd(m_http);
-    if (fd >= 0) {
+    // The library gives -1 for no connection.
+    if (const int fd = httpGetFd(m_http); fd >= 0) {
         const linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
@@ -89,10 +73,7 @@ void CupsConnection::abort()
 
 void CupsConnection::close()
 {
-    if (m_http != nullptr) {
-        httpClose(m_http);
-        m_http = nullptr;
-    }
+    httpClose(std::exchange(m_http, nullptr)); // the library passes over a null one
 }
 
 http_t *CupsConnection::call()
@@ -204,13 +185,6 @@ SendResult CupsConnection::brokenOff(const std::string &resource, const char *ea
     if (response)
         return {SendOutcome::TransferFailed, early};
     return {SendOutcome::TransferFailed, broken.empty() ? failureText(fallback) : broken};
-}
-
-SendResult CupsConnection::failed(SendOutcome outcome, const char *fallback) const
-{
-    if (m_stopped || m_timedOut || (m_http != nullptr && httpError(m_http) != 0))
-        return {outcome, failureText(fallback)};
-    return {SendOutcome::SpoolerRefused, libraryError(fallback)};
 }
 
 std::string CupsConnection::failureText(const std::string &fallback) const

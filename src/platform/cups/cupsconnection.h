@@ -16,8 +16,8 @@
 class CupsConnection
 {
 public:
-    explicit CupsConnection(const WaitLimits &limits);
-    ~CupsConnection();
+    explicit CupsConnection(const WaitLimits &limits) : m_limits(limits) {}
+    ~CupsConnection() { close(); }
     CupsConnection(const CupsConnection &) = delete;
     CupsConnection &operator=(const CupsConnection &) = delete;
 
@@ -26,7 +26,7 @@ public:
     bool open(const std::string &host, int port, http_encryption_t encryption,
               const std::string &peer);
     // The scheduler this process is pointed at (CUPS_SERVER, client.conf).
-    bool openScheduler();
+    bool openScheduler() { return open(cupsServer(), ippPort(), cupsEncryption(), "the scheduler"); }
     // Closes with a reset, so a request cut off mid-document cannot look
     // complete to the peer.
     void abort();
@@ -57,10 +57,6 @@ public:
     // where it answered one, else TransferFailed with what broke (early:
     // the words for a peer that answered yes too soon).
     SendResult brokenOff(const std::string &resource, const char *early, const char *fallback);
-    // A call failed for want of an answer: a stop, silence or a broken
-    // connection is outcome (ConnectionFailed while opening, TransferFailed
-    // later), anything else the peer's refusal in the library's words.
-    SendResult failed(SendOutcome outcome, const char *fallback) const;
 
     // A moment after which every call gives up at once, however long the
     // response time-out would still allow; a default one clears it.

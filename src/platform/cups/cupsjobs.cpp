@@ -20,11 +20,6 @@ std::string stateName(const char *attribute, int state, int first, int last)
     return name.substr(name.rfind('-') + 1);
 }
 
-std::string stateName(int state)
-{
-    return stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
-}
-
 // "stopped (paused, media-empty-error): out of paper"
 std::string printerState(ipp_t *response)
 {
@@ -101,10 +96,9 @@ constexpr char StoppedFollowing[] = "interrupted while following the job, which 
 std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string &printerUri,
                                    const std::string &resource, int jobId)
 {
-    static const char *const wanted[] = {"job-state"};
     ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                  nullptr, wanted);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "job-state");
     const IppResponse response =
         takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
     const std::string unfollowed = "the job's end could not be followed: ";
@@ -164,7 +158,7 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
         }
         reconnected = false;
         const int state = std::get<int>(asked);
-        job = stateName(state);
+        job = stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
         if (state >= IPP_JSTATE_CANCELED)
             return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
                      state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};

@@ -180,9 +180,14 @@ private:
     // was found, any refusal of the job is the scheduler's refusal.
     bool answeredYes(const IppResponse &response)
     {
+        // No answer: a stop, silence or a broken connection broke the
+        // transfer; anything else is a refusal in the library's words.
+        const char *const silent = "the scheduler did not answer";
+        if (!response && (m_connection->stopped() || m_connection->timedOut() ||
+                          (m_connection->isOpen() && httpError(m_connection->handle()) != 0)))
+            return fail({SendOutcome::TransferFailed, m_connection->failureText(silent)});
         if (!response)
-            return fail(
-                m_connection->failed(SendOutcome::TransferFailed, "the scheduler did not answer"));
+            return fail({SendOutcome::SpoolerRefused, libraryError(silent)});
         if (const SendResult answer = ippAnswer(response.get());
             answer.outcome != SendOutcome::Delivered)
             return fail({SendOutcome::SpoolerRefused, answer.sentence});

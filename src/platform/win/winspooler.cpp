@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -27,12 +28,10 @@ public:
             return false;
         }
         std::wstring name = toWide(printerName);
-        if (!OpenPrinterW(name.data(), &m_handle, nullptr)) {
-            m_handle = nullptr;
-            rememberLastError(SendOutcome::NoPrinter);
-            return false;
-        }
-        return true;
+        if (OpenPrinterW(name.data(), &m_handle, nullptr))
+            return true;
+        m_handle = nullptr;
+        return rememberLastError(SendOutcome::NoPrinter);
     }
 
     bool startDocument(const std::string &documentName) override
@@ -42,10 +41,8 @@ public:
         // own default data type applies.
         DOC_INFO_1W info{name.data(), nullptr, nullptr};
         const DWORD job = StartDocPrinterW(m_handle, 1, reinterpret_cast<LPBYTE>(&info));
-        if (job == 0) {
-            rememberLastError();
-            return false;
-        }
+        if (job == 0)
+            return rememberLastError();
         m_job = static_cast<int>(job);
         m_documentStarted = true;
         return true;
@@ -64,10 +61,8 @@ public:
                 std::min<std::size_t>(size - written, std::numeric_limits<DWORD>::max()));
             DWORD took = 0;
             // WritePrinter does not change the buffer despite its parameter type.
-            if (!WritePrinter(m_handle, const_cast<char *>(data + written), piece, &took)) {
-                rememberLastError();
+            if (!check(WritePrinter(m_handle, const_cast<char *>(data + written), piece, &took)))
                 took = 0;
-            }
             written += took;
             // The spooler gives no refusal here: the data did not get through.
             if (took != piece) {
@@ -97,11 +92,7 @@ public:
 
     bool close() override
     {
-        if (m_handle == nullptr)
-            return true;
-        const bool closed = check(ClosePrinter(m_handle));
-        m_handle = nullptr;
-        return closed;
+        return m_handle == nullptr || check(ClosePrinter(std::exchange(m_handle, nullptr)));
     }
 
     int jobId() const override { return m_job; }
@@ -109,20 +100,17 @@ public:
     SendResult failure() const override { return m_failure; }
 
 private:
-    bool check(BOOL result)
-    {
-        if (!result)
-            rememberLastError();
-        return result != FALSE;
-    }
+    bool check(BOOL result) { return result != FALSE || rememberLastError(); }
 
-    void rememberLastError(SendOutcome outcome = SendOutcome::SpoolerRefused)
+    // Always false, for the failing call to return.
+    bool rememberLastError(SendOutcome outcome = SendOutcome::SpoolerRefused)
     {
         // A spooler call can fail without setting a code; "The operation
         // completed successfully" would then be a lie, so give no reason and
         // let the caller say what failed.
         const DWORD code = GetLastError();
         m_failure = {outcome, code == ERROR_SUCCESS ? std::string() : systemErrorText(code)};
+        return false;
     }
 
     HANDLE m_handle = nullptr;
