@@ -325,9 +325,13 @@ private slots:
             QCOMPARE(received.size(), job.bytes.size());
             QCOMPARE(acknowledged, qint64(size));
         } else if (outcome == SendOutcome::TransferFailed) {
-            // Acknowledged is at least what the printer read, and never the
-            // whole file while the printer read less.
-            QVERIFY2(acknowledged >= received.size() && acknowledged <= size,
+            // Acknowledged is never the whole file while the printer read
+            // less, and at least what it read when the printer ended the
+            // connection. When we end it (the input failed), the printer
+            // still reads what was in flight, whose acknowledgement may not
+            // have come back yet.
+            const bool weEnded = failure == QLatin1String("readerror");
+            QVERIFY2((weEnded || acknowledged >= received.size()) && acknowledged <= size,
                      qPrintable(QStringLiteral("%1 acknowledged, %2 read")
                                     .arg(acknowledged)
                                     .arg(received.size())));
