@@ -1036,6 +1036,8 @@ private slots:
         // sends from the file's pages.
         QTest::newRow("rewritten once all was handed over") << qint64(200000) << qint64(200000)
                                                             << false << false << changed;
+        // newSize -1: another file renamed over it; what was opened is still whole.
+        QTest::newRow("replaced by rename") << large << qint64(-1) << false << false << QString();
     }
 
     void fileChangedDuringSend()
@@ -1045,15 +1047,21 @@ private slots:
         QFETCH(bool, asStandardInput);
         QFETCH(bool, timePutBack);
         QFETCH(QString, reason);
-        const QString path = writeTestFile(m_dir.filePath("changing.bin"), randomBytes(size, 7));
+        const QByteArray content = randomBytes(size, 7);
+        const QString path = writeTestFile(m_dir.filePath("changing.bin"), content);
         TcpSink slow;
         slow.setMode(TcpSink::Mode::Slow, 8 << 20);
         QVERIFY(slow.listen());
         QProcess process;
         // Changed while the first bytes arrive: far from the end the sender has read.
         bool changed = false;
-        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&changed, path, newSize, timePutBack] {
+        QObject::connect(&slow, &TcpSink::dataArrived, &process, [&changed, path, size, newSize, timePutBack] {
             if (!std::exchange(changed, true)) {
+                if (newSize < 0) {
+                    const QString other = writeTestFile(path + ".new", randomBytes(size, 8));
+                    QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+                    return;
+                }
                 struct stat before {};
                 QVERIFY(::stat(QFile::encodeName(path).constData(), &before) == 0);
                 QFile file(path);
@@ -1068,6 +1076,12 @@ private slots:
         const Run result = run({"--json", "-H", QStringLiteral("127.0.0.1:%1").arg(slow.port()),
                                 asStandardInput ? QStringLiteral("-") : path},
                                asStandardInput ? path : QString(), &process, 60000);
+        if (reason.isEmpty()) {
+            QVERIFY2(result.exitCode == 0, result.out.constData());
+            QTRY_COMPARE(slow.totalBytes(), size);
+            QVERIFY(slow.connections().value(0) == content);
+            return;
+        }
         QCOMPARE(result.exitCode, 5);
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("outcome").toString(), QStringLiteral("transfer-failed"));
