@@ -53,7 +53,12 @@ QString changeBetween(const file::Stamp &then, const file::Stamp &now)
         return QStringLiteral("The file grew during the send beyond the %1 bytes it had when the "
                               "send began.")
             .arg(then.size);
-    return now == then ? QString() : QStringLiteral("The file was changed during the send.");
+    // Another file renamed over this one (an editor's save, an atomic
+    // deploy) leaves its bytes as they were: losing its last name moves only
+    // its change time.
+    const bool replaced = then.named && !now.named && now.modified == then.modified;
+    return now == then || replaced ? QString()
+                                   : QStringLiteral("The file was changed during the send.");
 }
 
 // Reads a plain file by position, so every destination has its own place

@@ -22,6 +22,7 @@ struct Stamp
     long long size = 0;
     long long modified = 0;
     long long changed = 0;
+    bool named = true; // false once the file's last name is gone
     bool operator==(const Stamp &) const = default;
 };
 

@@ -54,7 +54,8 @@ bool inspect(int fd, Kind *kind, Stamp *stamp, int *error)
     *kind = S_ISDIR(info.st_mode)                      ? Kind::Folder
             : S_ISREG(info.st_mode) && !sizeSaysNothing ? Kind::Regular
                                                         : Kind::Other;
-    *stamp = {info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+    *stamp = {info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
+              info.st_nlink > 0};
     return true;
 }
 
