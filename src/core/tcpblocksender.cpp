@@ -132,12 +132,17 @@ void TcpBlockSender::cancel()
 {
     if (m_phase == Phase::Done)
         return;
+    end(SendOutcome::Cancelled);
+    emit finished(false);
+}
+
+void TcpBlockSender::end(SendOutcome outcome)
+{
     m_phase = Phase::Done;
-    m_outcome = SendOutcome::Cancelled;
+    m_outcome = outcome;
     m_watchTimer.stop();
     releaseSource();
-    dropConnection(false);
-    emit finished(false);
+    dropConnection(outcome == SendOutcome::Delivered);
 }
 
 // The one place that decides whether the printer took every byte, asked
@@ -199,11 +204,7 @@ void TcpBlockSender::judgeDelivery()
         if (const QString change = m_sentFromFile ? m_source->changed() : QString();
             !change.isEmpty())
             return fail(SendOutcome::TransferFailed, change);
-        m_phase = Phase::Done;
-        m_outcome = SendOutcome::Delivered;
-        m_watchTimer.stop();
-        releaseSource();
-        dropConnection(true);
+        end(SendOutcome::Delivered);
         emit finished(true);
     } else if (timedOut && unacknowledged < 0) {
         fail(SendOutcome::TransferFailed,
@@ -375,12 +376,8 @@ void TcpBlockSender::fail(SendOutcome outcome, const QString &reason)
 {
     if (m_phase == Phase::Done)
         return;
-    m_phase = Phase::Done;
-    m_outcome = outcome;
     m_reason = reason;
-    m_watchTimer.stop();
-    releaseSource();
-    dropConnection(false);
+    end(outcome);
     const QPointer<TcpBlockSender> self(this);
     emit failed();
     if (self)

@@ -146,6 +146,9 @@ private:
     void judgeDelivery();
     void scheduleFill();
     void fail(SendOutcome outcome, const QString &reason);
+    // Stops everything and lets go of the source and the connection, which
+    // ends in order only for a delivered send.
+    void end(SendOutcome outcome);
     void failOnSocket(int error);
     // Fails the send with the error the connection holds, if any.
     bool failedOnSocketError();
