@@ -38,14 +38,6 @@ bool namesStandardInput(const QString &input)
            platform::console::isStandardInput(LocalPath::toBytes(input).toStdString());
 }
 
-// What is wrong, and where to learn more; the whole usage would bury the first.
-int usageError(const QString &message)
-{
-    printError(message);
-    std::fputs("Try 'varnet-send --help' for more information.\n", stderr);
-    return SendExit::Usage;
-}
-
 // The options made whole. Without a destination, the one lp would take:
 // $LPDEST, else $PRINTER, else the one saved by the Varnet window, else the
 // scheduler's default printer; origin says which it was.
@@ -95,15 +87,8 @@ QString complete(SendOptions &options, QString *origin)
 class Run
 {
 public:
-    Run(const SendOptions &options, const QString &origin, bool inputClosed)
-        : m_options(options), m_origin(origin), m_inputClosed(inputClosed), m_interrupts([] {
-              // A connection to each printer at once may need more
-              // descriptors than the soft limit gives. Caught before the
-              // input is opened: a stream that never comes must give way to
-              // Ctrl-C.
-              platform::console::raiseOpenFileLimit();
-              return platform::console::catchInterrupts();
-          }()),
+    Run(const SendOptions &options, const QString &origin, bool inputClosed, int interrupts)
+        : m_options(options), m_origin(origin), m_inputClosed(inputClosed), m_interrupts(interrupts),
           m_interruptions(m_interrupts, QSocketNotifier::Read),
           m_failedBefore(options.destinations.size(), false)
     {
@@ -139,7 +124,9 @@ private:
         m_input = input;
         // This file's results in the destinations' order; the skipped are known now.
         QList<DestinationResult> ofFile(m_options.destinations.size());
-        QList<Destination> destinations;
+        SendOptions file = m_options;
+        QList<Destination> &destinations = file.destinations;
+        destinations.clear();
         QList<qsizetype> places;
         for (qsizetype i = 0; i < ofFile.size(); ++i) {
             ofFile[i].destination = m_options.destinations.at(i);
@@ -152,9 +139,9 @@ private:
         }
         qint64 length = -1;
         QString why;
-        std::unique_ptr<ByteSource> source = destinations.isEmpty() ? nullptr : open(destinations, &why);
+        std::unique_ptr<ByteSource> source = destinations.isEmpty() ? nullptr : open(file, &why);
         const QList<DestinationResult> sent =
-            source ? sendTo(destinations, std::move(source), &length) : QList<DestinationResult>();
+            source ? sendTo(file, std::move(source), &length) : QList<DestinationResult>();
         const bool unreadable = !destinations.isEmpty() && sent.isEmpty() && m_signal == 0;
         // One file: nothing was tried, and the status says why; a caller
         // that reads JSON still gets its summary.
@@ -177,15 +164,14 @@ private:
         return true;
     }
 
-    std::unique_ptr<ByteSource> open(const QList<Destination> &destinations, QString *why)
+    std::unique_ptr<ByteSource> open(const SendOptions &file, QString *why)
     {
         if (m_inputClosed && namesStandardInput(m_input))
             *why = QStringLiteral("standard input is closed");
         bool interrupted = false;
         // Destinations that must wait their turn need the input from its start.
         ByteSource::OpenOptions opening;
-        opening.replayable = (m_options.parallel > 0 && m_options.parallel < destinations.size()) ||
-                             !SendScheduler::allFitAtOnce(destinations);
+        opening.replayable = !SendScheduler::allFitAtOnce(file);
         opening.interruptFd = m_interrupts;
         std::unique_ptr<ByteSource> source =
             why->isEmpty() ? ByteSource::open(m_input, why, opening, &interrupted) : nullptr;
@@ -199,15 +185,12 @@ private:
         return source;
     }
 
-    QList<DestinationResult> sendTo(const QList<Destination> &destinations,
-                                    std::unique_ptr<ByteSource> source, qint64 *length)
+    QList<DestinationResult> sendTo(const SendOptions &file, std::unique_ptr<ByteSource> source,
+                                    qint64 *length)
     {
-        SendOptions file = m_options;
-        file.destinations = destinations;
         SendScheduler scheduler(file, std::move(source));
-        ProgressView progress(scheduler);
         if (!m_options.quiet && !m_options.json && platform::console::errorIsTerminal())
-            progress.start();
+            showProgress(scheduler);
         QEventLoop loop;
         QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
                          Qt::QueuedConnection);
@@ -215,7 +198,7 @@ private:
         scheduler.start();
         loop.exec();
         m_running = nullptr;
-        *length = scheduler.knownInputLength();
+        *length = scheduler.source().knownLength();
         return scheduler.results();
     }
 
@@ -289,15 +272,23 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("varnet-send"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNET_VERSION));
 
-    ParsedArguments parsed = parseSendArguments(arguments);
-    if (parsed.options.help || parsed.options.version) {
-        std::fputs(parsed.options.help ? qPrintable(sendUsage()) : "varnet-send " VARNET_VERSION "\n", stdout);
+    SendOptions options = parseSendArguments(arguments);
+    if (options.help || options.version) {
+        std::fputs(options.help ? qPrintable(sendUsage()) : "varnet-send " VARNET_VERSION "\n", stdout);
         return 0;
     }
     QString origin;
-    if (parsed.error.isEmpty())
-        parsed.error = complete(parsed.options, &origin);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    return Run(parsed.options, origin, inputClosed).exec();
+    if (options.error.isEmpty())
+        options.error = complete(options, &origin);
+    // What is wrong, and where to learn more; the whole usage would bury the first.
+    if (!options.error.isEmpty()) {
+        printError(options.error);
+        std::fputs("Try 'varnet-send --help' for more information.\n", stderr);
+        return SendExit::Usage;
+    }
+    // A connection to each printer at once may need more descriptors than
+    // the soft limit gives. Caught before the input is opened: a stream that
+    // never comes must give way to Ctrl-C.
+    platform::console::raiseOpenFileLimit();
+    return Run(options, origin, inputClosed, platform::console::catchInterrupts()).exec();
 }

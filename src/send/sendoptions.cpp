@@ -6,7 +6,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -193,25 +192,23 @@ QString Destination::label() const
 
 QString Destination::kindName() const
 {
-    static const char *const names[] = {"printer", "tcp", "ipp"}; // in Kind's order
-    return QLatin1String(names[static_cast<int>(kind)]);
+    return QLatin1String(kind == Kind::Tcp ? "tcp" : kind == Kind::Ipp ? "ipp" : "printer");
 }
 
-ParsedArguments parseSendArguments(const QStringList &arguments)
+SendOptions parseSendArguments(const QStringList &arguments)
 {
-    ParsedArguments parsed;
-    SendOptions &options = parsed.options;
-    // The first mistake of each kind, worst first: an unknown name, a value
-    // given to a flag, one missing, one given to a flag among short options,
-    // one not usable. Help or the version asked for before it still wins.
-    struct Mistake { QString text; bool help = false; bool version = false; };
-    std::array<Mistake, 5> mistakes;
+    SendOptions options;
+    // The first mistake of the worst kind: an unknown name, a value given to
+    // a flag, one missing, one given to a flag among short options, one not
+    // usable. Help or the version asked for before it still wins.
+    struct Mistake { std::size_t kind = 5; QString text; bool help = false; bool version = false; };
+    Mistake worst;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        const Mistake before{QString(), options.help, options.version};
+        const Mistake before{0, QString(), options.help, options.version};
         const auto mistake = [&](std::size_t kind, const QString &text) {
-            if (mistakes.at(kind).text.isEmpty())
-                mistakes.at(kind) = {text, before.help, before.version};
+            if (kind < worst.kind)
+                worst = {kind, text, before.help, before.version};
         };
         // Later values win; destinations keep the order given.
         const auto take = [&](const Option *option, const std::optional<QString> &attached) {
@@ -244,16 +241,14 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
         else
             options.inputs << argument;
     }
-    const auto worst = std::find_if(mistakes.cbegin(), mistakes.cend(),
-                                    [](const Mistake &mistake) { return !mistake.text.isEmpty(); });
-    if (worst != mistakes.cend())
-        std::tie(parsed.error, options.help, options.version) =
-            std::tuple(worst->text, worst->help, worst->version);
+    if (worst.kind < 5)
+        std::tie(options.error, options.help, options.version) =
+            std::tuple(worst.text, worst.help, worst.version);
     else if (!options.help && !options.version && options.inputs.isEmpty())
-        parsed.error = QStringLiteral("no file given (use - for standard input)");
+        options.error = QStringLiteral("no file given (use - for standard input)");
     else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1)
-        parsed.error = QStringLiteral("- (standard input) may be given only once");
-    return parsed;
+        options.error = QStringLiteral("- (standard input) may be given only once");
+    return options;
 }
 
 QString sendUsage()

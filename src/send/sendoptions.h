@@ -5,7 +5,6 @@
 #include "core/tcpblocksender.h"
 
 #include <QList>
-#include <QString>
 #include <QStringList>
 
 // One place a file goes to.
@@ -43,16 +42,11 @@ struct SendOptions
     bool json = false;
     bool help = false;
     bool version = false;
-};
-
-struct ParsedArguments
-{
-    SendOptions options;
     QString error; // set when the arguments are not usable
 };
 
 // arguments without the program name.
-ParsedArguments parseSendArguments(const QStringList &arguments);
+SendOptions parseSendArguments(const QStringList &arguments);
 
 QString sendUsage();
 // The pause before attempt number `attempt` (2 for the first retry): the

@@ -28,8 +28,7 @@ QString textSummary(const QList<DestinationResult> &results)
     // character would act on the terminal (clear it, forge a line). Pieces
     // are joined, not substituted in turn, so a "%1" in a name stays as it is.
     const auto shown = [](const QString &text) { return LocalPath::printable(text); };
-    qsizetype width = 0;
-    qsizetype fileWidth = 0;
+    qsizetype width = 0, fileWidth = 0;
     bool severalFiles = false;
     for (const DestinationResult &result : results) {
         width = std::max(width, shown(result.destination.label()).size());
@@ -106,16 +105,12 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
 }
 
-namespace {
-
 // "12.3 MiB"; below a KiB, Qt would say "bytes", too wide for a progress line.
-QString humanBytes(double bytes)
+static QString humanBytes(double bytes)
 {
     return bytes < 1024 ? QStringLiteral("%1 B").arg(static_cast<qint64>(bytes))
                         : QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 1);
 }
-
-} // namespace
 
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
                      bool running)
@@ -129,9 +124,7 @@ QString progressLine(const QString &label, qint64 done, qint64 total, double byt
     line += QStringLiteral("  %1/s").arg(humanBytes(bytesPerSecond));
     if (running && total > 0 && bytesPerSecond > 0 && done < total) {
         const auto eta = static_cast<qint64>(std::ceil(static_cast<double>(total - done) / bytesPerSecond));
-        line += QStringLiteral("  ETA %1:%2")
-                    .arg(eta / 60)
-                    .arg(eta % 60, 2, 10, QLatin1Char('0'));
+        line += QStringLiteral("  ETA %1:%2").arg(eta / 60).arg(eta % 60, 2, 10, QLatin1Char('0'));
     }
     return line;
 }

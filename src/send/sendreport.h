@@ -7,20 +7,21 @@
 #include <QList>
 #include <QString>
 
-// What happened at one destination.
+// What happened at one destination. Every member has an initializer, so a
+// result may be made naming only what is known.
 struct DestinationResult
 {
-    Destination destination;
+    Destination destination{};
     SendOutcome outcome = SendOutcome::NotStarted;
     qint64 bytes = 0;
-    QString error;
+    QString error{};
     int jobId = 0;
-    QString jobState; // "completed", "aborted", "canceled", ... when the job was followed
-    QString note;     // something worth knowing about a delivery
+    QString jobState{}; // "completed", "aborted", "canceled", ... when the job was followed
+    QString note{};     // something worth knowing about a delivery
     qint64 elapsedMs = 0;
-    int attempts = 0;  // connections or jobs tried; 0 when never started
-    QString input;     // the file sent, as given
-    QString origin;    // why this destination, when the command line named none
+    int attempts = 0;    // connections or jobs tried; 0 when never started
+    QString input{};     // the file sent, as given
+    QString origin{};    // why this destination, when the command line named none
 };
 
 // One input of a run and its length (-1 when a stream did not end).

@@ -84,25 +84,25 @@ private slots:
         QFETCH(QString, destinations);
         QFETCH(QString, error);
 
-        const ParsedArguments parsed = parseSendArguments(arguments);
+        const SendOptions parsed = parseSendArguments(arguments);
         QVERIFY2(error.isEmpty() ? parsed.error.isEmpty() : parsed.error.contains(error),
                  qPrintable(parsed.error));
         if (!error.isEmpty())
             return;
         QStringList seen;
-        for (const Destination &destination : parsed.options.destinations)
+        for (const Destination &destination : parsed.destinations)
             seen << destination.kindName() + QLatin1Char(':') + destination.label();
         QCOMPARE(seen.join(QLatin1Char(' ')), destinations);
     }
 
     void parseValues()
     {
-        const ParsedArguments parsed = parseSendArguments(
+        const SendOptions parsed = parseSendArguments(
             {"--parallel", "3", "--connect-timeout", "2.5", "--wait-eof", "0", "--wait", "--json",
              "--stall-timeout", "1.5", "-q", "--title", "Firmware", "--response-timeout", "0.5",
              "--retry", "3", "--retry-delay", "0.25", "--keep-going", "-", "g"});
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
-        const SendOptions &options = parsed.options;
+        const SendOptions &options = parsed;
         QCOMPARE(options.inputs, QStringList({"-", "g"}));
         QCOMPARE(options.retries, 3);
         QCOMPARE(options.retryDelayMs, 250);
@@ -115,7 +115,7 @@ private slots:
         QVERIFY(options.waitForJob && options.json && options.quiet);
         QCOMPARE(options.title, QStringLiteral("Firmware"));
 
-        const SendOptions defaults = parseSendArguments({"f"}).options;
+        const SendOptions defaults = parseSendArguments({"f"});
         QCOMPARE(defaults.connectTimeoutMs, 10000);
         QCOMPARE(defaults.waitEofMs, 30000);
         QCOMPARE(defaults.responseTimeoutMs, 60000);
@@ -124,11 +124,11 @@ private slots:
         QCOMPARE(defaults.parallel, 0);
         QCOMPARE(defaults.retries, 0);
         QVERIFY(!defaults.waitForJob && !defaults.keepGoing);
-        QCOMPARE(parseSendArguments({"--wait-timeout", "1.5", "f"}).options.waitTimeoutMs, 1500);
-        QVERIFY(parseSendArguments({"--wait-timeout", "1.5", "f"}).options.waitForJob);
+        QCOMPARE(parseSendArguments({"--wait-timeout", "1.5", "f"}).waitTimeoutMs, 1500);
+        QVERIFY(parseSendArguments({"--wait-timeout", "1.5", "f"}).waitForJob);
         // Help asked for before a mistake still wins; after it, the mistake is told.
-        QVERIFY(parseSendArguments({"-H", "a:0", "--help", "--bogus"}).options.help);
-        QVERIFY(!parseSendArguments({"--bogus", "--help"}).options.help);
+        QVERIFY(parseSendArguments({"-H", "a:0", "--help", "--bogus"}).help);
+        QVERIFY(!parseSendArguments({"--bogus", "--help"}).help);
     }
 
     void retryDelays_data()
