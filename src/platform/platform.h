@@ -42,6 +42,10 @@ void closeFile(int descriptor);
 extern const bool starDotStarMeansAll;
 extern const bool settingsInRegistry;
 
+// No display for a window: none named in the environment, and no other
+// platform for Qt asked for. Windows always has its desktop.
+bool noDisplay();
+
 // For a program run from a shell, on POSIX descriptors: only where
 // varnet-send, their one user, is built (Linux).
 namespace console {
@@ -71,6 +75,9 @@ int takeInterrupt(int descriptor);
 // stops a loop or script as it would for any other program.
 [[noreturn]] void endBySignal(int signal);
 bool errorIsTerminal();
+bool inputIsTerminal();
+// "SIGTERM" for SIGTERM.
+std::string signalName(int signal);
 struct TerminalSize
 {
     int columns = 0; // 0: unknown

@@ -14,6 +14,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -28,7 +30,7 @@ namespace {
 
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message).toLocal8Bit().constData());
+    std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message, true).toLocal8Bit().constData());
 }
 
 // "-", or a name for it such as /dev/stdin.
@@ -52,6 +54,11 @@ QString complete(SendOptions &options, QString *origin)
         *origin = from;
         return QString();
     };
+    // As lp and nc: no file is standard input, unless that is the terminal.
+    if (options.inputs.isEmpty() && platform::console::inputIsTerminal())
+        return QStringLiteral("no file given (use - for standard input)");
+    if (options.inputs.isEmpty())
+        options.inputs << QStringLiteral("-");
     if (!options.destinations.isEmpty())
         return QString();
     // lp takes "queue/instance" as an option set of the queue, and the
@@ -236,12 +243,23 @@ private:
     {
         for (DestinationResult &result : results)
             result.origin = m_origin;
-        const int code = exitCodeFor(results, m_signal != 0);
-        std::fputs(m_options.json ? jsonSummary(m_inputs, results, code,
-                                                platform::console::peakMemoryKiB())
-                                        .constData()
-                                  : textSummary(results).toLocal8Bit().constData(),
-                   stdout);
+        const int code = exitCodeFor(results, m_signal);
+        if (m_options.json) {
+            const std::string signal = m_signal != 0 ? platform::console::signalName(m_signal) : "";
+            std::fputs(jsonSummary(m_inputs, results, code, platform::console::peakMemoryKiB(),
+                                   QString::fromStdString(signal))
+                           .constData(),
+                       stdout);
+            return code;
+        }
+        // What was delivered on standard output, unless asked to be quiet;
+        // every failure on standard error, where a script's log takes it.
+        const QStringList lines = textSummary(results).split(u'\n');
+        for (qsizetype i = 0; i < results.size(); ++i) {
+            const bool delivered = results.at(i).outcome == SendOutcome::Delivered;
+            if (!delivered || !m_options.quiet)
+                std::fputs(qPrintable(lines.at(i) + u'\n'), delivered ? stdout : stderr);
+        }
         return code;
     }
 
@@ -277,6 +295,9 @@ int main(int argc, char **argv)
         std::fputs(options.help ? qPrintable(sendUsage()) : "varnet-send " VARNET_VERSION "\n", stdout);
         return 0;
     }
+    // As lp -h: the scheduler for the queues and for finding the default.
+    if (!options.server.isEmpty())
+        qputenv("CUPS_SERVER", LocalPath::toBytes(options.server));
     QString origin;
     if (options.error.isEmpty())
         options.error = complete(options, &origin);
@@ -284,6 +305,14 @@ int main(int argc, char **argv)
     if (!options.error.isEmpty()) {
         printError(options.error);
         std::fputs("Try 'varnet-send --help' for more information.\n", stderr);
+        // A caller that reads JSON still gets an object to read.
+        if (options.json)
+            std::fputs(QJsonDocument(QJsonObject{{"outcome", "usage"},
+                                                 {"exitCode", SendExit::Usage},
+                                                 {"error", options.error}})
+                           .toJson()
+                           .constData(),
+                       stdout);
         return SendExit::Usage;
     }
     // A connection to each printer at once may need more descriptors than

@@ -103,7 +103,7 @@ void ProgressView::draw(bool final)
             // A retry's wait, or where a followed job and its printer stand.
             const QString status = transfer->status();
             if (!status.isEmpty())
-                line += QStringLiteral("  ") + LocalPath::printable(status);
+                line += QStringLiteral("  ") + LocalPath::printable(status, true);
             else if (total > 0 && done == total)
                 line += QStringLiteral("  finishing");
             running << line;

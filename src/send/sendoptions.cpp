@@ -20,7 +20,7 @@ using Apply = std::function<QString(SendOptions &, const QString &value, const Q
 
 struct Option
 {
-    QString shortName; // empty: none
+    QString shortName; // empty: none; one letter per spelling (lp's -d, lpr's -P)
     QString longName;
     QString valueName;   // empty: a flag
     QString description; // a line break is where --help breaks the line
@@ -30,6 +30,14 @@ struct Option
 QString seconds(std::chrono::milliseconds duration)
 {
     return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
+
+Apply text(QString SendOptions::*field)
+{
+    return [field](SendOptions &options, const QString &value, const QString &) {
+        options.*field = value;
+        return QString();
+    };
 }
 
 Apply flag(bool SendOptions::*field)
@@ -99,7 +107,8 @@ const QList<Option> &sendOptions()
 {
     using Kind = Destination::Kind;
     static const QList<Option> table{
-        {"p", "printer", "NAME", "raw job to a spooler queue", destination(Kind::Printer)},
+        {"pdP", "printer", "NAME", "raw job to a spooler queue; repeat for several",
+         destination(Kind::Printer)},
         {"H", "host", "HOST[:PORT]",
          QStringLiteral("raw TCP to HOST, port %1 unless given; repeat for several").arg(RawPrintPort),
          destination(Kind::Tcp)},
@@ -137,12 +146,13 @@ const QList<Option> &sendOptions()
          "spooler/IPP: give up when the scheduler or printer has\nneither answered nor taken data "
          "for S seconds (default " + seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs)) + ")",
          duration(&SendOptions::responseTimeoutMs, false)},
-        {"", "title", "TEXT", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
-         [](SendOptions &options, const QString &value, const QString &) {
-             options.title = value;
-             return QString();
-         }},
-        {"q", "quiet", "", "no progress", flag(&SendOptions::quiet)},
+        {"t", "title", "TEXT", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
+         text(&SendOptions::title)},
+        {"", "server", "SERVER",
+         "the scheduler for queues and the default destination:\nHOST[:PORT] or a socket, as CUPS_SERVER",
+         text(&SendOptions::server)},
+        {"q", "quiet", "", "nothing on success: no progress, no summary; failures\nstill go to standard error",
+         flag(&SendOptions::quiet)},
         {"", "json", "", "no progress; a JSON summary on standard output", flag(&SendOptions::json)},
         {"h", "help", "", "this text", flag(&SendOptions::help)},
         {"", "version", "", "the version", flag(&SendOptions::version)},
@@ -155,7 +165,7 @@ const Option *named(QStringView name)
 {
     const QList<Option> &options = sendOptions();
     const auto found = std::find_if(options.cbegin(), options.cend(), [name](const Option &option) {
-        return !name.isEmpty() && (option.longName == name || option.shortName == name);
+        return option.longName == name || (name.size() == 1 && option.shortName.contains(name));
     });
     return found == options.cend() ? nullptr : &*found;
 }
@@ -244,8 +254,6 @@ SendOptions parseSendArguments(const QStringList &arguments)
     if (worst.kind < 5)
         std::tie(options.error, options.help, options.version) =
             std::tuple(worst.text, worst.help, worst.version);
-    else if (!options.help && !options.version && options.inputs.isEmpty())
-        options.error = QStringLiteral("no file given (use - for standard input)");
     else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1)
         options.error = QStringLiteral("- (standard input) may be given only once");
     return options;
@@ -255,23 +263,32 @@ QString sendUsage()
 {
     // Laid out by hand as it always was: the manual page and the shell
     // completion are made from it.
-    QString text = QStringLiteral("Usage: varnet-send [options] FILE...\n"
+    QString text = QStringLiteral("Usage: varnet-send [options] [FILE...]\n"
                                   "Sends each FILE (or standard input) unchanged to printers.\n\n");
     const QString indent(28, u' ');
     for (const Option &option : sendOptions()) {
-        QString line = option.shortName.isEmpty()
-                           ? QStringLiteral("      --") + option.longName
-                           : QStringLiteral("  -%1, --%2").arg(option.shortName, option.longName);
+        QString line = QStringLiteral("  ");
+        for (const QChar letter : option.shortName)
+            line += u'-' + letter + QStringLiteral(", ");
+        line = line.leftJustified(6) + QStringLiteral("--") + option.longName;
         if (!option.valueName.isEmpty())
             line += u' ' + option.valueName;
-        text += line.leftJustified(indent.size()) +
+        // Too wide for the column: the text starts on a line of its own.
+        text += (line.size() < indent.size() ? line.leftJustified(indent.size()) : line + u'\n' + indent) +
                 QString(option.description).replace(u'\n', u'\n' + indent) + u'\n';
     }
     return text +
            QStringLiteral("\nEach FILE is a job of its own; a FILE of - reads standard input "
-                          "(once).\nWithout a destination, as for lp: $LPDEST, else $PRINTER, "
+                          "(once), as does\nno FILE when standard input is not a terminal.\n"
+                          "Without a destination, as for lp: $LPDEST, else $PRINTER, "
                           "else the one saved\nby the Varnet window (TCP: port %1), else the "
-                          "scheduler's default printer.\n\n")
+                          "scheduler's default printer.\nWhat was delivered is told on standard "
+                          "output, every failure on standard error.\n\n"
+                          "Examples:\n"
+                          "  varnet-send -H 192.0.2.10 -H 192.0.2.11:9101 firmware.bin\n"
+                          "  some-generator | varnet-send -q -d Labels -t \"Shipping labels\"\n"
+                          "  varnet-send --retry 4 --retry-delay 4 -H 192.0.2.10 first.pcl second.pcl\n"
+                          "  varnet-send --json --ipp ipp://printer.local/ipp/print --wait job.pcl\n\n")
                .arg(RawPrintPort) +
            QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
 }

@@ -38,6 +38,7 @@ struct SendOptions
     int retryDelayMs = 5000;
     bool keepGoing = false; // later files still go to a destination that failed
     QString title = QString::fromLatin1(RawJobDocumentName);
+    QString server; // the scheduler, as CUPS_SERVER names it; empty: as set
     bool quiet = false;
     bool json = false;
     bool help = false;

@@ -10,14 +10,16 @@
 #include <algorithm>
 #include <cmath>
 
-int exitCodeFor(const QList<DestinationResult> &results, bool interrupted)
+int exitCodeFor(const QList<DestinationResult> &results, int signal)
 {
+    if (signal != 0)
+        return 128 + signal;
     const auto delivered = [](const DestinationResult &result) {
         return result.outcome == SendOutcome::Delivered;
     };
     const auto failure = std::find_if_not(results.cbegin(), results.cend(), delivered);
-    if (interrupted || failure == results.cend())
-        return interrupted ? SendExit::Interrupted : SendExit::Delivered;
+    if (failure == results.cend())
+        return SendExit::Delivered;
     return std::any_of(results.cbegin(), results.cend(), delivered) ? SendExit::Partial
                                                                     : exitStatusFor(failure->outcome);
 }
@@ -27,7 +29,7 @@ QString textSummary(const QList<DestinationResult> &results)
     // Names and printers' messages may hold anything; written raw, a control
     // character would act on the terminal (clear it, forge a line). Pieces
     // are joined, not substituted in turn, so a "%1" in a name stays as it is.
-    const auto shown = [](const QString &text) { return LocalPath::printable(text); };
+    const auto shown = [](const QString &text) { return LocalPath::printable(text, true); };
     qsizetype width = 0, fileWidth = 0;
     bool severalFiles = false;
     for (const DestinationResult &result : results) {
@@ -65,7 +67,7 @@ QString textSummary(const QList<DestinationResult> &results)
 }
 
 QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
-                       int exitCode, qint64 peakRssKiB)
+                       int exitCode, qint64 peakRssKiB, const QString &signal)
 {
     QJsonArray destinations;
     for (const DestinationResult &result : results) {
@@ -100,6 +102,8 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
         all.append(QJsonObject{{"input", input.input}, {"inputBytes", input.bytes}});
     if (inputs.size() > 1)
         summary.insert(QStringLiteral("inputs"), all);
+    if (!signal.isEmpty())
+        summary.insert(QStringLiteral("signal"), signal);
     if (peakRssKiB >= 0)
         summary.insert(QStringLiteral("maxRssKiB"), peakRssKiB);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
@@ -115,7 +119,7 @@ static QString humanBytes(double bytes)
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
                      bool running)
 {
-    QString line = QStringLiteral("%1  %2").arg(LocalPath::printable(label),
+    QString line = QStringLiteral("%1  %2").arg(LocalPath::printable(label, true),
                                                 humanBytes(static_cast<double>(done)));
     if (total > 0)
         line += QStringLiteral(" / %1  %2%")

@@ -31,12 +31,15 @@ struct InputSummary
     qint64 bytes = -1;
 };
 
-int exitCodeFor(const QList<DestinationResult> &results, bool interrupted);
+// signal: the one that ended the run, 0 for none; the status is then the
+// one a shell sees for death by it.
+int exitCodeFor(const QList<DestinationResult> &results, int signal);
 // One line per destination and file; the file is named when there are several.
 QString textSummary(const QList<DestinationResult> &results);
-// peakRssKiB: the sender's own peak memory, or -1 to leave it out.
+// peakRssKiB: the sender's own peak memory, or -1 to leave it out; signal:
+// the name of the one that ended the run, if one did.
 QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
-                       int exitCode, qint64 peakRssKiB = -1);
+                       int exitCode, qint64 peakRssKiB = -1, const QString &signal = {});
 
 // One progress line: label, bytes, percent (when the total is known), rate,
 // and while running an ETA.

@@ -3,6 +3,8 @@
 #include "cupsconnection.h"
 #include "cupsjobs.h"
 
+#include <string_view>
+
 namespace {
 
 // A raw job sent straight to an IPP printer (or a scheduler's queue) by URI,
@@ -35,7 +37,11 @@ public:
         m_connection = std::make_unique<CupsConnection>(m_limits);
         if (!m_connection->open(host, port, encryption, "the printer"))
             return fail(SendOutcome::ConnectionFailed,
-                        std::string("cannot connect to ") + host + ":" + std::to_string(port),
+                        std::string("cannot connect to ") +
+                            (std::string_view(host).find(':') != std::string_view::npos
+                                 ? "[" + std::string(host) + "]"
+                                 : std::string(host)) +
+                            ":" + std::to_string(port),
                         m_connection->failureText(libraryError("")));
         m_uri = uri;
         m_resource = resource;

@@ -86,6 +86,15 @@ void closeFile(int descriptor)
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
 
+bool noDisplay()
+{
+    const auto empty = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value == nullptr || *value == '\0';
+    };
+    return empty("DISPLAY") && empty("WAYLAND_DISPLAY") && empty("QT_QPA_PLATFORM");
+}
+
 namespace console {
 
 namespace {
@@ -169,6 +178,17 @@ void endBySignal(int signal)
 bool errorIsTerminal()
 {
     return ::isatty(STDERR_FILENO) != 0;
+}
+
+bool inputIsTerminal()
+{
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
+std::string signalName(int signal)
+{
+    const char *name = ::sigabbrev_np(signal);
+    return name != nullptr ? std::string("SIG") + name : std::to_string(signal);
 }
 
 TerminalSize errorTerminalSize()

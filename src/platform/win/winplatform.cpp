@@ -67,4 +67,9 @@ void closeFile(int descriptor)
 const bool starDotStarMeansAll = true;
 const bool settingsInRegistry = true;
 
+bool noDisplay()
+{
+    return false;
+}
+
 } // namespace platform
