@@ -11,8 +11,21 @@ namespace platform::file {
 enum class Kind {
     Regular, // a file whose size is its length
     Folder,
-    Other, // a pipe, a device, or a file whose size says nothing (procfs, sysfs)
+    Unsized, // a plain file whose size says nothing (procfs, sysfs)
+    Other,   // a pipe or a device
 };
+
+// What a name stands for, looked at without opening it: opening a pipe for
+// reading, even without waiting, would release a writer blocked on its
+// other end.
+struct Status
+{
+    bool exists = false;
+    bool isFolder = false;
+    bool isRegular = false; // a plain file, not a pipe, device or folder
+    bool readable = false;
+};
+Status status(const std::string &path);
 
 // What tells that a file is still the one that was opened. The change time
 // moves with every write and cannot be set back by a user, as the

@@ -22,20 +22,6 @@ std::uint32_t systemColor(SystemColor index);
 // 4 KiB. Only a hint; the buffer works the same either way.
 void adviseLargeBuffer(void *data, std::size_t size);
 
-// Files by the names the system spells them: bytes, UTF-8 on Windows.
-struct FileStatus
-{
-    bool exists = false;
-    bool isFolder = false;
-    bool isRegular = false; // a plain file, not a pipe, device or folder
-    bool readable = false;
-};
-FileStatus fileStatus(const std::string &name);
-// Opens a plain file for reading, never waiting on a pipe or device: those
-// are refused, as are folders. A C runtime descriptor, or -1 and why.
-int openRegularFile(const std::string &name, std::string *why);
-void closeFile(int descriptor);
-
 // Conventions of the system the program runs on: whether its file dialogs
 // read "*.*" as every file (else as the names with a dot), and whether the
 // settings live in the registry (else in a file).

@@ -50,10 +50,8 @@ public:
     // jobs, so that nothing is streamed to one that would refuse it.
     virtual bool open(const std::string &printerName) = 0;
     virtual bool startDocument(const std::string &documentName) = 0;
-    virtual bool startPage() = 0;
     // Returns how many bytes the spooler took; less than size means it failed.
     virtual std::size_t write(const char *data, std::size_t size) = 0;
-    virtual bool endPage() = 0;
     virtual bool endDocument() = 0;
     // Withdraws a started job after a failure; harmless when none was started.
     virtual void cancelJob() = 0;

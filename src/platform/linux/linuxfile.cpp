@@ -20,6 +20,14 @@ long long nanoseconds(const timespec &time)
 
 } // namespace
 
+Status status(const std::string &path)
+{
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+        return {};
+    return {true, S_ISDIR(info.st_mode), S_ISREG(info.st_mode), ::access(path.c_str(), R_OK) == 0};
+}
+
 int openForReading(const std::string &path, int *error)
 {
     // Without waiting: a FIFO whose writer has not come yet must not hold
@@ -51,9 +59,10 @@ bool inspect(int fd, Kind *kind, Stamp *stamp, int *error)
     struct statfs where {};
     const bool sizeSaysNothing = ::fstatfs(fd, &where) == 0 &&
                                  (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
-    *kind = S_ISDIR(info.st_mode)                      ? Kind::Folder
-            : S_ISREG(info.st_mode) && !sizeSaysNothing ? Kind::Regular
-                                                        : Kind::Other;
+    *kind = S_ISDIR(info.st_mode)   ? Kind::Folder
+            : !S_ISREG(info.st_mode) ? Kind::Other
+            : sizeSaysNothing        ? Kind::Unsized
+                                     : Kind::Regular;
     *stamp = {info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
               info.st_nlink > 0};
     return true;

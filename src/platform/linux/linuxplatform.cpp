@@ -44,45 +44,6 @@ void adviseLargeBuffer(void *data, std::size_t size)
         ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-FileStatus fileStatus(const std::string &name)
-{
-    struct stat info {};
-    if (name.empty() || ::stat(name.c_str(), &info) != 0)
-        return {};
-    return {true, S_ISDIR(info.st_mode), S_ISREG(info.st_mode), ::access(name.c_str(), R_OK) == 0};
-}
-
-int openRegularFile(const std::string &name, std::string *why)
-{
-    // A pipe is looked at before it is opened: opening one for reading,
-    // even without waiting, would release a writer blocked on its other end.
-    const FileStatus found = fileStatus(name);
-    if (found.exists && !found.isRegular) {
-        *why = found.isFolder ? "it is a folder" : "it is not an ordinary file";
-        return -1;
-    }
-    // Without waiting all the same, should a pipe have taken the name since.
-    const int fd = name.empty() ? -1 : ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        *why = name.empty() ? "no file was named" : std::strerror(errno);
-        return -1;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        *why = "it is not an ordinary file";
-        return -1;
-    }
-    // Reads of a plain file never wait; the flag only guarded the open.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
-void closeFile(int descriptor)
-{
-    ::close(descriptor);
-}
-
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
 

@@ -21,6 +21,16 @@ HANDLE handleOf(int fd)
 
 } // namespace
 
+Status status(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data))
+        return {};
+    const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Whatever exists may be read as far as its attributes tell; the open says otherwise.
+    return {true, folder, !folder, true};
+}
+
 int openForReading(const std::string &path, int *error)
 {
     const int fd = path.empty() ? -1 : _wopen(toWide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
