@@ -26,6 +26,45 @@ std::string joined(const std::string &what, const std::string &why)
     return why.empty() ? what : what + ": " + why;
 }
 
+// About the printer at printerUri, and its job jobId unless 0, from this user.
+ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId = 0)
+{
+    ipp_t *request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri.c_str());
+    if (jobId != 0)
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    return request;
+}
+
+// A response's status as an outcome (Delivered when the request was carried
+// out), with the peer's words for it ("status-message") or the status's name.
+SendResult ippAnswer(ipp_t *response)
+{
+    const ipp_status_t status = ippGetStatusCode(response);
+    if (status < IPP_STATUS_REDIRECTION_OTHER_SITE)
+        return {};
+    SendResult answer{SendOutcome::SpoolerRefused, ippErrorString(status)};
+    if (status == IPP_STATUS_ERROR_NOT_FOUND)
+        answer.outcome = SendOutcome::NoPrinter;
+    else if (status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+             status == IPP_STATUS_ERROR_TEMPORARY)
+        answer.outcome = SendOutcome::Busy;
+    const char *text = ippGetString(ippFindAttribute(response, "status-message", IPP_TAG_TEXT), 0, nullptr);
+    if (text != nullptr && *text != '\0')
+        answer.sentence = text;
+    return answer;
+}
+
+// An HTTP refusal: a resource not found names no printer there.
+SendResult httpRefusal(http_status_t status)
+{
+    return {status == HTTP_STATUS_NOT_FOUND             ? SendOutcome::NoPrinter
+            : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? SendOutcome::Busy
+                                                        : SendOutcome::SpoolerRefused,
+            httpStatus(status)};
+}
+
 // The keyword for a job-state or printer-state value; the library's
 // "pending-held" and "processing-stopped" are shown by their last word.
 std::string stateName(const char *attribute, int state, int first, int last)
@@ -43,27 +82,22 @@ std::string printerState(ipp_t *response)
     if (ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM))
         text = stateName("printer-state", ippGetInteger(state, 0), IPP_PSTATE_IDLE, IPP_PSTATE_STOPPED);
     std::string reasons;
-    if (ipp_attribute_t *reason = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD)) {
-        for (int i = 0; i < ippGetCount(reason); ++i) {
-            const char *word = ippGetString(reason, i, nullptr);
-            if (word != nullptr && std::string(word) != "none")
-                reasons += (reasons.empty() ? "" : ", ") + std::string(word);
-        }
+    ipp_attribute_t *reason = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; i < ippGetCount(reason); ++i) {
+        const char *word = ippGetString(reason, i, nullptr);
+        if (word != nullptr && std::string(word) != "none")
+            reasons += (reasons.empty() ? "" : ", ") + std::string(word);
     }
     if (!reasons.empty())
         text += (text.empty() ? "(" : " (") + reasons + ")";
-    if (ipp_attribute_t *message = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT)) {
-        const char *words = ippGetString(message, 0, nullptr);
-        if (words != nullptr && *words != '\0')
-            text += std::string(text.empty() ? "" : ": ") + words;
-    }
+    const char *words = ippGetString(ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
+    if (words != nullptr && *words != '\0')
+        text += std::string(text.empty() ? "" : ": ") + words;
     return text;
 }
 
-// What a printer or queue says of itself before a job is sent to it:
-// Delivered when it answered, NoPrinter when there is no such printer there,
-// Busy, SpoolerRefused when it would not say, ConnectionFailed when it did
-// not answer.
+// Before a job: Delivered when it answered, NoPrinter when there is no such
+// printer, Busy, SpoolerRefused when it would not say, ConnectionFailed.
 struct PrinterAnswer : SendResult
 {
     std::string name{};  // printer-name, where it gives one
@@ -91,9 +125,8 @@ PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerU
     PrinterAnswer answer{ippAnswer(response.get())};
     if (answer.outcome != SendOutcome::Delivered)
         return answer;
-    if (ipp_attribute_t *name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME))
-        if (const char *text = ippGetString(name, 0, nullptr))
-            answer.name = text;
+    if (const char *name = ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
+        answer.name = name;
     answer.state = printerState(response.get());
     // A printer that leaves it out is taken to accept jobs; its answer to
     // the job will say if not.
@@ -193,10 +226,8 @@ JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
     }
 }
 
-// One raw job, to a queue of the scheduler this process is pointed at or
-// straight to a printer by its IPP URI, streamed: the length need not be
-// known in advance. Blocking calls, each bounded by the wait limits; run it
-// off the user-interface thread.
+// One raw job, to a queue of the scheduler or straight to a printer by its
+// IPP URI, streamed. Blocking calls, each bounded by the wait limits.
 class CupsSpooler final : public Spooler
 {
 public:
@@ -214,16 +245,13 @@ public:
         m_connection = std::make_unique<CupsConnection>(m_limits);
         if (!(m_direct ? connectPrinter(printer) : connectScheduler(printer)))
             return false;
-        // Asked before the job, so that nothing is streamed to a printer
-        // that is not there or takes no jobs.
         const PrinterAnswer answer = askPrinter(*m_connection, m_uri, askedAt());
         if (answer.outcome == SendOutcome::Delivered) {
             if (!answer.accepting)
                 return fail({SendOutcome::SpoolerRefused,
                              std::string(m_direct ? "the printer" : "the queue") + " is not accepting jobs" +
                                  (answer.state.empty() ? "" : " (printer " + answer.state + ")")});
-            // The scheduler matches names regardless of case; jobs go to the
-            // name it knows.
+            // The scheduler matches names regardless of case; jobs go by its spelling.
             if (!m_direct)
                 setQueue(answer.name.empty() ? printer : answer.name);
             return true;
@@ -234,8 +262,7 @@ public:
                                                                        : answer.outcome,
                          answer.sentence});
         switch (answer.outcome) {
-        // A printer that will not say (it wants a password, say) is given
-        // the job, and its answer to that decides.
+        // One that will not say (it wants a password) is given the job.
         case SendOutcome::SpoolerRefused:
             return true;
         case SendOutcome::NoPrinter:
@@ -299,8 +326,7 @@ public:
         if (m_direct && !streamed)
             return false;
         // An empty file makes a queue's job without documents: closing it
-        // tells the scheduler nothing more is coming, and it ends the job
-        // without bothering the printer.
+        // ends the job without bothering the printer.
         const IppResponse response = takeResponse(
             streamed ? cupsGetResponse(m_connection->call(), m_resource.c_str())
                      : cupsDoRequest(m_connection->call(),
@@ -350,8 +376,8 @@ public:
         if (!m_finished || !m_connection)
             return Spooler::followJob(watch);
         if (!m_direct) {
-            // The queue's connection was closed with the job. After a stop
-            // following ends at once, before any question.
+            // The queue's connection was closed with the job; after a stop
+            // following ends before any question.
             m_connection = std::make_unique<CupsConnection>(m_limits);
             if (!m_connection->openScheduler() && !m_connection->stopped())
                 return {{SendOutcome::TransferFailed,
@@ -405,8 +431,7 @@ private:
         return true;
     }
 
-    // Asked directly rather than through the library's destination lookup,
-    // which falls back on connections of its own that wait without bound.
+    // Not the library's destination lookup: it waits without bound.
     void setQueue(const std::string &name)
     {
         char uri[HTTP_MAX_URI];
@@ -420,8 +445,7 @@ private:
     // Where questions about the printer and its jobs go.
     std::string askedAt() const { return m_direct ? m_resource : "/"; }
 
-    // Create-Job, asked directly: the library's job creation looks the
-    // queue up again, on connections of its own that wait without bound.
+    // Not the library's job creation: it looks the queue up again, unbounded.
     bool createJob(ipp_t *request)
     {
         const IppResponse response =
@@ -433,8 +457,8 @@ private:
         return m_job != 0 || fail({SendOutcome::SpoolerRefused, "the scheduler's answer names no job"});
     }
 
-    // The peer answered, and with success; else why not. Once the queue was
-    // found, any refusal of the job is the scheduler's refusal.
+    // The peer answered, with success; once the queue was found, any refusal
+    // of the job is the scheduler's.
     bool answeredYes(const IppResponse &response)
     {
         const bool broken = m_connection->stopped() || m_connection->timedOut();
@@ -464,16 +488,29 @@ private:
                      m_direct ? joined("the printer refused the job", refusal.sentence) : refusal.sentence});
     }
 
-    // The peer broke off a request that carried data; it may have answered
-    // (a refusal) instead of taking the data, and its answer says why.
+    // The peer broke off a request that carried data. One refusing
+    // mid-document often answers and closes at once; its answer may be
+    // waiting even when our write met the close.
     bool brokenOff(const std::string &what)
     {
         m_streaming = false;
-        SendResult broken = m_direct
-            ? m_connection->brokenOff(m_resource, "the printer answered before it had taken the whole job",
-                                      "the connection was closed")
-            : m_connection->brokenOff(m_resource, "the scheduler answered before it had all the data",
-                                      "the connection to the scheduler broke");
+        const std::string cut = m_connection->failureText({});
+        SendResult broken{SendOutcome::TransferFailed, cut};
+        if (!m_connection->stopped() && !m_connection->timedOut()) {
+            const IppResponse response =
+                takeResponse(cupsGetResponse(m_connection->sendingCall(), m_resource.c_str()));
+            const http_status_t status = httpGetStatus(m_connection->handle());
+            if (response && ippAnswer(response.get()).outcome != SendOutcome::Delivered)
+                broken = ippAnswer(response.get());
+            else if (status >= HTTP_STATUS_BAD_REQUEST)
+                broken = httpRefusal(status);
+            else if (response)
+                broken.sentence = m_direct ? "the printer answered before it had taken the whole job"
+                                           : "the scheduler answered before it had all the data";
+            else if (cut.empty())
+                broken.sentence = m_connection->failureText(
+                    m_direct ? "the connection was closed" : "the connection to the scheduler broke");
+        }
         if (broken.outcome == SendOutcome::TransferFailed)
             return fail({broken.outcome, m_direct ? joined(what, broken.sentence) : broken.sentence});
         return refused({m_direct ? broken.outcome : SendOutcome::SpoolerRefused, broken.sentence});

@@ -1,7 +1,6 @@
 #include "platform/fileaccess.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <poll.h>
@@ -30,8 +29,7 @@ Status status(const std::string &path)
 
 int openForReading(const std::string &path, int *error)
 {
-    // Without waiting: a FIFO whose writer has not come yet must not hold
-    // the program in open(), deaf to Ctrl-C.
+    // A FIFO's missing writer must not hold the program in open(), deaf to Ctrl-C.
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         *error = path.empty() ? ENOENT : errno;
@@ -86,9 +84,8 @@ long long readAt(int fd, char *data, std::size_t size, long long offset, int *er
 
 long long readWhenReady(int fd, char *data, std::size_t size, int interruptFd, int *error)
 {
-    // A pipe opened without waiting for its writer reads as ended until the
-    // writer has come, so the wait is in poll(), which Linux holds until
-    // then; a descriptor handed to us non-blocking waits there too.
+    // A pipe opened without waiting reads as ended until its writer came;
+    // poll() waits for it, and for a descriptor handed to us non-blocking.
     for (;;) {
         pollfd waits[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
         if (::poll(waits, 2, -1) < 0) {
@@ -132,11 +129,6 @@ int makeUnnamed(const std::string &folder, int *error)
     else
         ::unlink(pattern.c_str());
     return fd;
-}
-
-std::string errorText(int error)
-{
-    return std::strerror(error);
 }
 
 } // namespace platform::file

@@ -57,8 +57,7 @@ void onInterrupt(int signal)
 {
     const int savedErrno = errno;
     const auto byte = static_cast<char>(signal);
-    // Only async-signal-safe work here; the event loop does the rest. A full
-    // pipe already holds enough to be heard.
+    // A full pipe already holds enough to be heard.
     [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
     errno = savedErrno;
 }
@@ -83,8 +82,7 @@ bool isStandardInput(const std::string &path)
 {
     struct stat held {};
     struct stat named {};
-    // A plain file named so is opened afresh and read from its start; only
-    // a stream (a pipe, a terminal) would be shared with standard input.
+    // A plain file is opened afresh; only a stream would be shared.
     return ::fstat(STDIN_FILENO, &held) == 0 && !S_ISREG(held.st_mode) &&
            ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino;
@@ -95,8 +93,7 @@ int catchInterrupts()
     if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
-        // A closed terminal cancels as Ctrl-C does, so queued jobs are
-        // withdrawn too. Started with it ignored (nohup), the send goes on.
+        // A closed terminal cancels as Ctrl-C does; under nohup the send goes on.
         struct sigaction hangUp {};
         if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
             std::signal(SIGHUP, onInterrupt);
@@ -165,8 +162,7 @@ long long descriptorsLeft()
 
 long long peakMemoryKiB()
 {
-    // getrusage() would also count what a parent held before exec; the
-    // kernel's high-water mark of this process is read instead.
+    // getrusage() would also count what a parent held before exec.
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
         if (line.starts_with("VmHWM:"))

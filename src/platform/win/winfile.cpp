@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 
@@ -128,11 +127,6 @@ int makeUnnamed(const std::string &folder, int *error)
         return -1;
     }
     return _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-}
-
-std::string errorText(int error)
-{
-    return std::strerror(error);
 }
 
 } // namespace platform::file
