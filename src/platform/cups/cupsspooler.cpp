@@ -90,7 +90,8 @@ std::string printerState(ipp_t *response)
     }
     if (!reasons.empty())
         text += (text.empty() ? "(" : " (") + reasons + ")";
-    const char *words = ippGetString(ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
+    const char *words =
+        ippGetString(ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
     if (words != nullptr && *words != '\0')
         text += std::string(text.empty() ? "" : ": ") + words;
     return text;
@@ -125,7 +126,8 @@ PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerU
     PrinterAnswer answer{ippAnswer(response.get())};
     if (answer.outcome != SendOutcome::Delivered)
         return answer;
-    if (const char *name = ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
+    if (const char *name =
+            ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
         answer.name = name;
     answer.state = printerState(response.get());
     // A printer that leaves it out is taken to accept jobs; its answer to
@@ -159,7 +161,8 @@ std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string
         return JobEnd{{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence}, {}};
     ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
     if (attribute == nullptr)
-        return JobEnd{{SendOutcome::TransferFailed, std::string(Unfollowed) + "the answer holds no job state"}, {}};
+        return JobEnd{
+            {SendOutcome::TransferFailed, std::string(Unfollowed) + "the answer holds no job state"}, {}};
     return ippGetInteger(attribute, 0);
 }
 
