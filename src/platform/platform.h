@@ -41,9 +41,11 @@ void closeFile(int descriptor);
 // settings live in the registry (else in a file).
 extern const bool starDotStarMeansAll;
 extern const bool settingsInRegistry;
+// Whether a printer can be reached over IPP without the system's spooler
+// (libcups can; on Windows only the spooler's own printers are there).
+extern const bool ippDirect;
 
-// For a program run from a shell, on POSIX descriptors: only where
-// varnet-send, their one user, is built (Linux).
+// For a program run from a shell: varnet-send, their one user.
 namespace console {
 
 // A standard descriptor the caller closed would be the number the next

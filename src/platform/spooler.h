@@ -19,8 +19,7 @@ struct JobEnd : SendResult
     std::string state; // the job's state as last seen: "completed", "pending"
 };
 
-// Waits for the time given; false as soon as stop is requested. Where
-// libcups is the backend, as createIppSpooler.
+// Waits for the time given; false as soon as stop is requested.
 bool waitUnlessStopped(const std::stop_token &stop, std::chrono::milliseconds time);
 
 // How a job is followed: for how long, and who hears how it and its printer stand.
@@ -81,6 +80,6 @@ public:
 
 // Implemented once per platform backend (chosen by CMake).
 std::unique_ptr<Spooler> createSystemSpooler();
-// A printer reached straight over IPP. Only where libcups is the backend:
-// varnet-send, its one user, is built only there.
+// A printer reached straight over IPP, where libcups is the backend
+// (platform::ippDirect); elsewhere null.
 std::unique_ptr<Spooler> createIppSpooler();

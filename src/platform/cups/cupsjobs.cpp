@@ -3,8 +3,6 @@
 #include "cupsconnection.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <iterator>
 #include <variant>
 
@@ -46,14 +44,6 @@ std::string printerState(ipp_t *response)
 }
 
 } // namespace
-
-bool waitUnlessStopped(const std::stop_token &stop, std::chrono::milliseconds time)
-{
-    std::mutex mutex;
-    std::unique_lock lock(mutex);
-    std::condition_variable_any().wait_for(lock, stop, time, [] { return false; });
-    return !stop.stop_requested();
-}
 
 PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerUri,
                          const std::string &resource)

@@ -85,6 +85,7 @@ void closeFile(int descriptor)
 
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
+const bool ippDirect = true;
 
 namespace console {
 

@@ -66,5 +66,6 @@ void closeFile(int descriptor)
 
 const bool starDotStarMeansAll = true;
 const bool settingsInRegistry = true;
+const bool ippDirect = false;
 
 } // namespace platform
