@@ -99,9 +99,13 @@ status=$?
 check "varnet-send.exe to a refused port exits $expected as on Linux" test "$status" = "$expected"
 
 # The window, on an X server of its own, with the settings a user left.
-export DISPLAY=:$((90 + RANDOM % 400))
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-for _ in $(seq 1 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+# The server picks a free display number itself: other tests run X servers too.
+# Always one size: Wine keeps the screen it first met in the prefix.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
+screen_width="$(xwininfo -root | sed -n 's/^ *Width: //p')"
 for setting in "Opt False" "IP 127.0.0.1"; do
     "$wine" reg add 'HKCU\Software\Varnet\Varnet\STARTUP' /v "${setting% *}" /d "${setting#* }" /f \
         >/dev/null 2>&1 || fail "registry setting ${setting% *}"
@@ -116,7 +120,7 @@ for _ in $(seq 1 600); do
 done
 centred() {
     [[ "$geometry" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || { echo "no window [$geometry]"; return 1; }
-    local left=$(((1280 - BASH_REMATCH[1]) / 2))
+    local left=$(((screen_width - BASH_REMATCH[1]) / 2))
     if [ $((BASH_REMATCH[3] - left)) -gt 8 ] || [ $((left - BASH_REMATCH[3])) -gt 8 ]; then
         echo "window at $geometry, not centred"
         return 1
