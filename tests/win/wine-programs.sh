@@ -4,7 +4,7 @@
 # send from the command line with its settings in the Wine registry, and
 # varnet-send.exe, each against a loopback sink, compared byte for byte.
 #
-#   wine-programs.sh ZIP PREFIX-DIR NATIVE-VARNET-SEND
+#   wine-programs.sh ZIP PREFIX-DIR NATIVE-VARNET-SEND CLOSEBOX-EXE
 #
 # Meant to run in a network of its own (scripts/own-network.sh): the
 # unattended send goes to port 9100. Exit code 77 (skipped) when there is no
@@ -14,8 +14,10 @@ set -uo pipefail
 zip="$1"
 prefix="$2"
 native_send="$3"
+closebox="$4"
 wine="${VARNET_WINE:-/usr/lib/wine/wine64}"
 wineserver="$(dirname "$wine")/wineserver"
+here="$(cd "$(dirname "$0")" && pwd)"
 
 passed=0
 failed=0
@@ -36,6 +38,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/varnet-wine-programs.XXXXXX")"
 cleanup() {
     jobs -p | xargs -r kill 2>/dev/null
     [ -x "$wineserver" ] && timeout 60 "$wineserver" -k 2>/dev/null
+    bash "$here/../support/cups-sandbox.sh" stop "$work/cups" >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -135,6 +138,29 @@ start_sink "$work/window.received" 9100
 timeout 120 "$wine" "$programs/Varnet.exe" "$(windows_path "$work/input.prn")" >"$work/unattended.out" 2>&1
 check "Varnet.exe FILE delivers to the saved address byte for byte and exits 0" \
     received $? 0 "$work/window.received"
+
+# The printer path: Wine's spooler hands the raw job to a queue of a private
+# scheduler, whose backend delivers it to a sink.
+chmod 755 "$work" # cupsd's backends run as lp
+if bash "$here/../support/cups-sandbox.sh" start "$work/cups" >"$work/sandbox.out" 2>&1 &&
+    start_sink "$work/queue.received" &&
+    bash "$here/../support/cups-sandbox.sh" add-queue "$work/cups" Windows-Queue \
+        "socket://127.0.0.1:$sink_port" >>"$work/sandbox.out" 2>&1; then
+    export CUPS_SERVER="$work/cups/cups.sock"
+    for setting in "Opt True" "Drucker Windows-Queue"; do
+        "$wine" reg add 'HKCU\Software\Varnet\Varnet\STARTUP' /v "${setting% *}" /d "${setting#* }" /f \
+            >/dev/null 2>&1 || fail "registry setting ${setting% *}"
+    done
+    # The print ends, as when a user prints, with "Executed!" to be answered.
+    "$wine" "$closebox" Message 120 &
+    answer=$!
+    timeout 120 "$wine" "$programs/Varnet.exe" "$(windows_path "$work/input.prn")" >"$work/queue.out" 2>&1
+    check "Varnet.exe FILE delivers through Wine's spooler to the saved queue byte for byte and exits 0" \
+        received $? 0 "$work/queue.received"
+    wait "$answer" || fail "Varnet.exe FILE to a queue ends with a message box" "none was shown"
+else
+    fail "sandbox scheduler" "$(cat "$work/sandbox.out")"
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
