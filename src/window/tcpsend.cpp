@@ -10,13 +10,14 @@
 
 void Varnet::sendTcp()
 {
-    if (SocketForm && SocketForm->winsock->isBusy()) {
+    // Read once: each read of the guarded pointer may find it null again.
+    if (const frmsocket *running = SocketForm; running && running->winsock->isBusy()) {
         // One window and one timer serve one send; the running one finishes
         // undisturbed.
         MessageSeam::show(this,
                           QStringLiteral("Still sending to %1. Print again when that send has "
                                          "ended.")
-                              .arg(SocketForm->winsock->remoteAddress()),
+                              .arg(running->winsock->remoteAddress()),
                           QStringLiteral("Message"));
         return;
     }
