@@ -30,14 +30,15 @@ QString readFailed(int error)
 }
 
 // An input's descriptor, closed when its last user lets go.
-struct Descriptor
+using Descriptor = std::shared_ptr<const int>;
+
+Descriptor own(int fd)
 {
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() { file::close(fd); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    const int fd;
-};
+    return {new int(fd), [](const int *kept) {
+                file::close(*kept);
+                delete kept;
+            }};
+}
 
 // The one check that a file is still the file that was asked for. Its
 // length tells a cut or an append; a rewrite in place keeps the length,
@@ -69,7 +70,7 @@ class FileReader final : public SourceReader
 public:
     // From start (standard input may have been read a little already) to
     // the end of the file as stamped when it was opened.
-    FileReader(std::shared_ptr<const Descriptor> opened, qint64 start, file::Stamp stamp)
+    FileReader(Descriptor opened, qint64 start, file::Stamp stamp)
         : m_file(std::move(opened)), m_stamp(stamp), m_start(start), m_offset(start)
     {
     }
@@ -85,7 +86,7 @@ public:
         }
         QByteArray data(std::min(maxBytes, m_stamp.size - m_offset), Qt::Uninitialized);
         int error = 0;
-        const long long got = file::readAt(m_file->fd, data.data(),
+        const long long got = file::readAt(*m_file, data.data(),
                                            static_cast<std::size_t>(data.size()), m_offset, &error);
         if (got <= 0) {
             m_error = got < 0 ? readFailed(error) : changed();
@@ -103,7 +104,7 @@ public:
         const qint64 left = m_stamp.size - m_offset;
         if (!m_direct || !m_error.isEmpty() || left <= 0)
             return {};
-        const tcp::Result result = tcp::sendFromFile(socket, m_file->fd, m_offset,
+        const tcp::Result result = tcp::sendFromFile(socket, *m_file, m_offset,
                                                      static_cast<std::size_t>(std::min(left, maxBytes)));
         // Perhaps only this way of sending fails, or the file ends sooner
         // than it did: reading finds the real error, or the change.
@@ -125,13 +126,13 @@ public:
         file::Kind kind{};
         file::Stamp now;
         int error = 0;
-        if (!file::inspect(m_file->fd, &kind, &now, &error))
+        if (!file::inspect(*m_file, &kind, &now, &error))
             return readFailed(error);
         return changeBetween(m_stamp, now);
     }
 
 private:
-    std::shared_ptr<const Descriptor> m_file;
+    Descriptor m_file;
     file::Stamp m_stamp;
     qint64 m_start;
     qint64 m_offset;
@@ -140,27 +141,26 @@ private:
     bool m_direct = tcp::canSendFromFile();
 };
 
+// Every reader starts as the first did: a destination whose turn comes
+// later still sends the file as it was opened.
 class FileSource final : public ByteSource
 {
 public:
-    // stamp: the file as it was opened, so that a destination whose turn
-    // comes later still sends the same file.
-    FileSource(std::shared_ptr<const Descriptor> opened, qint64 start, file::Stamp stamp)
-        : m_file(std::move(opened)), m_start(start), m_stamp(stamp)
-    {
-    }
-
-    qint64 size() const override { return m_stamp.size - m_start; }
+    explicit FileSource(const FileReader &first) : m_first(first) {}
+    qint64 size() const override { return m_first.size(); }
     std::unique_ptr<SourceReader> makeReader() override
     {
-        return std::make_unique<FileReader>(m_file, m_start, m_stamp);
+        return std::make_unique<FileReader>(m_first);
     }
 
 private:
-    std::shared_ptr<const Descriptor> m_file;
-    qint64 m_start;
-    file::Stamp m_stamp;
+    FileReader m_first;
 };
+
+std::unique_ptr<ByteSource> fileSource(Descriptor opened, qint64 start, const file::Stamp &stamp)
+{
+    return std::make_unique<FileSource>(FileReader(std::move(opened), start, stamp));
+}
 
 // One reader's place in a stream.
 struct Place
@@ -188,7 +188,7 @@ struct SharedWindow
     QString error;
     std::vector<Place *> places;
     qint64 window = 0;
-    std::shared_ptr<const Descriptor> copy;
+    Descriptor copy;
     QString copyError; // once set, the copy stops growing
 
     qint64 endOffset() const { return firstOffset + buffered; }
@@ -249,7 +249,7 @@ public:
         lock.unlock();
         QByteArray data(count, Qt::Uninitialized);
         int error = 0;
-        const long long got = file::readAt(m_shared->copy->fd, data.data(),
+        const long long got = file::readAt(*m_shared->copy, data.data(),
                                            static_cast<std::size_t>(count), at, &error);
         lock.lock();
         if (got <= 0) {
@@ -355,7 +355,7 @@ public:
         int error = 0;
         const int fd = file::makeUnnamed(LocalPath::toBytes(QDir::tempPath()).toStdString(), &error);
         if (fd >= 0)
-            m_shared->copy = std::make_shared<const Descriptor>(fd);
+            m_shared->copy = own(fd);
     }
 
     std::unique_ptr<SourceReader> makeReader() override
@@ -388,7 +388,7 @@ private:
             const auto size = static_cast<std::size_t>(std::max(0LL, got));
             int copyError = 0;
             const bool copied = !shared.copy || !shared.copyError.isEmpty() ||
-                                file::writeAll(shared.copy->fd, chunk.data(), size, &copyError);
+                                file::writeAll(*shared.copy, chunk.data(), size, &copyError);
             const std::lock_guard lock(shared.mutex);
             if (!copied)
                 shared.copyError = QStringLiteral("Keeping the input in a temporary file failed: %1.")
@@ -433,7 +433,7 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     const int spoolFd = file::makeUnnamed(LocalPath::toBytes(folder).toStdString(), &failure);
     if (spoolFd < 0)
         return cannotKeep();
-    auto kept = std::make_shared<const Descriptor>(spoolFd);
+    Descriptor kept = own(spoolFd);
     std::vector<char> chunk(1024 * 1024);
     for (;;) {
         const long long got =
@@ -455,7 +455,7 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     file::Stamp stamp;
     if (!file::inspect(spoolFd, &kind, &stamp, &failure))
         return cannotKeep();
-    return std::make_unique<FileSource>(std::move(kept), 0, stamp);
+    return fileSource(std::move(kept), 0, stamp);
 }
 
 // A plain file given with < is read from where standard input stands, by
@@ -470,44 +470,37 @@ std::unique_ptr<ByteSource> fileOnStandardInput()
         at < 0 || stamp.size <= at)
         return nullptr;
     const int fd = file::duplicate(file::StandardInput);
-    return fd < 0 ? nullptr
-                  : std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), at, stamp);
+    return fd < 0 ? nullptr : fileSource(own(fd), at, stamp);
 }
 
 // Opened once, without waiting; -1 with why: the system's reason, or
-// "It is a folder.".
-int openInput(const QString &path, file::Kind *kind, file::Stamp *stamp, QString *why)
+// "It is a folder.". A pipe, a device, an empty file or one whose size says
+// nothing is a stream, read once to its end.
+int openInput(const QString &path, file::Stamp *stamp, bool *stream, QString *why)
 {
     int error = 0;
+    file::Kind kind{};
     const int fd = file::openForReading(LocalPath::toBytes(path).toStdString(), &error);
-    if (fd >= 0 && file::inspect(fd, kind, stamp, &error) && *kind != file::Kind::Folder)
+    if (fd >= 0 && file::inspect(fd, &kind, stamp, &error) && kind != file::Kind::Folder) {
+        *stream = kind != file::Kind::Regular || stamp->size == 0;
         return fd;
+    }
     if (fd >= 0)
         file::close(fd);
-    *why = fd >= 0 && *kind == file::Kind::Folder ? QStringLiteral("It is a folder.")
-                                                 : systemError(error);
+    *why = fd >= 0 ? QStringLiteral("It is a folder.") : systemError(error);
     return -1;
-}
-
-// A pipe, a device, an empty file or one whose size says nothing is read
-// once, to its end.
-bool isStream(file::Kind kind, const file::Stamp &stamp)
-{
-    return kind != file::Kind::Regular || stamp.size == 0;
 }
 
 } // namespace
 
 std::unique_ptr<ByteSource> ByteSource::openNamed(const QString &path, QString *why)
 {
-    file::Kind kind{};
     file::Stamp stamp;
-    const int fd = openInput(path, &kind, &stamp, why);
+    bool stream = false;
+    const int fd = openInput(path, &stamp, &stream, why);
     if (fd < 0)
         return nullptr;
-    if (isStream(kind, stamp))
-        return fromDescriptor(fd, StreamWindowBytes, true);
-    return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, stamp);
+    return stream ? fromDescriptor(fd, StreamWindowBytes, true) : fileSource(own(fd), 0, stamp);
 }
 
 std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
@@ -526,16 +519,16 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *erro
         return fromDescriptor(file::StandardInput, StreamWindowBytes);
     }
     QString why;
-    file::Kind kind{};
     file::Stamp stamp;
-    const int fd = openInput(input, &kind, &stamp, &why);
+    bool stream = false;
+    const int fd = openInput(input, &stamp, &stream, &why);
     if (fd < 0) {
         *error = why == QLatin1String("It is a folder.") ? input + QStringLiteral(" is a folder")
                                                         : input + QStringLiteral(": ") + why;
         return nullptr;
     }
-    if (!isStream(kind, stamp))
-        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, stamp);
+    if (!stream)
+        return fileSource(own(fd), 0, stamp);
     if (!options.replayable)
         return fromDescriptor(fd, StreamWindowBytes, true);
     std::unique_ptr<ByteSource> kept = spool(fd, input, options, error, interrupted);

@@ -53,9 +53,9 @@ QString OpenDialog(FileChooser &chooser, const QString &title,
     const QString path = QDir::toNativeSeparators(chooser.chooseExistingFile(request));
     if (path.isEmpty())
         return QString();
-    const FolderAndName split = splitAtFolder(path, QDir::separator());
-    startFolder = split.folder;
-    return split.name;
+    auto [folder, name] = splitAtFolder(path, QDir::separator());
+    startFolder = folder;
+    return name;
 }
 
 } // namespace Module1

@@ -2,12 +2,24 @@
 
 #include "core/bytesource.h"
 
+#include <QHostInfo>
 #include <QPointer>
 
 #include <algorithm>
 
 namespace tcp = platform::tcp;
 using namespace std::chrono_literals;
+
+static QString errorText(int error)
+{
+    return QString::fromStdString(tcp::errorText(error));
+}
+
+QString durationText(std::chrono::milliseconds duration)
+{
+    const auto ms = duration.count();
+    return ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
+}
 
 namespace {
 
@@ -26,20 +38,18 @@ constexpr qint64 UnsentLimit = TcpBlockSender::QueueLimit - 4 * ChunkBytes;
 TcpBlockSender::TcpBlockSender(QObject *parent)
     : QObject(parent)
 {
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, &TcpBlockSender::onConnectTimeout);
     connect(&m_watchTimer, &QTimer::timeout, this, &TcpBlockSender::onWatch);
-    connect(&m_connection, &PrinterConnection::connected, this, &TcpBlockSender::onConnected);
-    connect(&m_connection, &PrinterConnection::connectFailed, this, &TcpBlockSender::onConnectFailed);
-    connect(&m_connection, &PrinterConnection::readyWrite, this, &TcpBlockSender::onReadyWrite);
-    connect(&m_connection, &PrinterConnection::peerEndedSending, this, &TcpBlockSender::settle);
-    connect(&m_connection, &PrinterConnection::failed, this,
-            [this](const QString &reason) { fail(SendOutcome::TransferFailed, reason); });
+    connect(&m_readNotifier, &QSocketNotifier::activated, this, &TcpBlockSender::onReadable);
+    connect(&m_writeNotifier, &QSocketNotifier::activated, this, &TcpBlockSender::onWritable);
 }
 
 TcpBlockSender::~TcpBlockSender()
 {
-    releaseSource();
     // Gone mid-send is cancelled: the printer must not take it as complete.
-    dropConnection(m_phase == Phase::Done && m_outcome == SendOutcome::Delivered);
+    if (m_phase != Phase::Done)
+        end(SendOutcome::Cancelled);
 }
 
 void TcpBlockSender::start(std::shared_ptr<SourceReader> source, const QString &host, quint16 port)
@@ -53,7 +63,18 @@ void TcpBlockSender::start(std::shared_ptr<SourceReader> source, const QString &
     m_source->setNotify([this] {
         QMetaObject::invokeMethod(this, &TcpBlockSender::scheduleFill, Qt::QueuedConnection);
     });
-    m_connection.open(host, port, m_timing.connect);
+    m_port = port;
+    m_connectTimer.start(m_timing.connect);
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        m_stage = Stage::Connecting;
+        m_addresses = {literal};
+        // Even a refusal comes from the event loop, never from inside start().
+        QMetaObject::invokeMethod(this, &TcpBlockSender::connectNext, Qt::QueuedConnection);
+        return;
+    }
+    m_stage = Stage::LookingUp;
+    m_lookupId = QHostInfo::lookupHost(host, this, &TcpBlockSender::onLookedUp);
 }
 
 void TcpBlockSender::refuse(SendOutcome outcome, const QString &reason, const QString &host)
@@ -69,16 +90,10 @@ void TcpBlockSender::refuse(SendOutcome outcome, const QString &reason, const QS
 void TcpBlockSender::onConnected()
 {
     m_phase = Phase::Sending;
-    m_connection.limitUnsent(UnsentLimit);
+    tcp::limitUnsent(m_socket, static_cast<std::size_t>(UnsentLimit));
     m_lastReport = m_lastProgress = Clock::now();
     m_watchTimer.start(std::clamp<std::chrono::milliseconds>(m_timing.stall / 10, 10ms, 100ms));
     fill();
-}
-
-void TcpBlockSender::onConnectFailed(const QString &reason, PrinterConnection::Stage timedOutIn)
-{
-    m_gaveUpIn = timedOutIn;
-    fail(SendOutcome::ConnectionFailed, reason);
 }
 
 void TcpBlockSender::onReadyWrite()
@@ -93,10 +108,10 @@ void TcpBlockSender::onReadyWrite()
 
 void TcpBlockSender::onWatch()
 {
-    if (m_phase == Phase::Done || m_connection.stage() != PrinterConnection::Stage::Connected)
+    if (m_phase == Phase::Done || m_stage != Stage::Connected)
         return;
     // No more reads tell of a reset now; the socket's error does.
-    if (m_connection.peerEnded() && failedOnSocketError())
+    if (m_peerEnded && failedOnSocketError())
         return;
     const qint64 unacknowledged = unacknowledgedData();
     const qint64 taken = unacknowledged >= 0 ? m_written - unacknowledged : m_written;
@@ -142,7 +157,11 @@ void TcpBlockSender::end(SendOutcome outcome)
     m_outcome = outcome;
     m_watchTimer.stop();
     releaseSource();
-    dropConnection(outcome == SendOutcome::Delivered);
+    m_buffer = QByteArray();
+    m_bufferSent = 0;
+    m_acknowledged = acknowledgedBytes();
+    // Every failed or cancelled send ends with a reset, never a clean close.
+    closeConnection(outcome == SendOutcome::Delivered);
 }
 
 // The one place that decides whether the printer took every byte, asked
@@ -156,6 +175,8 @@ void TcpBlockSender::settle()
         judgeDelivery();
 }
 
+// Our end of stream, once every byte is out (and, from the file,
+// acknowledged and unchanged); false while that is not yet so.
 bool TcpBlockSender::sendEnd()
 {
     if (!flushPending())
@@ -172,7 +193,7 @@ bool TcpBlockSender::sendEnd()
             return false;
         }
     }
-    if (!m_connection.endSending()) {
+    if (!tcp::shutdownSending(m_socket)) {
         if (!failedOnSocketError())
             fail(SendOutcome::TransferFailed,
                  QStringLiteral("The connection was gone before the end of the job could be "
@@ -191,7 +212,7 @@ void TcpBlockSender::judgeDelivery()
     // instead; a printer that closed in order has acknowledged them. One
     // that keeps its side open has them all the same once it acknowledged
     // every byte.
-    const bool closed = m_connection.peerEnded();
+    const bool closed = m_peerEnded;
     const bool waitsForClose = m_timing.peerCloseWait.count() > 0;
     const bool timedOut = waitsForClose && Clock::now() >= m_peerCloseDeadline;
     if ((waitsForClose && !closed && !timedOut) || failedOnSocketError())
@@ -223,7 +244,7 @@ void TcpBlockSender::judgeDelivery()
 
 qint64 TcpBlockSender::unacknowledgedData() const
 {
-    const qint64 held = m_connection.unacknowledged();
+    const qint64 held = m_stage == Stage::Connected ? tcp::unacknowledgedBytes(m_socket) : -1;
     if (held < 0)
         return -1;
     // Our end of stream takes one place in the count once it is sent.
@@ -232,12 +253,12 @@ qint64 TcpBlockSender::unacknowledgedData() const
 
 qint64 TcpBlockSender::queuedBytes() const
 {
-    return m_buffer.size() - m_bufferSent + std::max<qint64>(0, m_connection.unsent());
+    return m_buffer.size() - m_bufferSent + std::max<qint64>(0, m_stage == Stage::Connected ? tcp::unsentBytes(m_socket) : 0);
 }
 
 qint64 TcpBlockSender::acknowledgedBytes() const
 {
-    if (m_connection.stage() != PrinterConnection::Stage::Connected)
+    if (m_stage != Stage::Connected)
         return m_acknowledged;
     const qint64 unacknowledged = unacknowledgedData();
     return unacknowledged >= 0 ? m_written - unacknowledged : -1;
@@ -260,8 +281,8 @@ void TcpBlockSender::scheduleFill()
 bool TcpBlockSender::flushPending()
 {
     while (m_bufferSent < m_buffer.size()) {
-        const tcp::Result result =
-            m_connection.send(m_buffer.constData() + m_bufferSent, m_buffer.size() - m_bufferSent);
+        const tcp::Result result = watched(tcp::send(m_socket, m_buffer.constData() + m_bufferSent,
+                                                     static_cast<std::size_t>(m_buffer.size() - m_bufferSent)));
         if (result.status == tcp::Status::WouldBlock)
             return false;
         if (result.status != tcp::Status::Done) {
@@ -280,7 +301,7 @@ TcpBlockSender::Step TcpBlockSender::next(qint64 wanted)
 {
     // Straight from a file where the source can; otherwise through our buffer.
     const tcp::Result direct =
-        m_connection.sendFrom(*m_source, wanted == BlockSize ? BlockSize : DirectChunkBytes);
+        watched(m_source->sendTo(m_socket, wanted == BlockSize ? BlockSize : DirectChunkBytes));
     switch (direct.status) {
     case tcp::Status::Done:
         m_count += static_cast<qint64>(direct.bytes);
@@ -361,12 +382,13 @@ void TcpBlockSender::reportProgress(bool force)
 
 void TcpBlockSender::failOnSocket(int error)
 {
-    fail(SendOutcome::TransferFailed, m_connection.reason(error));
+    fail(SendOutcome::TransferFailed, socketReason(error));
 }
 
+// Fails the send with the error the connection holds, if any.
 bool TcpBlockSender::failedOnSocketError()
 {
-    const int error = m_connection.pendingError();
+    const int error = tcp::pendingError(m_socket);
     if (error != 0)
         failOnSocket(error);
     return error != 0;
@@ -393,13 +415,156 @@ void TcpBlockSender::releaseSource()
     m_source.reset();
 }
 
-void TcpBlockSender::dropConnection(bool graceful)
+void TcpBlockSender::onLookedUp(const QHostInfo &info)
 {
-    m_buffer = QByteArray();
-    m_bufferSent = 0;
-    if (m_connection.stage() == PrinterConnection::Stage::Connected) {
-        const qint64 unacknowledged = unacknowledgedData();
-        m_acknowledged = unacknowledged >= 0 ? m_written - unacknowledged : -1;
+    m_lookupId = -1;
+    if (m_stage != Stage::LookingUp)
+        return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        giveUp(info.errorString() + QLatin1Char('.'), Stage::Closed);
+        return;
     }
-    m_connection.close(graceful);
+    m_stage = Stage::Connecting;
+    m_addresses = info.addresses();
+    connectNext();
+}
+
+void TcpBlockSender::connectNext()
+{
+    if (m_stage != Stage::Connecting)
+        return;
+    while (!m_addresses.isEmpty()) {
+        m_address = m_addresses.takeFirst().toString();
+        tcp::Result result;
+        const tcp::Socket socket = tcp::startConnect(m_address.toStdString(), m_port, &result);
+        if (socket == tcp::NoSocket) {
+            m_lastError = errorText(result.error);
+            // No other address would fare better.
+            if (tcp::isOutOfDescriptors(result.error)) {
+                m_lackedDescriptor = true;
+                m_addresses.clear();
+            }
+            continue;
+        }
+        m_socket = socket;
+        m_readNotifier.setSocket(socket);
+        m_writeNotifier.setSocket(socket);
+        if (result.status == tcp::Status::Done)
+            onWritable();
+        else
+            m_writeNotifier.setEnabled(true);
+        return;
+    }
+    giveUp(m_lastError + QLatin1Char('.'), Stage::Closed);
+}
+
+void TcpBlockSender::onConnectTimeout()
+{
+    if (m_stage == Stage::LookingUp || m_stage == Stage::Connecting)
+        giveUp((m_stage == Stage::LookingUp
+                    ? QStringLiteral("The printer's name could not be looked up within %1.")
+                    : QStringLiteral("The printer did not accept the connection within %1."))
+                   .arg(durationText(m_timing.connect)),
+               m_stage);
+}
+
+void TcpBlockSender::onWritable()
+{
+    m_writeNotifier.setEnabled(false);
+    if (m_socket == tcp::NoSocket)
+        return;
+    if (m_stage == Stage::Connected) {
+        onReadyWrite();
+        return;
+    }
+    const tcp::Result result = tcp::finishConnect(m_socket);
+    if (result.status == tcp::Status::WouldBlock) {
+        m_writeNotifier.setEnabled(true);
+        return;
+    }
+    if (result.status != tcp::Status::Done) {
+        m_lastError = errorText(result.error);
+        m_readNotifier.setEnabled(false);
+        tcp::closeAbortively(m_socket);
+        m_socket = tcp::NoSocket;
+        connectNext();
+        return;
+    }
+    m_connectTimer.stop();
+    m_stage = Stage::Connected;
+    m_readNotifier.setEnabled(true);
+    onConnected();
+}
+
+void TcpBlockSender::onReadable()
+{
+    // Whatever a printer says back (status, echoes) is not ours to keep, but
+    // it must be read, or a talkative printer stops taking our bytes.
+    if (m_socket == tcp::NoSocket)
+        return;
+    char scratch[16384];
+    for (int round = 0; round < 64; ++round) {
+        const tcp::Result result = tcp::receive(m_socket, scratch, sizeof scratch);
+        switch (result.status) {
+        case tcp::Status::Done:
+            continue;
+        case tcp::Status::WouldBlock:
+            return;
+        case tcp::Status::EndOfStream:
+            // Only the printer's sending direction has ended; it may still be
+            // reading ours. Whether it read everything shows by what follows.
+            m_peerEnded = true;
+            m_readNotifier.setEnabled(false);
+            settle();
+            return;
+        case tcp::Status::Reset:
+        case tcp::Status::Failed:
+            fail(SendOutcome::TransferFailed, socketReason(result.error));
+            return;
+        }
+    }
+}
+
+// The notification brings the caller back once the system has room.
+tcp::Result TcpBlockSender::watched(tcp::Result result)
+{
+    if (result.status == tcp::Status::WouldBlock)
+        m_writeNotifier.setEnabled(true);
+    return result;
+}
+
+QString TcpBlockSender::socketReason(int error) const
+{
+    if (!tcp::isResetError(error))
+        return errorText(error) + QLatin1Char('.');
+    // A printer that closes with our bytes unread resets the connection.
+    return m_peerEnded ? QStringLiteral("The printer closed the connection before it had taken "
+                                        "every byte.")
+                       : QStringLiteral("The printer reset the connection.");
+}
+
+void TcpBlockSender::giveUp(const QString &reason, Stage timedOutIn)
+{
+    m_gaveUpIn = timedOutIn;
+    fail(SendOutcome::ConnectionFailed, reason);
+}
+
+void TcpBlockSender::closeConnection(bool graceful)
+{
+    m_connectTimer.stop();
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    if (m_stage != Stage::Idle)
+        m_stage = Stage::Closed;
+    if (m_socket == tcp::NoSocket)
+        return;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    if (graceful)
+        tcp::closeGracefully(m_socket);
+    else
+        tcp::closeAbortively(m_socket);
+    m_socket = tcp::NoSocket;
 }

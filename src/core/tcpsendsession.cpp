@@ -26,8 +26,7 @@ void TcpSendSession::start(const QString &path, const QString &host, const QStri
         refuse(SendOutcome::InputUnreadable, why, address);
         return;
     }
-    // A plain file goes out as long as it was when the send began; one
-    // that says 0, or one of /proc or /sys, is read to its end instead.
+    // A file that says 0, or one of /proc or /sys, is read to its end.
     std::shared_ptr<SourceReader> reader = source->makeReader();
     source->start();
     TcpBlockSender::start(std::move(reader), address, *port);

@@ -67,7 +67,7 @@ void frmsocket::closeEvent(QCloseEvent *event)
 
 int frmsocket::classicState() const
 {
-    using Stage = PrinterConnection::Stage;
+    using Stage = TcpBlockSender::Stage;
     switch (winsock->phase()) {
     case TcpBlockSender::Phase::Idle:
         return 0;

@@ -315,8 +315,8 @@ private slots:
         QCOMPARE(sender.queuedBytes(), qint64(0));
         // Given up while still waiting for the connection, or ended by an error.
         QCOMPARE(sender.gaveUpIn(), failure.isEmpty() && mode == int(TcpSink::Mode::NeverAccept)
-                                        ? PrinterConnection::Stage::Connecting
-                                        : PrinterConnection::Stage::Closed);
+                                        ? TcpBlockSender::Stage::Connecting
+                                        : TcpBlockSender::Stage::Closed);
         const QByteArray received = job.sink.received();
         QCOMPARE(received, job.bytes.left(received.size()));
         const qint64 acknowledged = sender.acknowledgedBytes();
