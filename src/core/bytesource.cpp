@@ -62,14 +62,13 @@ QString changeBetween(const file::Stamp &then, const file::Stamp &now)
                                    : QStringLiteral("The file was changed during the send.");
 }
 
-// Reads a plain file by position, so every destination has its own place
-// in one descriptor, and hands it to a socket straight from the file cache
-// where the system can.
+// Reads a plain file by position, each destination on its own, and hands it
+// to a socket straight from the file cache where the system can.
 class FileReader final : public SourceReader
 {
 public:
-    // From start (standard input may have been read a little already) to
-    // the end of the file as stamped when it was opened.
+    // From start (standard input may have been read a little) to the end
+    // the file had when it was opened.
     FileReader(Descriptor opened, qint64 start, file::Stamp stamp)
         : m_file(std::move(opened)), m_stamp(stamp), m_start(start), m_offset(start)
     {
@@ -162,21 +161,17 @@ std::unique_ptr<ByteSource> fileSource(Descriptor opened, qint64 start, const fi
     return std::make_unique<FileSource>(FileReader(std::move(opened), start, stamp));
 }
 
-// One reader's place in a stream.
 struct Place
 {
     qint64 cursor = 0;
-    // Reads from the kept copy and holds nobody back.
-    bool detached = false;
+    bool detached = false; // reads from the kept copy, holding nobody back
     bool stopped = false;
     std::function<void()> notify;
 };
 
-// The bytes of a stream that every attached reader still needs, and where
-// each reader stands. The reading thread waits while the slowest attached
-// reader is a whole window behind, so memory stays bounded whatever the
-// input's size. With a copy kept, every byte also goes to a temporary file
-// before any reader sees it.
+// The bytes of a stream every attached reader still needs. The reading
+// thread waits while the slowest is a whole window behind, so memory stays
+// bounded. A kept copy has every byte before any reader sees it.
 struct SharedWindow
 {
     std::mutex mutex;
@@ -193,7 +188,8 @@ struct SharedWindow
 
     qint64 endOffset() const { return firstOffset + buffered; }
 
-    // Chunks every attached reader has passed are freed at once.
+    // Chunks every attached reader has passed are freed at once, and
+    // whoever waits looks again.
     void dropConsumed()
     {
         qint64 keepFrom = endOffset();
@@ -205,6 +201,7 @@ struct SharedWindow
             buffered -= chunks.front().size();
             chunks.pop_front();
         }
+        changed.notify_all();
     }
 };
 
@@ -225,7 +222,6 @@ public:
         const std::lock_guard lock(m_shared->mutex);
         std::erase(m_shared->places, &m_place);
         m_shared->dropConsumed();
-        m_shared->changed.notify_all();
     }
 
     QByteArray read(qint64 maxBytes, bool wait) override
@@ -297,7 +293,6 @@ public:
         }
         m_place.detached = true;
         m_shared->dropConsumed();
-        m_shared->changed.notify_all();
     }
 
 private:
@@ -320,10 +315,8 @@ private:
             }
             chunkStart = chunkEnd;
         }
-        if (!data.isEmpty()) {
+        if (!data.isEmpty())
             m_shared->dropConsumed();
-            m_shared->changed.notify_all();
-        }
         return data;
     }
 
@@ -402,7 +395,6 @@ private:
                     shared.error = readFailed(error);
             }
             shared.dropConsumed();
-            shared.changed.notify_all();
             for (const Place *place : shared.places)
                 if (place->notify)
                     place->notify();
@@ -416,9 +408,8 @@ private:
     std::shared_ptr<SharedWindow> m_shared;
 };
 
-// Keeps a stream whole in a temporary file with no name before anything
-// is sent. Every write is checked: a full disk must not pass for the end
-// of the input.
+// Keeps a stream whole in a temporary file before anything is sent; a full
+// disk must not pass for the end of the input.
 std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
                                   const ByteSource::OpenOptions &options, QString *error,
                                   bool *interrupted)
@@ -439,7 +430,8 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
         const long long got =
             file::readWhenReady(fd, chunk.data(), chunk.size(), options.interruptFd, &failure);
         if (got == file::Interrupted) {
-            *interrupted = true;
+            if (interrupted)
+                *interrupted = true;
             return nullptr;
         }
         if (got < 0) {
@@ -473,9 +465,8 @@ std::unique_ptr<ByteSource> fileOnStandardInput()
     return fd < 0 ? nullptr : fileSource(own(fd), at, stamp);
 }
 
-// Opened once, without waiting; -1 with why: the system's reason, or
-// "It is a folder.". A pipe, a device, an empty file or one whose size says
-// nothing is a stream, read once to its end.
+// Opened once, without waiting; -1 with why. A pipe, a device, an empty
+// file or one whose size says nothing is a stream, read once to its end.
 int openInput(const QString &path, file::Stamp *stamp, bool *stream, QString *why)
 {
     int error = 0;
@@ -506,33 +497,30 @@ std::unique_ptr<ByteSource> ByteSource::openNamed(const QString &path, QString *
 std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
                                              const OpenOptions &options, bool *interrupted)
 {
-    bool stopped = false;
-    if (!interrupted)
-        interrupted = &stopped;
-    *interrupted = false;
-    if (input == QLatin1String("-")) {
+    const bool named = input != QLatin1String("-");
+    int fd = file::StandardInput;
+    if (!named) {
         if (auto plain = fileOnStandardInput())
             return plain;
-        if (options.replayable)
-            return spool(file::StandardInput, QStringLiteral("standard input"), options, error,
-                         interrupted);
-        return fromDescriptor(file::StandardInput, StreamWindowBytes);
+    } else {
+        QString why;
+        file::Stamp stamp;
+        bool stream = false;
+        fd = openInput(input, &stamp, &stream, &why);
+        if (fd < 0) {
+            *error = why == QLatin1String("It is a folder.") ? input + QStringLiteral(" is a folder")
+                                                            : input + QStringLiteral(": ") + why;
+            return nullptr;
+        }
+        if (!stream)
+            return fileSource(own(fd), 0, stamp);
     }
-    QString why;
-    file::Stamp stamp;
-    bool stream = false;
-    const int fd = openInput(input, &stamp, &stream, &why);
-    if (fd < 0) {
-        *error = why == QLatin1String("It is a folder.") ? input + QStringLiteral(" is a folder")
-                                                        : input + QStringLiteral(": ") + why;
-        return nullptr;
-    }
-    if (!stream)
-        return fileSource(own(fd), 0, stamp);
     if (!options.replayable)
-        return fromDescriptor(fd, StreamWindowBytes, true);
-    std::unique_ptr<ByteSource> kept = spool(fd, input, options, error, interrupted);
-    file::close(fd);
+        return fromDescriptor(fd, StreamWindowBytes, named);
+    auto kept = spool(fd, named ? input : QStringLiteral("standard input"), options, error,
+                      interrupted);
+    if (named)
+        file::close(fd);
     return kept;
 }
 

@@ -15,8 +15,7 @@ public:
     explicit PrinterSelection(PrinterCollection &collection) : m_collection(collection) {}
 
     QStringList deviceNames() const;
-    // Asks the system for its default only when first needed, so a run
-    // that never uses a printer never waits on the spooler.
+    // Asked of the system only when first needed: the spooler may be slow.
     QString currentPrinter() const;
     // Exact, case-sensitive match among the printers installed now.
     bool selectPrinter(const QString &name);

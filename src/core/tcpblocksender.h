@@ -18,19 +18,14 @@
 class QHostInfo;
 class SourceReader;
 
-// "10 s", or "300 ms" where it is no whole number of seconds.
-QString durationText(std::chrono::milliseconds duration);
 
 // Sends one file over one TCP connection, the way a raw printer port expects
-// it: the file's bytes and nothing else, closed gracefully once the caller
-// says so and the printer has taken them all. Driven by the event loop, it
-// never blocks. The count moves by 20-byte blocks, but blocks go to the
-// socket together and progress is reported at most once per time slice, so
-// a large file goes out at network speed while the window stays live. What
-// happened is told as data; how a program words it is its own affair.
-//
-// It drives the system's own socket: only the bare socket tells a reset
-// apart from an orderly close, and that decides whether a job arrived.
+// it, on the system's own socket: only that tells a reset apart from an
+// orderly close, which decides whether a job arrived. The count moves by
+// 20-byte blocks, but blocks go to the socket together and progress is told
+// at most once per time slice, so a large file goes at network speed while
+// the window stays live. What happened is told as data, not in a program's
+// words.
 class TcpBlockSender : public QObject
 {
     Q_OBJECT
@@ -46,8 +41,9 @@ public:
     static constexpr std::chrono::milliseconds PeerCloseWait{30000};
     static constexpr std::chrono::milliseconds TimeSlice{10};
 
-    enum class Phase { Idle, Connecting, Sending, Queued, Closing, AwaitingPeerClose, Done };
-    enum class Stage { Idle, LookingUp, Connecting, Connected, Closed }; // of the connection
+    enum class Phase {
+        Idle, LookingUp, Connecting, Sending, Queued, Closing, AwaitingPeerClose, Done
+    };
 
     explicit TcpBlockSender(QObject *parent = nullptr);
     ~TcpBlockSender() override;
@@ -66,14 +62,15 @@ public:
     };
     void setTiming(const Timing &timing) { m_timing = timing; }
 
-    // Tries each of the host's addresses in turn (localhost: ::1 and
-    // 127.0.0.1) until one accepts, then sends what source gives until its
-    // end; a source that fails or changes fails the send. Every outcome is
+    // Tries each of the host's addresses (localhost: ::1 and 127.0.0.1)
+    // until one accepts, then sends what source gives. Every outcome is
     // reported by signal, always from the event loop.
     void start(std::shared_ptr<SourceReader> source, const QString &host, quint16 port);
-    // A send that cannot even begin: its failure is reported from the event
-    // loop like every other.
-    void refuse(SendOutcome outcome, const QString &reason, const QString &host);
+    // The window's send, opened at once so that a file chosen later cannot
+    // change what goes out. Only a plain file: opening a pipe waits for a
+    // writer that may never come, and the window would wait with it.
+    void start(const QString &path, const QString &host, const QString &portText);
+    QString path() const { return m_path; } // as named at the start
 
     // Ends the connection once the whole file is queued and taken.
     void close();
@@ -81,11 +78,10 @@ public:
     void cancel();
 
     Phase phase() const { return m_phase; }
-    bool isBusy() const { return m_phase == Phase::Connecting || m_phase == Phase::Sending; }
+    bool isBusy() const { return m_phase > Phase::Idle && m_phase <= Phase::Sending; }
     SendOutcome outcome() const { return m_outcome; } // NotStarted until the end
-    Stage connectionStage() const { return m_stage; }
-    // For a connection given up on: the stage it still waited in, or Closed.
-    Stage gaveUpIn() const { return m_gaveUpIn; }
+    // For a connection given up on: the phase it still waited in, or Done.
+    Phase gaveUpIn() const { return m_gaveUpIn; }
     qint64 count() const { return m_count; } // taken from the source
     qint64 expectedSize() const { return m_fileSize; } // -1 when unknown
     // Not on the wire yet: our own buffer plus what the system holds unsent.
@@ -93,10 +89,7 @@ public:
     qint64 acknowledgedBytes() const; // -1 where the system cannot tell
     qint64 handedOverBytes() const { return m_written; }
     // The peer's address once it is known, else the host as given.
-    QString remoteAddress() const
-    {
-        return m_address.isEmpty() ? m_host : m_address;
-    }
+    QString remoteAddress() const { return m_address.isEmpty() ? m_host : m_address; }
     QString failureReason() const { return m_reason; } // empty unless it failed
     // No socket could be made for want of a descriptor.
     bool lackedDescriptor() const { return m_lackedDescriptor; }
@@ -107,9 +100,7 @@ signals:
     void progress(qint64 count);
     void allQueued(qint64 count); // the file's length
     void failed();
-    // The connection is gone. ok: the printer took every byte and the
-    // connection closed gracefully.
-    void finished(bool ok);
+    void finished(bool ok); // the connection is gone; ok: delivered, closed in order
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -118,9 +109,8 @@ private:
     void onConnectTimeout();
     void onReadable();
     void onWritable();
-    void giveUp(const QString &reason, Stage timedOutIn);
-    void onConnected();
-    void onReadyWrite();
+    void giveUp(const QString &reason, Phase timedOutIn);
+    bool connected() const { return m_phase > Phase::Connecting && m_phase < Phase::Done; }
     platform::tcp::Result watched(platform::tcp::Result result);
     QString socketReason(int error) const;
     void onWatch();
@@ -129,25 +119,19 @@ private:
     void fill();
     bool flushPending();
     void settle();
-    bool sendEnd();
     void judgeDelivery();
-    void scheduleFill();
     void fail(SendOutcome outcome, const QString &reason);
-    // Lets go of the source and the connection, which ends in order only
-    // for a delivered send.
     void end(SendOutcome outcome);
     void failOnSocket(int error);
     bool failedOnSocketError();
     void reportProgress(bool force);
     qint64 unacknowledgedData() const;
     void releaseSource();
-    // Not graceful: a reset, so the printer sees an aborted job.
     void closeConnection(bool graceful);
 
     platform::tcp::Socket m_socket = platform::tcp::NoSocket;
     QSocketNotifier m_readNotifier{QSocketNotifier::Read};
     QSocketNotifier m_writeNotifier{QSocketNotifier::Write};
-    Stage m_stage = Stage::Idle;
     QList<QHostAddress> m_addresses;
     quint16 m_port = 0;
     int m_lookupId = -1;
@@ -160,24 +144,24 @@ private:
     QByteArray m_buffer;
     qint64 m_bufferSent = 0;
     QString m_host;
+    QString m_path;
     QString m_reason;
     Phase m_phase = Phase::Idle;
     SendOutcome m_outcome = SendOutcome::NotStarted;
-    Stage m_gaveUpIn = Stage::Closed;
+    Phase m_gaveUpIn = Phase::Done;
     qint64 m_count = 0;
     qint64 m_written = 0;
     qint64 m_acknowledged = 0;
     qint64 m_reportedCount = 0;
     qint64 m_fileSize = -1;
-    // Some bytes went from the file to the socket without passing through
-    // our buffer: until the printer has them, the system's buffer holds the
-    // file's own pages, so a change to the file changes them too.
+    // Until the printer has them, bytes sent straight from the file are the
+    // file's own pages: a change to the file changes them too.
     bool m_sentFromFile = false;
-    bool m_fillScheduled = false;
     bool m_endSent = false;
     bool m_closeWhenQueued = false;
     Timing m_timing;
     QTimer m_watchTimer; // watches the printer's progress
+    QTimer m_fillTimer; // the next time slice, or a stream that has more
     Clock::time_point m_lastProgress;
     Clock::time_point m_lastReport;
     Clock::time_point m_peerCloseDeadline;
