@@ -8,9 +8,7 @@
 #include <functional>
 #include <memory>
 
-// One destination's way through the input. Readers of a file read it by
-// position, each on its own; readers of a stream share one bounded window
-// of it.
+// One destination's way through the input.
 class SourceReader
 {
 public:
@@ -26,13 +24,11 @@ public:
     virtual bool atEnd() const = 0;
     virtual QString error() const = 0; // a sentence; empty if it did not fail
     virtual qint64 size() const { return -1; } // -1 when not known in advance
-    // Whether the input is no longer what it was when opened, as a sentence.
-    // Bytes handed over by sendTo() are the file's own pages until the
-    // printer has them, so this is asked again at the end.
+    // Whether the input is no longer what it was when opened, as a sentence;
+    // asked again at the end, as sendTo() hands over the file's own pages.
     virtual QString changed() const { return {}; }
 
-    // From any thread: a read() that waits, and every later one, returns at
-    // once with nothing.
+    // From any thread: every read(), a waiting one too, returns nothing.
     virtual void stopWaiting() {}
     // Called, on whatever thread produced it, when read() may have more;
     // once it returns, no call of the one it replaced is under way.
@@ -76,10 +72,9 @@ public:
     virtual qint64 size() const = 0; // -1 when not known in advance
     // Also a stream's length once it has been read to its end; else -1.
     virtual qint64 knownLength() const { return size(); }
-    // A stream is also written to a temporary file as it is read, so that a
-    // reader that lets go can come back. Before start().
+    // Before start(): a stream is also kept in a temporary file, for readers
+    // that let go and come back.
     virtual void keepCopy() {}
-    // All readers must be made before start().
-    virtual std::unique_ptr<SourceReader> makeReader() = 0;
+    virtual std::unique_ptr<SourceReader> makeReader() = 0; // all before start()
     virtual void start() {}
 };
