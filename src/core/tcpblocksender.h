@@ -90,6 +90,8 @@ public:
     qint64 handedOverBytes() const { return m_written; }
     // The peer's address once it is known, else the host as given.
     QString remoteAddress() const { return m_address.isEmpty() ? m_host : m_address; }
+    // The address connected to or tried last; empty when there was none.
+    QString peerAddress() const { return m_address; }
     QString failureReason() const { return m_reason; } // empty unless it failed
     // No socket could be made for want of a descriptor.
     bool lackedDescriptor() const { return m_lackedDescriptor; }

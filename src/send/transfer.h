@@ -2,6 +2,8 @@
 
 #include "sendreport.h"
 
+#include "core/bytesource.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -9,8 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-
-class SourceReader;
+#include <tuple>
 
 // Sending the input to one destination. Progress is read by polling
 // bytesSent(), which any thread may update.
@@ -19,17 +20,29 @@ class Transfer : public QObject
     Q_OBJECT
 
 public:
-    explicit Transfer(const Destination &destination, QObject *parent = nullptr);
-    ~Transfer() override;
+    explicit Transfer(const Destination &destination, QObject *parent = nullptr) : QObject(parent)
+    {
+        m_result.destination = destination;
+    }
 
-    virtual void start(std::unique_ptr<SourceReader> reader) = 0;
+    // From the input's start; again after waitingForDescriptor().
+    void start(std::unique_ptr<SourceReader> reader)
+    {
+        m_clock.start();
+        m_reader = std::move(reader);
+        begin();
+    }
     // Stops as soon as it can; finished() still follows.
     virtual void cancel() = 0;
 
     qint64 bytesSent() const { return m_bytes.load(); }
     // What it is waiting for, for the progress line (a retry, the printer's
     // state while a job is followed); empty when it is simply sending.
-    QString status() const;
+    QString status() const
+    {
+        const std::lock_guard lock(m_statusMutex);
+        return m_status;
+    }
     bool isDone() const { return m_done; }
     DestinationResult result() const { return m_result; }
     const Destination &destination() const { return m_result.destination; }
@@ -44,14 +57,18 @@ signals:
     void waitingForDescriptor();
 
 protected:
+    virtual void begin() = 0;
     void addSent(qint64 bytes) { m_bytes += bytes; }
     void setSent(qint64 bytes) { m_bytes = bytes; }
-    void markStarted() { m_clock.start(); }
     // From any thread.
     void countAttempt() { ++m_attempts; }
     void uncountAttempt() { --m_attempts; }
     int attempts() const { return m_attempts.load(); }
-    void setStatus(const QString &status);
+    void setStatus(const QString &status)
+    {
+        const std::lock_guard lock(m_statusMutex);
+        m_status = status;
+    }
     // After a failed attempt: the wait before the next one, said in the
     // status, or -1 when none follows (it cannot pass, input was drawn, or
     // the retries are used up).
@@ -59,9 +76,15 @@ protected:
                    const QString &reason);
     // Records the outcome once; later calls are ignored.
     void finish(SendOutcome outcome, const QString &error = QString());
-    void setJob(int jobId, const QString &state);
+    void setJob(int jobId, const QString &state)
+    {
+        std::tie(m_result.jobId, m_result.jobState) = std::pair(jobId, state);
+    }
     void setNote(const QString &note) { m_result.note = note; }
     bool mayWaitForDescriptor() const { return m_mayWait && m_mayWait(); }
+
+    // Shared with a job's thread, so cancel() can wake it.
+    std::shared_ptr<SourceReader> m_reader;
 
 private:
     DestinationResult m_result;
@@ -74,9 +97,6 @@ private:
     std::function<bool()> m_mayWait;
 };
 
-// The transfer to a destination of each kind: raw TCP through the window's
-// sender; a raw job to a spooler queue or an IPP printer.
-Transfer *newTcpTransfer(const Destination &destination, const SendOptions &options,
-                         QObject *parent);
-Transfer *newJobTransfer(const Destination &destination, const SendOptions &options,
-                         QObject *parent);
+// Raw TCP through the window's sender, or a raw job to a spooler queue or
+// an IPP printer.
+Transfer *newTransfer(const Destination &destination, const SendOptions &options, QObject *parent);
