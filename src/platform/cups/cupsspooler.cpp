@@ -106,129 +106,6 @@ struct PrinterAnswer : SendResult
     bool accepting = true;
 };
 
-PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerUri,
-                         const std::string &resource)
-{
-    static const char *const wanted[] = {"printer-name", "printer-is-accepting-jobs",
-                                         "printer-state", "printer-state-reasons",
-                                         "printer-state-message"};
-    ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(wanted)), nullptr, wanted);
-    const IppResponse response =
-        takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-    if (!response) {
-        const http_status_t status = httpGetStatus(connection.handle());
-        if (connection.stopped() || connection.timedOut() || status < HTTP_STATUS_BAD_REQUEST)
-            return {{SendOutcome::ConnectionFailed, connection.failureText(libraryError("no answer"))}};
-        return {httpRefusal(status)};
-    }
-    PrinterAnswer answer{ippAnswer(response.get())};
-    if (answer.outcome != SendOutcome::Delivered)
-        return answer;
-    if (const char *name =
-            ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
-        answer.name = name;
-    answer.state = printerState(response.get());
-    // A printer that leaves it out is taken to accept jobs; its answer to
-    // the job will say if not.
-    ipp_attribute_t *accepting =
-        ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
-    answer.accepting = accepting == nullptr || ippGetBoolean(accepting, 0);
-    return answer;
-}
-
-// The job's state by number, asked once; else how following it ends, with
-// ConnectionFailed for no answer at all.
-std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string &printerUri,
-                                   const std::string &resource, int jobId)
-{
-    ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-                 "job-state");
-    const IppResponse response =
-        takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-    if (!response)
-        return JobEnd{{SendOutcome::ConnectionFailed,
-                       Unfollowed + connection.failureText(libraryError("no answer"))}, {}};
-    const SendResult answer = ippAnswer(response.get());
-    // A scheduler that keeps no job history forgets a job as soon as it
-    // has ended, and printers forget theirs after a while.
-    if (answer.outcome == SendOutcome::NoPrinter)
-        return JobEnd{{SendOutcome::Delivered, "the job was taken whole, but " + connection.peer() +
-                                                   " kept no record of how it ended"}, {}};
-    if (answer.outcome != SendOutcome::Delivered)
-        return JobEnd{{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence}, {}};
-    ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
-    if (attribute == nullptr)
-        return JobEnd{
-            {SendOutcome::TransferFailed, std::string(Unfollowed) + "the answer holds no job state"}, {}};
-    return ippGetInteger(attribute, 0);
-}
-
-// Asks for the job's state until it has ended; on the way tells watch how
-// the job and its printer stand.
-JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
-                 const std::string &resource, int jobId, const StopFlag *stop,
-                 const JobWatch &watch)
-{
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    // A printer that stops answering must not hold the wait past its end.
-    struct Deadline
-    {
-        CupsConnection &connection;
-        ~Deadline() { connection.setDeadline({}); }
-    } deadline{connection};
-    if (watch.timeoutMs > 0)
-        connection.setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
-    const JobEnd stopped{{SendOutcome::Cancelled,
-                          "interrupted while following the job, which stays queued"}, {}};
-    bool reconnected = false;
-    std::string printer, job; // how the printer and the job stood when last asked
-    for (int round = 0;; ++round) {
-        if ((stop != nullptr && stop->isSet()) || watch.stop.stop_requested())
-            return stopped;
-        const std::variant<int, JobEnd> asked = jobState(connection, printerUri, resource, jobId);
-        if (const JobEnd *end = std::get_if<JobEnd>(&asked)) {
-            if (end->outcome != SendOutcome::ConnectionFailed)
-                return *end;
-            if (connection.stopped())
-                return stopped;
-            if (connection.pastDeadline())
-                return {{SendOutcome::WaitTimedOut, printer}, job};
-            // A printer may close an idle connection between two questions.
-            if (!reconnected && !connection.timedOut() && connection.reconnect()) {
-                reconnected = true;
-                continue;
-            }
-            return {{SendOutcome::TransferFailed, end->sentence}, {}};
-        }
-        reconnected = false;
-        const int state = std::get<int>(asked);
-        job = stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
-        if (state >= IPP_JSTATE_CANCELED)
-            return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
-                     state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
-        // The printer's side, about once a second: why a job waits
-        // (stopped, out of paper) is said there, not in the job.
-        const bool timedOut = watch.timeoutMs > 0 &&
-                              Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
-        if (round % 5 == 0 || timedOut) {
-            const PrinterAnswer answer = askPrinter(connection, printerUri, resource);
-            if (connection.pastDeadline())
-                return {{SendOutcome::WaitTimedOut, printer}, job};
-            if (answer.outcome != SendOutcome::ConnectionFailed)
-                printer = answer.state;
-            if (watch.onStatus)
-                watch.onStatus("job " + job + (printer.empty() ? "" : "; printer " + printer));
-        }
-        if (timedOut)
-            return {{SendOutcome::WaitTimedOut, printer}, job};
-        waitUnlessStopped(watch.stop, std::chrono::milliseconds(200));
-    }
-}
-
 // One raw job, to a queue of the scheduler or straight to a printer by its
 // IPP URI, streamed. Blocking calls, each bounded by the wait limits.
 class CupsSpooler final : public Spooler
@@ -248,7 +125,7 @@ public:
         m_connection = std::make_unique<CupsConnection>(m_limits);
         if (!(m_direct ? connectPrinter(printer) : connectScheduler(printer)))
             return false;
-        const PrinterAnswer answer = askPrinter(*m_connection, m_uri, askedAt());
+        const PrinterAnswer answer = askPrinter();
         if (answer.outcome == SendOutcome::Delivered) {
             if (!answer.accepting)
                 return fail({SendOutcome::SpoolerRefused,
@@ -389,7 +266,7 @@ public:
         } else if (!m_connection->isOpen()) {
             return Spooler::followJob(watch);
         }
-        return ::followJob(*m_connection, m_uri, askedAt(), m_job, m_limits.stop, watch);
+        return followUntilEnd(watch);
     }
 
 private:
@@ -448,11 +325,132 @@ private:
     // Where questions about the printer and its jobs go.
     std::string askedAt() const { return m_direct ? m_resource : "/"; }
 
+    IppResponse ask(ipp_t *request, const std::string &resource)
+    {
+        return takeResponse(cupsDoRequest(m_connection->call(), request, resource.c_str()));
+    }
+
+    PrinterAnswer askPrinter()
+    {
+        static const char *const wanted[] = {"printer-name", "printer-is-accepting-jobs",
+                                             "printer-state", "printer-state-reasons",
+                                             "printer-state-message"};
+        ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, m_uri);
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                      static_cast<int>(std::size(wanted)), nullptr, wanted);
+        const IppResponse response = ask(request, askedAt());
+        if (!response) {
+            const http_status_t status = httpGetStatus(m_connection->handle());
+            if (m_connection->stopped() || m_connection->timedOut() || status < HTTP_STATUS_BAD_REQUEST)
+                return {{SendOutcome::ConnectionFailed, m_connection->failureText(libraryError("no answer"))}};
+            return {httpRefusal(status)};
+        }
+        PrinterAnswer answer{ippAnswer(response.get())};
+        if (answer.outcome != SendOutcome::Delivered)
+            return answer;
+        if (const char *name =
+                ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
+            answer.name = name;
+        answer.state = printerState(response.get());
+        // A printer that leaves it out is taken to accept jobs; its answer to
+        // the job will say if not.
+        ipp_attribute_t *accepting =
+            ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+        answer.accepting = accepting == nullptr || ippGetBoolean(accepting, 0);
+        return answer;
+    }
+
+    // The job's state by number, asked once; else how following it ends, with
+    // ConnectionFailed for no answer at all.
+    std::variant<int, JobEnd> jobState()
+    {
+        ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, m_uri, m_job);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                     "job-state");
+        const IppResponse response = ask(request, askedAt());
+        if (!response)
+            return JobEnd{{SendOutcome::ConnectionFailed,
+                           Unfollowed + m_connection->failureText(libraryError("no answer"))}, {}};
+        const SendResult answer = ippAnswer(response.get());
+        // A scheduler that keeps no job history forgets a job as soon as it
+        // has ended, and printers forget theirs after a while.
+        if (answer.outcome == SendOutcome::NoPrinter)
+            return JobEnd{{SendOutcome::Delivered, "the job was taken whole, but " + m_connection->peer() +
+                                                       " kept no record of how it ended"}, {}};
+        if (answer.outcome != SendOutcome::Delivered)
+            return JobEnd{{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence}, {}};
+        ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+        if (attribute == nullptr)
+            return JobEnd{
+                {SendOutcome::TransferFailed, std::string(Unfollowed) + "the answer holds no job state"}, {}};
+        return ippGetInteger(attribute, 0);
+    }
+
+    // Asks for the job's state until it has ended; on the way tells watch how
+    // the job and its printer stand.
+    JobEnd followUntilEnd(const JobWatch &watch)
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point start = Clock::now();
+        // A printer that stops answering must not hold the wait past its end.
+        struct Deadline
+        {
+            CupsConnection &connection;
+            ~Deadline() { connection.setDeadline({}); }
+        } deadline{*m_connection};
+        if (watch.timeoutMs > 0)
+            m_connection->setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
+        const JobEnd stopped{{SendOutcome::Cancelled,
+                              "interrupted while following the job, which stays queued"}, {}};
+        bool reconnected = false;
+        std::string printer, job; // how the printer and the job stood when last asked
+        for (int round = 0;; ++round) {
+            if ((m_limits.stop != nullptr && m_limits.stop->isSet()) || watch.stop.stop_requested())
+                return stopped;
+            const std::variant<int, JobEnd> asked = jobState();
+            if (const JobEnd *end = std::get_if<JobEnd>(&asked)) {
+                if (end->outcome != SendOutcome::ConnectionFailed)
+                    return *end;
+                if (m_connection->stopped())
+                    return stopped;
+                if (m_connection->pastDeadline())
+                    return {{SendOutcome::WaitTimedOut, printer}, job};
+                // A printer may close an idle connection between two questions.
+                if (!reconnected && !m_connection->timedOut() && m_connection->reconnect()) {
+                    reconnected = true;
+                    continue;
+                }
+                return {{SendOutcome::TransferFailed, end->sentence}, {}};
+            }
+            reconnected = false;
+            const int state = std::get<int>(asked);
+            job = stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
+            if (state >= IPP_JSTATE_CANCELED)
+                return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
+                         state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
+            // The printer's side, about once a second: why a job waits
+            // (stopped, out of paper) is said there, not in the job.
+            const bool timedOut = watch.timeoutMs > 0 &&
+                                  Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
+            if (round % 5 == 0 || timedOut) {
+                const PrinterAnswer answer = askPrinter();
+                if (m_connection->pastDeadline())
+                    return {{SendOutcome::WaitTimedOut, printer}, job};
+                if (answer.outcome != SendOutcome::ConnectionFailed)
+                    printer = answer.state;
+                if (watch.onStatus)
+                    watch.onStatus("job " + job + (printer.empty() ? "" : "; printer " + printer));
+            }
+            if (timedOut)
+                return {{SendOutcome::WaitTimedOut, printer}, job};
+            waitUnlessStopped(watch.stop, std::chrono::milliseconds(200));
+        }
+    }
+
     // Not the library's job creation: it looks the queue up again, unbounded.
     bool createJob(ipp_t *request)
     {
-        const IppResponse response =
-            takeResponse(cupsDoRequest(m_connection->call(), request, m_resource.c_str()));
+        const IppResponse response = ask(request, m_resource);
         if (!answeredYes(response))
             return false;
         ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
