@@ -11,12 +11,10 @@
 
 namespace {
 
-// Bounded pieces let the library notice an early answer (a refused job)
-// between writes instead of after the whole file.
+// Bounded pieces let the library notice an early refusal between writes.
 constexpr std::size_t WriteChunk = 256 * 1024;
 
-// Withdrawing a job must still work after a stop, and must not hold up the
-// end for long when the scheduler has gone silent.
+// Withdrawing works after a stop, and a silent scheduler must not hold up the end.
 constexpr int WithdrawTimeoutMs = 5000;
 
 constexpr char Unfollowed[] = "the job's end could not be followed: ";
@@ -26,7 +24,6 @@ std::string joined(const std::string &what, const std::string &why)
     return why.empty() ? what : what + ": " + why;
 }
 
-// About the printer at printerUri, and its job jobId unless 0, from this user.
 ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId = 0)
 {
     ipp_t *request = ippNewRequest(operation);
@@ -37,8 +34,12 @@ ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId =
     return request;
 }
 
-// A response's status as an outcome (Delivered when the request was carried
-// out), with the peer's words for it ("status-message") or the status's name.
+const char *textOf(ipp_t *response, const char *name, ipp_tag_t tag = IPP_TAG_TEXT)
+{
+    return ippGetString(ippFindAttribute(response, name, tag), 0, nullptr);
+}
+
+// In the peer's words ("status-message"), else the status's name.
 SendResult ippAnswer(ipp_t *response)
 {
     const ipp_status_t status = ippGetStatusCode(response);
@@ -50,13 +51,11 @@ SendResult ippAnswer(ipp_t *response)
     else if (status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
              status == IPP_STATUS_ERROR_TEMPORARY)
         answer.outcome = SendOutcome::Busy;
-    const char *text = ippGetString(ippFindAttribute(response, "status-message", IPP_TAG_TEXT), 0, nullptr);
-    if (text != nullptr && *text != '\0')
+    if (const char *text = textOf(response, "status-message"); text != nullptr && *text != '\0')
         answer.sentence = text;
     return answer;
 }
 
-// An HTTP refusal: a resource not found names no printer there.
 SendResult httpRefusal(http_status_t status)
 {
     return {status == HTTP_STATUS_NOT_FOUND             ? SendOutcome::NoPrinter
@@ -65,7 +64,6 @@ SendResult httpRefusal(http_status_t status)
             httpStatus(status)};
 }
 
-// The keyword for a job-state or printer-state value; the library's
 // "pending-held" and "processing-stopped" are shown by their last word.
 std::string stateName(const char *attribute, int state, int first, int last)
 {
@@ -90,15 +88,11 @@ std::string printerState(ipp_t *response)
     }
     if (!reasons.empty())
         text += (text.empty() ? "(" : " (") + reasons + ")";
-    const char *words =
-        ippGetString(ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
-    if (words != nullptr && *words != '\0')
+    if (const char *words = textOf(response, "printer-state-message"); words != nullptr && *words != '\0')
         text += std::string(text.empty() ? "" : ": ") + words;
     return text;
 }
 
-// Before a job: Delivered when it answered, NoPrinter when there is no such
-// printer, Busy, SpoolerRefused when it would not say, ConnectionFailed.
 struct PrinterAnswer : SendResult
 {
     std::string name{};  // printer-name, where it gives one
@@ -106,8 +100,7 @@ struct PrinterAnswer : SendResult
     bool accepting = true;
 };
 
-// One raw job, to a queue of the scheduler or straight to a printer by its
-// IPP URI, streamed. Blocking calls, each bounded by the wait limits.
+// Blocking calls, each bounded by the wait limits.
 class CupsSpooler final : public Spooler
 {
 public:
@@ -141,18 +134,15 @@ public:
             return fail({answer.outcome == SendOutcome::SpoolerRefused ? SendOutcome::NoPrinter
                                                                        : answer.outcome,
                          answer.sentence});
-        switch (answer.outcome) {
         // One that will not say (it wants a password) is given the job.
-        case SendOutcome::SpoolerRefused:
+        if (answer.outcome == SendOutcome::SpoolerRefused)
             return true;
-        case SendOutcome::NoPrinter:
-            return fail({answer.outcome, joined("there is no printer at " + m_uri, answer.sentence)});
-        case SendOutcome::Busy:
-            return fail({answer.outcome, joined("the printer is busy", answer.sentence)});
-        default:
-            return fail({SendOutcome::ConnectionFailed,
-                         joined("the printer did not say whether it takes jobs", answer.sentence)});
-        }
+        const bool busy = answer.outcome == SendOutcome::Busy;
+        if (busy || answer.outcome == SendOutcome::NoPrinter)
+            return fail({answer.outcome, joined(busy ? "the printer is busy" : "there is no printer at " + m_uri,
+                                                answer.sentence)});
+        return fail({SendOutcome::ConnectionFailed,
+                     joined("the printer did not say whether it takes jobs", answer.sentence)});
     }
 
     bool startDocument(const std::string &documentName) override
@@ -176,8 +166,7 @@ public:
 
     std::size_t write(const char *data, std::size_t size) override
     {
-        // The scheduler refuses a document without bytes, so the queue's
-        // document is only opened once there is something to put in it.
+        // The scheduler refuses a document without bytes.
         if (size > 0 && !m_streaming) {
             if (cupsStartDocument(m_connection->sendingCall(), m_name.c_str(), m_job,
                                   m_documentName.c_str(), CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE) {
@@ -198,15 +187,13 @@ public:
         return size;
     }
 
-    // Only an answer of success counts: a connection that closes or goes
-    // silent instead has not been shown to hold the whole job.
+    // A connection that closes or goes silent instead of a yes has not taken the job.
     bool endDocument() override
     {
         const bool streamed = std::exchange(m_streaming, false);
         if (m_direct && !streamed)
             return false;
-        // An empty file makes a queue's job without documents: closing it
-        // ends the job without bothering the printer.
+        // An empty file: a queue's job without documents, closed.
         const IppResponse response = takeResponse(
             streamed ? cupsGetResponse(m_connection->call(), m_resource.c_str())
                      : cupsDoRequest(m_connection->call(),
@@ -225,8 +212,7 @@ public:
         return true;
     }
 
-    // Before the job was taken whole: cutting the connection mid-document
-    // makes the peer drop it, and a queue's job is withdrawn over a fresh one.
+    // Cut mid-document, the peer drops it; a queue's job is withdrawn over a fresh connection.
     void cancelJob() override
     {
         if (m_finished || !m_connection)
@@ -256,8 +242,7 @@ public:
         if (!m_finished || !m_connection)
             return Spooler::followJob(watch);
         if (!m_direct) {
-            // The queue's connection was closed with the job; after a stop
-            // following ends before any question.
+            // Closed with the job; after a stop following ends before any question.
             m_connection = std::make_unique<CupsConnection>(m_limits);
             if (!m_connection->openScheduler() && !m_connection->stopped())
                 return {{SendOutcome::TransferFailed,
@@ -266,7 +251,9 @@ public:
         } else if (!m_connection->isOpen()) {
             return Spooler::followJob(watch);
         }
-        return followUntilEnd(watch);
+        const JobEnd end = followUntilEnd(watch);
+        m_connection->setDeadline({});
+        return end;
     }
 
 private:
@@ -276,9 +263,7 @@ private:
         return false;
     }
 
-    // A connection of our own: the library's shared one waits for ever on a
-    // scheduler that does not answer, and a job streamed on it could not be
-    // cancelled over it while half-sent.
+    // Not the library's shared connection: it waits for ever on a silent scheduler.
     bool connectScheduler(const std::string &name)
     {
         // The library would take an empty name for "the default queue".
@@ -322,7 +307,6 @@ private:
         m_resource = "/printers/" + name;
     }
 
-    // Where questions about the printer and its jobs go.
     std::string askedAt() const { return m_direct ? m_resource : "/"; }
 
     IppResponse ask(ipp_t *request, const std::string &resource)
@@ -348,56 +332,45 @@ private:
         PrinterAnswer answer{ippAnswer(response.get())};
         if (answer.outcome != SendOutcome::Delivered)
             return answer;
-        if (const char *name =
-                ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
+        if (const char *name = textOf(response.get(), "printer-name", IPP_TAG_NAME))
             answer.name = name;
         answer.state = printerState(response.get());
-        // A printer that leaves it out is taken to accept jobs; its answer to
-        // the job will say if not.
+        // Left out: taken as yes; its answer to the job will say if not.
         ipp_attribute_t *accepting =
             ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
         answer.accepting = accepting == nullptr || ippGetBoolean(accepting, 0);
         return answer;
     }
 
-    // The job's state by number, asked once; else how following it ends, with
-    // ConnectionFailed for no answer at all.
-    std::variant<int, JobEnd> jobState()
+    // The job's state, or how following it ends (ConnectionFailed: no answer).
+    std::variant<int, SendResult> jobState()
     {
         ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, m_uri, m_job);
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                      "job-state");
         const IppResponse response = ask(request, askedAt());
         if (!response)
-            return JobEnd{{SendOutcome::ConnectionFailed,
-                           Unfollowed + m_connection->failureText(libraryError("no answer"))}, {}};
+            return SendResult{SendOutcome::ConnectionFailed,
+                              Unfollowed + m_connection->failureText(libraryError("no answer"))};
         const SendResult answer = ippAnswer(response.get());
-        // A scheduler that keeps no job history forgets a job as soon as it
-        // has ended, and printers forget theirs after a while.
+        // Schedulers without job history, and printers after a while, forget ended jobs.
         if (answer.outcome == SendOutcome::NoPrinter)
-            return JobEnd{{SendOutcome::Delivered, "the job was taken whole, but " + m_connection->peer() +
-                                                       " kept no record of how it ended"}, {}};
+            return SendResult{SendOutcome::Delivered, "the job was taken whole, but " +
+                                                          m_connection->peer() + " kept no record of how it ended"};
         if (answer.outcome != SendOutcome::Delivered)
-            return JobEnd{{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence}, {}};
+            return SendResult{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence};
         ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
         if (attribute == nullptr)
-            return JobEnd{
-                {SendOutcome::TransferFailed, std::string(Unfollowed) + "the answer holds no job state"}, {}};
+            return SendResult{SendOutcome::TransferFailed,
+                              std::string(Unfollowed) + "the answer holds no job state"};
         return ippGetInteger(attribute, 0);
     }
 
-    // Asks for the job's state until it has ended; on the way tells watch how
-    // the job and its printer stand.
     JobEnd followUntilEnd(const JobWatch &watch)
     {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point start = Clock::now();
         // A printer that stops answering must not hold the wait past its end.
-        struct Deadline
-        {
-            CupsConnection &connection;
-            ~Deadline() { connection.setDeadline({}); }
-        } deadline{*m_connection};
         if (watch.timeoutMs > 0)
             m_connection->setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
         const JobEnd stopped{{SendOutcome::Cancelled,
@@ -407,10 +380,10 @@ private:
         for (int round = 0;; ++round) {
             if ((m_limits.stop != nullptr && m_limits.stop->isSet()) || watch.stop.stop_requested())
                 return stopped;
-            const std::variant<int, JobEnd> asked = jobState();
-            if (const JobEnd *end = std::get_if<JobEnd>(&asked)) {
+            const std::variant<int, SendResult> asked = jobState();
+            if (const SendResult *end = std::get_if<SendResult>(&asked)) {
                 if (end->outcome != SendOutcome::ConnectionFailed)
-                    return *end;
+                    return {*end, {}};
                 if (m_connection->stopped())
                     return stopped;
                 if (m_connection->pastDeadline())
@@ -428,8 +401,7 @@ private:
             if (state >= IPP_JSTATE_CANCELED)
                 return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
                          state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
-            // The printer's side, about once a second: why a job waits
-            // (stopped, out of paper) is said there, not in the job.
+            // About once a second: why a job waits (out of paper) is the printer's to say.
             const bool timedOut = watch.timeoutMs > 0 &&
                                   Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
             if (round % 5 == 0 || timedOut) {
@@ -458,8 +430,7 @@ private:
         return m_job != 0 || fail({SendOutcome::SpoolerRefused, "the scheduler's answer names no job"});
     }
 
-    // The peer answered, with success; once the queue was found, any refusal
-    // of the job is the scheduler's.
+    // Once the queue was found, any refusal of the job is the scheduler's.
     bool answeredYes(const IppResponse &response)
     {
         const bool broken = m_connection->stopped() || m_connection->timedOut();
@@ -471,8 +442,7 @@ private:
                          joined("the job was not confirmed",
                                 m_connection->failureText("the connection was closed"))});
         }
-        // No answer: a stop, silence or a broken connection broke the
-        // transfer; anything else is a refusal in the library's words.
+        // Else no answer is a refusal in the library's words.
         const char *const silent = "the scheduler did not answer";
         if (!response && (broken || (m_connection->isOpen() && httpError(m_connection->handle()) != 0)))
             return fail({SendOutcome::TransferFailed, m_connection->failureText(silent)});
@@ -489,9 +459,8 @@ private:
                      m_direct ? joined("the printer refused the job", refusal.sentence) : refusal.sentence});
     }
 
-    // The peer broke off a request that carried data. One refusing
-    // mid-document often answers and closes at once; its answer may be
-    // waiting even when our write met the close.
+    // A peer refusing mid-document often answers and closes at once: its
+    // answer may be waiting even when our write met the close.
     bool brokenOff(const std::string &what)
     {
         m_streaming = false;
