@@ -4,8 +4,7 @@
 #include <cstring>
 #include <string>
 
-// Files on the C runtime's descriptors: plain files read by position,
-// streams read as they come, and a temporary copy with no name.
+// Files on the C runtime's descriptors.
 namespace platform::file {
 
 enum class Kind {
@@ -15,9 +14,7 @@ enum class Kind {
     Other,   // a pipe or a device
 };
 
-// What a name stands for, looked at without opening it: opening a pipe for
-// reading, even without waiting, would release a writer blocked on its
-// other end.
+// Without opening: that would release a pipe's writer blocked on its other end.
 struct Status
 {
     bool exists = false;
@@ -27,8 +24,8 @@ struct Status
 };
 Status status(const std::string &path);
 
-// What tells that a file is still the one opened. The change time, unlike
-// the modification time, cannot be set back by a user. In nanoseconds.
+// Whether a file is still the one opened; unlike the modification time, the
+// change time cannot be set back. In nanoseconds.
 struct Stamp
 {
     long long size = 0;
@@ -42,7 +39,7 @@ inline constexpr int StandardInput = 0;
 // readWhenReady's answer when interruptFd became readable first.
 inline constexpr long long Interrupted = -2;
 
-// For reading, never waiting for a pipe's writer; -1 with *error set.
+// Never waits for a pipe's writer; -1 with *error set.
 int openForReading(const std::string &path, int *error);
 int duplicate(int fd);
 void close(int fd);
@@ -50,8 +47,7 @@ bool inspect(int fd, Kind *kind, Stamp *stamp, int *error);
 long long position(int fd);
 // Without moving the descriptor: 0 at the end, -1 with *error set.
 long long readAt(int fd, char *data, std::size_t size, long long offset, int *error);
-// Waits until fd has data or its end, then reads; or until interruptFd
-// (-1: none) is readable.
+// Waits for data, its end, or interruptFd (-1: none) to be readable.
 long long readWhenReady(int fd, char *data, std::size_t size, int interruptFd, int *error);
 // Every byte, or false with *error set: a full disk is an error, not an end.
 bool writeAll(int fd, const char *data, std::size_t size, int *error);

@@ -2,9 +2,7 @@
 
 #include <string>
 
-// How a send, or one step of it, ended: from the spooler backends up to the
-// summary. The outcome decides the exit status and whether trying again may
-// help; the sentence is what the user reads.
+// How a send, or one step of it, ended; the sentence is what the user reads.
 enum class SendOutcome {
     Delivered,
     InputUnreadable,  // the file could not be read
@@ -24,8 +22,7 @@ struct SendResult
     std::string sentence; // why it failed; for a delivery, a note or nothing
 };
 
-// The one rule for trying again: only a failure that may pass, and only
-// while nothing of the input was drawn, so nothing can be printed twice.
+// The one rule for trying again: nothing of the input drawn, nothing printed twice.
 constexpr bool mayRetry(SendOutcome outcome, bool inputDrawn)
 {
     return !inputDrawn && (outcome == SendOutcome::ConnectionFailed || outcome == SendOutcome::Busy);

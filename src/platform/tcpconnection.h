@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// One non-blocking TCP client connection on the system's own socket: Qt's
-// reports a reset from the printer as the end of the stream.
+// Non-blocking TCP client connections on the system's sockets: Qt's report a
+// reset from the printer as the end of the stream.
 namespace platform::tcp {
 
 using Socket = std::intptr_t;
@@ -29,9 +29,7 @@ struct Result
 };
 
 bool isResetError(int error);
-// The program, or the system, has no descriptor left for a new socket.
 bool isOutOfDescriptors(int error);
-// wouldBlock: the error is the system's "nothing can move now".
 inline Result failed(int error, bool wouldBlock)
 {
     const Status status = wouldBlock             ? Status::WouldBlock
@@ -43,39 +41,32 @@ inline Result failed(int error, bool wouldBlock)
 // To a numeric IPv4 or IPv6 address (a scope may follow a '%'). Done:
 // connected; WouldBlock: call finishConnect once writable; else no socket.
 Socket startConnect(const std::string &address, std::uint16_t port, Result *result);
-// Once a connecting socket is writable: Done, or why the connection failed.
 Result finishConnect(Socket socket);
 
 Result send(Socket socket, const char *data, std::size_t size);
 
-// Whether file bytes can go to a socket without a copy (Linux: sendfile).
+// Whether sendFromFile goes without a copy.
 bool canSendFromFile();
-// Up to size bytes of the file from offset, without moving its position.
-// Done with 0 bytes: the file ends there. Failed (also where the system
-// cannot): the caller reads and sends them, and meets the real error there.
+// From offset, not moving the file's position; Done with 0: the end. Failed
+// (also where the system cannot): the caller reads and sends them itself.
 Result sendFromFile(Socket socket, int fileDescriptor, std::int64_t offset, std::size_t size);
 Result receive(Socket socket, char *data, std::size_t size);
 
-// The error the connection holds, 0 if none; reading it clears it.
+// Reading it clears it.
 int pendingError(Socket socket);
 
-// Ends our sending direction; false when the connection is already gone.
 bool shutdownSending(Socket socket);
 
-// Keeps what the system holds unsent near bytes: a slow printer makes the
-// sender wait instead of filling kernel memory.
+// A slow printer makes the sender wait instead of filling kernel memory.
 void limitUnsent(Socket socket, std::size_t bytes);
 
-// Bytes not yet acknowledged by the peer (our end of stream counts once
-// sent), and bytes not sent at all; -1 where the system cannot tell.
+// Bytes not yet acknowledged (our end of stream counts), and not sent; -1: unknown.
 long long unacknowledgedBytes(Socket socket);
 long long unsentBytes(Socket socket);
 
-// A socket resets when it is closed, and so when the program ends in any
-// way, unless closeGracefully ends it: the printer sees an aborted job,
-// never a cut-off one that looks complete.
+// A socket resets when closed, however the program ends, unless closeGracefully
+// ends it: a cut-off job never looks complete.
 void closeAbortively(Socket socket);
-// The orderly end: the system still delivers what it holds.
 void closeGracefully(Socket socket);
 
 std::string errorText(int error);

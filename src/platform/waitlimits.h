@@ -2,9 +2,8 @@
 
 #include <atomic>
 
-// Set from any thread to make blocking work on another thread give up. An
-// int underneath, because the printing library polls a plain int while it
-// connects.
+// Makes blocking work on another thread give up. An int underneath: the
+// printing library polls a plain int while it connects.
 class StopFlag
 {
 public:
@@ -16,9 +15,8 @@ private:
     alignas(std::atomic_ref<int>::required_alignment) mutable int m_value = 0;
 };
 
-// How long a call to a print scheduler or a network printer may wait: for
-// the connection, and for an answer or the taking of data once connected.
-// A set stop flag ends a wait within about a quarter of a second.
+// How long a call to a scheduler or printer may wait to connect, and then for
+// each answer or taking of data; a set stop ends a wait within 250 ms.
 struct WaitLimits
 {
     static constexpr int DefaultConnectTimeoutMs = 10000;

@@ -21,8 +21,7 @@ using Clock = std::chrono::steady_clock;
 // The library asks between slices whether to go on: a stop's delay.
 constexpr std::chrono::milliseconds Slice{250};
 
-// Else the library asks on the terminal, blocking without bound; a peer that
-// wants a password refuses the request instead.
+// Else the library asks on the terminal, without bound.
 const char *noPassword(const char *, http_t *, const char *, const char *, void *)
 {
     return nullptr;
@@ -62,7 +61,6 @@ bool CupsConnection::reconnect()
 
 void CupsConnection::abort()
 {
-    // The library gives -1 for no connection.
     if (const int fd = httpGetFd(m_http); fd >= 0) {
         const linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -103,8 +101,7 @@ int CupsConnection::keepWaiting(http_t *, void *context)
         self->m_stopped = true;
         return 0;
     }
-    // A printer may answer a refusal and stop reading; the library waits only
-    // for room to write and would not see it.
+    // A refusal answered mid-write: the library, waiting to write, would not see it.
     if (self->m_sending) {
         pollfd readable{httpGetFd(self->m_http), POLLIN, 0};
         if (::poll(&readable, 1, 0) > 0) {
@@ -112,8 +109,7 @@ int CupsConnection::keepWaiting(http_t *, void *context)
             return 0;
         }
     }
-    // Called after a silent slice; a longer gap since the last call means the
-    // peer did something in between, and its silence starts afresh.
+    // A gap longer than a slice means the peer did something: silence starts afresh.
     const Clock::time_point now = Clock::now();
     if (self->m_deadline != Clock::time_point{} && now >= self->m_deadline) {
         self->m_pastDeadline = true;

@@ -9,9 +9,8 @@
 #include <memory>
 #include <string>
 
-// A connection to the scheduler or a printer whose blocking library calls
-// give up after the response time-out of silence, or soon after a stop. Not
-// movable: the library's time-out callback holds its address.
+// Blocking library calls that give up after the response time-out of silence,
+// or soon after a stop. Not movable: the time-out callback holds its address.
 class CupsConnection
 {
 public:
@@ -38,14 +37,11 @@ public:
     http_t *sendingCall();
     http_t *handle() const { return m_http; }
 
-    // After a yes to a request with a document: waits, within the response
-    // time-out, until the peer acknowledged every byte. A peer that answered
-    // before the document arrived whole and then closes or goes silent has
-    // not taken the job (TransferFailed). Always Delivered over a local socket.
+    // After a yes to a request with a document: waits until the peer
+    // acknowledged every byte, else TransferFailed. Delivered over a local socket.
     SendResult requestTaken();
     // After it every call gives up at once; a default one clears it.
     void setDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
-    // Why the last call failed, where it was not the peer's answer.
     bool pastDeadline() const { return m_pastDeadline; }
     bool stopped() const { return m_stopped; }
     bool timedOut() const { return m_timedOut; }

@@ -14,25 +14,14 @@ class CupsPrinterCollection final : public PrinterCollection
 public:
     std::vector<std::string> deviceNames() override
     {
-        std::vector<std::string> names;
-        withDestinations([&names](int count, cups_dest_t *dests) {
-            for (int i = 0; i < count; ++i) {
-                // Instances (printer/instance) are option sets of one queue, not queues.
-                if (dests[i].instance == nullptr)
-                    names.emplace_back(dests[i].name);
-            }
-        });
-        return names;
+        list();
+        return m_names;
     }
 
     std::string defaultPrinterName() override
     {
-        std::string name;
-        withDestinations([&name](int count, cups_dest_t *dests) {
-            if (const cups_dest_t *dest = cupsGetDest(nullptr, nullptr, count, dests))
-                name = dest->name;
-        });
-        return name;
+        list();
+        return m_default;
     }
 
     std::string unreachableReason() const override { return m_unreachable; }
@@ -40,9 +29,10 @@ public:
 private:
     // A scheduler that cannot be reached, or does not answer in time, has no
     // queues; the reason is kept for whoever wants to say so.
-    template<typename Use>
-    void withDestinations(const Use &use)
+    void list()
     {
+        m_names.clear();
+        m_default.clear();
         m_unreachable.clear();
         CupsConnection connection({ListTimeoutMs, ListTimeoutMs, nullptr});
         if (!connection.openScheduler()) {
@@ -56,10 +46,18 @@ private:
         if (count == 0 && cupsLastError() >= IPP_STATUS_REDIRECTION_OTHER_SITE &&
             cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
             m_unreachable = connection.failureText(libraryError("the print scheduler did not answer"));
-        use(count, dests);
+        // Instances (printer/instance) are option sets of one queue, not queues.
+        for (int i = 0; i < count; ++i) {
+            if (dests[i].instance == nullptr)
+                m_names.emplace_back(dests[i].name);
+        }
+        if (const cups_dest_t *dest = cupsGetDest(nullptr, nullptr, count, dests))
+            m_default = dest->name;
         cupsFreeDests(count, dests);
     }
 
+    std::vector<std::string> m_names;
+    std::string m_default;
     std::string m_unreachable;
 };
 

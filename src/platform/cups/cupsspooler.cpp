@@ -11,12 +11,10 @@
 
 namespace {
 
-// Bounded pieces let the library notice an early answer (a refused job)
-// between writes instead of after the whole file.
+// Bounded pieces let the library notice an early refusal between writes.
 constexpr std::size_t WriteChunk = 256 * 1024;
 
-// Withdrawing a job must still work after a stop, and must not hold up the
-// end for long when the scheduler has gone silent.
+// Withdrawing works after a stop, and a silent scheduler must not hold up the end.
 constexpr int WithdrawTimeoutMs = 5000;
 
 constexpr char Unfollowed[] = "the job's end could not be followed: ";
@@ -26,7 +24,6 @@ std::string joined(const std::string &what, const std::string &why)
     return why.empty() ? what : what + ": " + why;
 }
 
-// About the printer at printerUri, and its job jobId unless 0, from this user.
 ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId = 0)
 {
     ipp_t *request = ippNewRequest(operation);
@@ -37,8 +34,12 @@ ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId =
     return request;
 }
 
-// A response's status as an outcome (Delivered when the request was carried
-// out), with the peer's words for it ("status-message") or the status's name.
+const char *textOf(ipp_t *response, const char *name, ipp_tag_t tag = IPP_TAG_TEXT)
+{
+    return ippGetString(ippFindAttribute(response, name, tag), 0, nullptr);
+}
+
+// In the peer's words ("status-message"), else the status's name.
 SendResult ippAnswer(ipp_t *response)
 {
     const ipp_status_t status = ippGetStatusCode(response);
@@ -50,13 +51,11 @@ SendResult ippAnswer(ipp_t *response)
     else if (status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
              status == IPP_STATUS_ERROR_TEMPORARY)
         answer.outcome = SendOutcome::Busy;
-    const char *text = ippGetString(ippFindAttribute(response, "status-message", IPP_TAG_TEXT), 0, nullptr);
-    if (text != nullptr && *text != '\0')
+    if (const char *text = textOf(response, "status-message"); text != nullptr && *text != '\0')
         answer.sentence = text;
     return answer;
 }
 
-// An HTTP refusal: a resource not found names no printer there.
 SendResult httpRefusal(http_status_t status)
 {
     return {status == HTTP_STATUS_NOT_FOUND             ? SendOutcome::NoPrinter
@@ -65,7 +64,6 @@ SendResult httpRefusal(http_status_t status)
             httpStatus(status)};
 }
 
-// The keyword for a job-state or printer-state value; the library's
 // "pending-held" and "processing-stopped" are shown by their last word.
 std::string stateName(const char *attribute, int state, int first, int last)
 {
@@ -90,15 +88,11 @@ std::string printerState(ipp_t *response)
     }
     if (!reasons.empty())
         text += (text.empty() ? "(" : " (") + reasons + ")";
-    const char *words =
-        ippGetString(ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT), 0, nullptr);
-    if (words != nullptr && *words != '\0')
+    if (const char *words = textOf(response, "printer-state-message"); words != nullptr && *words != '\0')
         text += std::string(text.empty() ? "" : ": ") + words;
     return text;
 }
 
-// Before a job: Delivered when it answered, NoPrinter when there is no such
-// printer, Busy, SpoolerRefused when it would not say, ConnectionFailed.
 struct PrinterAnswer : SendResult
 {
     std::string name{};  // printer-name, where it gives one
@@ -106,131 +100,7 @@ struct PrinterAnswer : SendResult
     bool accepting = true;
 };
 
-PrinterAnswer askPrinter(CupsConnection &connection, const std::string &printerUri,
-                         const std::string &resource)
-{
-    static const char *const wanted[] = {"printer-name", "printer-is-accepting-jobs",
-                                         "printer-state", "printer-state-reasons",
-                                         "printer-state-message"};
-    ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(wanted)), nullptr, wanted);
-    const IppResponse response =
-        takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-    if (!response) {
-        const http_status_t status = httpGetStatus(connection.handle());
-        if (connection.stopped() || connection.timedOut() || status < HTTP_STATUS_BAD_REQUEST)
-            return {{SendOutcome::ConnectionFailed, connection.failureText(libraryError("no answer"))}};
-        return {httpRefusal(status)};
-    }
-    PrinterAnswer answer{ippAnswer(response.get())};
-    if (answer.outcome != SendOutcome::Delivered)
-        return answer;
-    if (const char *name =
-            ippGetString(ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME), 0, nullptr))
-        answer.name = name;
-    answer.state = printerState(response.get());
-    // A printer that leaves it out is taken to accept jobs; its answer to
-    // the job will say if not.
-    ipp_attribute_t *accepting =
-        ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
-    answer.accepting = accepting == nullptr || ippGetBoolean(accepting, 0);
-    return answer;
-}
-
-// The job's state by number, asked once; else how following it ends, with
-// ConnectionFailed for no answer at all.
-std::variant<int, JobEnd> jobState(CupsConnection &connection, const std::string &printerUri,
-                                   const std::string &resource, int jobId)
-{
-    ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri, jobId);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-                 "job-state");
-    const IppResponse response =
-        takeResponse(cupsDoRequest(connection.call(), request, resource.c_str()));
-    if (!response)
-        return JobEnd{{SendOutcome::ConnectionFailed,
-                       Unfollowed + connection.failureText(libraryError("no answer"))}, {}};
-    const SendResult answer = ippAnswer(response.get());
-    // A scheduler that keeps no job history forgets a job as soon as it
-    // has ended, and printers forget theirs after a while.
-    if (answer.outcome == SendOutcome::NoPrinter)
-        return JobEnd{{SendOutcome::Delivered, "the job was taken whole, but " + connection.peer() +
-                                                   " kept no record of how it ended"}, {}};
-    if (answer.outcome != SendOutcome::Delivered)
-        return JobEnd{{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence}, {}};
-    ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
-    if (attribute == nullptr)
-        return JobEnd{
-            {SendOutcome::TransferFailed, std::string(Unfollowed) + "the answer holds no job state"}, {}};
-    return ippGetInteger(attribute, 0);
-}
-
-// Asks for the job's state until it has ended; on the way tells watch how
-// the job and its printer stand.
-JobEnd followJob(CupsConnection &connection, const std::string &printerUri,
-                 const std::string &resource, int jobId, const StopFlag *stop,
-                 const JobWatch &watch)
-{
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    // A printer that stops answering must not hold the wait past its end.
-    struct Deadline
-    {
-        CupsConnection &connection;
-        ~Deadline() { connection.setDeadline({}); }
-    } deadline{connection};
-    if (watch.timeoutMs > 0)
-        connection.setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
-    const JobEnd stopped{{SendOutcome::Cancelled,
-                          "interrupted while following the job, which stays queued"}, {}};
-    bool reconnected = false;
-    std::string printer, job; // how the printer and the job stood when last asked
-    for (int round = 0;; ++round) {
-        if ((stop != nullptr && stop->isSet()) || watch.stop.stop_requested())
-            return stopped;
-        const std::variant<int, JobEnd> asked = jobState(connection, printerUri, resource, jobId);
-        if (const JobEnd *end = std::get_if<JobEnd>(&asked)) {
-            if (end->outcome != SendOutcome::ConnectionFailed)
-                return *end;
-            if (connection.stopped())
-                return stopped;
-            if (connection.pastDeadline())
-                return {{SendOutcome::WaitTimedOut, printer}, job};
-            // A printer may close an idle connection between two questions.
-            if (!reconnected && !connection.timedOut() && connection.reconnect()) {
-                reconnected = true;
-                continue;
-            }
-            return {{SendOutcome::TransferFailed, end->sentence}, {}};
-        }
-        reconnected = false;
-        const int state = std::get<int>(asked);
-        job = stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
-        if (state >= IPP_JSTATE_CANCELED)
-            return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
-                     state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
-        // The printer's side, about once a second: why a job waits
-        // (stopped, out of paper) is said there, not in the job.
-        const bool timedOut = watch.timeoutMs > 0 &&
-                              Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
-        if (round % 5 == 0 || timedOut) {
-            const PrinterAnswer answer = askPrinter(connection, printerUri, resource);
-            if (connection.pastDeadline())
-                return {{SendOutcome::WaitTimedOut, printer}, job};
-            if (answer.outcome != SendOutcome::ConnectionFailed)
-                printer = answer.state;
-            if (watch.onStatus)
-                watch.onStatus("job " + job + (printer.empty() ? "" : "; printer " + printer));
-        }
-        if (timedOut)
-            return {{SendOutcome::WaitTimedOut, printer}, job};
-        waitUnlessStopped(watch.stop, std::chrono::milliseconds(200));
-    }
-}
-
-// One raw job, to a queue of the scheduler or straight to a printer by its
-// IPP URI, streamed. Blocking calls, each bounded by the wait limits.
+// Blocking calls, each bounded by the wait limits.
 class CupsSpooler final : public Spooler
 {
 public:
@@ -248,7 +118,7 @@ public:
         m_connection = std::make_unique<CupsConnection>(m_limits);
         if (!(m_direct ? connectPrinter(printer) : connectScheduler(printer)))
             return false;
-        const PrinterAnswer answer = askPrinter(*m_connection, m_uri, askedAt());
+        const PrinterAnswer answer = askPrinter();
         if (answer.outcome == SendOutcome::Delivered) {
             if (!answer.accepting)
                 return fail({SendOutcome::SpoolerRefused,
@@ -264,18 +134,15 @@ public:
             return fail({answer.outcome == SendOutcome::SpoolerRefused ? SendOutcome::NoPrinter
                                                                        : answer.outcome,
                          answer.sentence});
-        switch (answer.outcome) {
         // One that will not say (it wants a password) is given the job.
-        case SendOutcome::SpoolerRefused:
+        if (answer.outcome == SendOutcome::SpoolerRefused)
             return true;
-        case SendOutcome::NoPrinter:
-            return fail({answer.outcome, joined("there is no printer at " + m_uri, answer.sentence)});
-        case SendOutcome::Busy:
-            return fail({answer.outcome, joined("the printer is busy", answer.sentence)});
-        default:
-            return fail({SendOutcome::ConnectionFailed,
-                         joined("the printer did not say whether it takes jobs", answer.sentence)});
-        }
+        const bool busy = answer.outcome == SendOutcome::Busy;
+        if (busy || answer.outcome == SendOutcome::NoPrinter)
+            return fail({answer.outcome, joined(busy ? "the printer is busy" : "there is no printer at " + m_uri,
+                                                answer.sentence)});
+        return fail({SendOutcome::ConnectionFailed,
+                     joined("the printer did not say whether it takes jobs", answer.sentence)});
     }
 
     bool startDocument(const std::string &documentName) override
@@ -299,8 +166,7 @@ public:
 
     std::size_t write(const char *data, std::size_t size) override
     {
-        // The scheduler refuses a document without bytes, so the queue's
-        // document is only opened once there is something to put in it.
+        // The scheduler refuses a document without bytes.
         if (size > 0 && !m_streaming) {
             if (cupsStartDocument(m_connection->sendingCall(), m_name.c_str(), m_job,
                                   m_documentName.c_str(), CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE) {
@@ -321,15 +187,13 @@ public:
         return size;
     }
 
-    // Only an answer of success counts: a connection that closes or goes
-    // silent instead has not been shown to hold the whole job.
+    // A connection that closes or goes silent instead of a yes has not taken the job.
     bool endDocument() override
     {
         const bool streamed = std::exchange(m_streaming, false);
         if (m_direct && !streamed)
             return false;
-        // An empty file makes a queue's job without documents: closing it
-        // ends the job without bothering the printer.
+        // An empty file: a queue's job without documents, closed.
         const IppResponse response = takeResponse(
             streamed ? cupsGetResponse(m_connection->call(), m_resource.c_str())
                      : cupsDoRequest(m_connection->call(),
@@ -348,8 +212,7 @@ public:
         return true;
     }
 
-    // Before the job was taken whole: cutting the connection mid-document
-    // makes the peer drop it, and a queue's job is withdrawn over a fresh one.
+    // Cut mid-document, the peer drops it; a queue's job is withdrawn over a fresh connection.
     void cancelJob() override
     {
         if (m_finished || !m_connection)
@@ -379,8 +242,7 @@ public:
         if (!m_finished || !m_connection)
             return Spooler::followJob(watch);
         if (!m_direct) {
-            // The queue's connection was closed with the job; after a stop
-            // following ends before any question.
+            // Closed with the job; after a stop following ends before any question.
             m_connection = std::make_unique<CupsConnection>(m_limits);
             if (!m_connection->openScheduler() && !m_connection->stopped())
                 return {{SendOutcome::TransferFailed,
@@ -389,7 +251,9 @@ public:
         } else if (!m_connection->isOpen()) {
             return Spooler::followJob(watch);
         }
-        return ::followJob(*m_connection, m_uri, askedAt(), m_job, m_limits.stop, watch);
+        const JobEnd end = followUntilEnd(watch);
+        m_connection->setDeadline({});
+        return end;
     }
 
 private:
@@ -399,9 +263,7 @@ private:
         return false;
     }
 
-    // A connection of our own: the library's shared one waits for ever on a
-    // scheduler that does not answer, and a job streamed on it could not be
-    // cancelled over it while half-sent.
+    // Not the library's shared connection: it waits for ever on a silent scheduler.
     bool connectScheduler(const std::string &name)
     {
         // The library would take an empty name for "the default queue".
@@ -450,14 +312,122 @@ private:
         m_resource = "/printers/" + name;
     }
 
-    // Where questions about the printer and its jobs go.
     std::string askedAt() const { return m_direct ? m_resource : "/"; }
+
+    IppResponse ask(ipp_t *request, const std::string &resource)
+    {
+        return takeResponse(cupsDoRequest(m_connection->call(), request, resource.c_str()));
+    }
+
+    PrinterAnswer askPrinter()
+    {
+        static const char *const wanted[] = {"printer-name", "printer-is-accepting-jobs",
+                                             "printer-state", "printer-state-reasons",
+                                             "printer-state-message"};
+        ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, m_uri);
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                      static_cast<int>(std::size(wanted)), nullptr, wanted);
+        const IppResponse response = ask(request, askedAt());
+        if (!response) {
+            const http_status_t status = httpGetStatus(m_connection->handle());
+            if (m_connection->stopped() || m_connection->timedOut() || status < HTTP_STATUS_BAD_REQUEST)
+                return {{SendOutcome::ConnectionFailed, m_connection->failureText(libraryError("no answer"))}};
+            return {httpRefusal(status)};
+        }
+        PrinterAnswer answer{ippAnswer(response.get())};
+        if (answer.outcome != SendOutcome::Delivered)
+            return answer;
+        if (const char *name = textOf(response.get(), "printer-name", IPP_TAG_NAME))
+            answer.name = name;
+        answer.state = printerState(response.get());
+        // Left out: taken as yes; its answer to the job will say if not.
+        ipp_attribute_t *accepting =
+            ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+        answer.accepting = accepting == nullptr || ippGetBoolean(accepting, 0);
+        return answer;
+    }
+
+    // The job's state, or how following it ends (ConnectionFailed: no answer).
+    std::variant<int, SendResult> jobState()
+    {
+        ipp_t *request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES, m_uri, m_job);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                     "job-state");
+        const IppResponse response = ask(request, askedAt());
+        if (!response)
+            return SendResult{SendOutcome::ConnectionFailed,
+                              Unfollowed + m_connection->failureText(libraryError("no answer"))};
+        const SendResult answer = ippAnswer(response.get());
+        // Schedulers without job history, and printers after a while, forget ended jobs.
+        if (answer.outcome == SendOutcome::NoPrinter)
+            return SendResult{SendOutcome::Delivered, "the job was taken whole, but " +
+                                                          m_connection->peer() + " kept no record of how it ended"};
+        if (answer.outcome != SendOutcome::Delivered)
+            return SendResult{SendOutcome::SpoolerRefused, Unfollowed + answer.sentence};
+        ipp_attribute_t *attribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+        if (attribute == nullptr)
+            return SendResult{SendOutcome::TransferFailed,
+                              std::string(Unfollowed) + "the answer holds no job state"};
+        return ippGetInteger(attribute, 0);
+    }
+
+    JobEnd followUntilEnd(const JobWatch &watch)
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point start = Clock::now();
+        // A printer that stops answering must not hold the wait past its end.
+        if (watch.timeoutMs > 0)
+            m_connection->setDeadline(start + std::chrono::milliseconds(watch.timeoutMs));
+        const JobEnd stopped{{SendOutcome::Cancelled,
+                              "interrupted while following the job, which stays queued"}, {}};
+        bool reconnected = false;
+        std::string printer, job; // how the printer and the job stood when last asked
+        for (int round = 0;; ++round) {
+            if ((m_limits.stop != nullptr && m_limits.stop->isSet()) || watch.stop.stop_requested())
+                return stopped;
+            const std::variant<int, SendResult> asked = jobState();
+            if (const SendResult *end = std::get_if<SendResult>(&asked)) {
+                if (end->outcome != SendOutcome::ConnectionFailed)
+                    return {*end, {}};
+                if (m_connection->stopped())
+                    return stopped;
+                if (m_connection->pastDeadline())
+                    return {{SendOutcome::WaitTimedOut, printer}, job};
+                // A printer may close an idle connection between two questions.
+                if (!reconnected && !m_connection->timedOut() && m_connection->reconnect()) {
+                    reconnected = true;
+                    continue;
+                }
+                return {{SendOutcome::TransferFailed, end->sentence}, {}};
+            }
+            reconnected = false;
+            const int state = std::get<int>(asked);
+            job = stateName("job-state", state, IPP_JSTATE_PENDING, IPP_JSTATE_COMPLETED);
+            if (state >= IPP_JSTATE_CANCELED)
+                return {{state == IPP_JSTATE_COMPLETED ? SendOutcome::Delivered : SendOutcome::SpoolerRefused,
+                         state == IPP_JSTATE_COMPLETED ? std::string() : "the job was " + job}, job};
+            // About once a second: why a job waits (out of paper) is the printer's to say.
+            const bool timedOut = watch.timeoutMs > 0 &&
+                                  Clock::now() - start >= std::chrono::milliseconds(watch.timeoutMs);
+            if (round % 5 == 0 || timedOut) {
+                const PrinterAnswer answer = askPrinter();
+                if (m_connection->pastDeadline())
+                    return {{SendOutcome::WaitTimedOut, printer}, job};
+                if (answer.outcome != SendOutcome::ConnectionFailed)
+                    printer = answer.state;
+                if (watch.onStatus)
+                    watch.onStatus("job " + job + (printer.empty() ? "" : "; printer " + printer));
+            }
+            if (timedOut)
+                return {{SendOutcome::WaitTimedOut, printer}, job};
+            waitUnlessStopped(watch.stop, std::chrono::milliseconds(200));
+        }
+    }
 
     // Not the library's job creation: it looks the queue up again, unbounded.
     bool createJob(ipp_t *request)
     {
-        const IppResponse response =
-            takeResponse(cupsDoRequest(m_connection->call(), request, m_resource.c_str()));
+        const IppResponse response = ask(request, m_resource);
         if (!answeredYes(response))
             return false;
         ipp_attribute_t *id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
@@ -465,8 +435,7 @@ private:
         return m_job != 0 || fail({SendOutcome::SpoolerRefused, "the scheduler's answer names no job"});
     }
 
-    // The peer answered, with success; once the queue was found, any refusal
-    // of the job is the scheduler's.
+    // Once the queue was found, any refusal of the job is the scheduler's.
     bool answeredYes(const IppResponse &response)
     {
         const bool broken = m_connection->stopped() || m_connection->timedOut();
@@ -478,8 +447,7 @@ private:
                          joined("the job was not confirmed",
                                 m_connection->failureText("the connection was closed"))});
         }
-        // No answer: a stop, silence or a broken connection broke the
-        // transfer; anything else is a refusal in the library's words.
+        // Else no answer is a refusal in the library's words.
         const char *const silent = "the scheduler did not answer";
         if (!response && (broken || (m_connection->isOpen() && httpError(m_connection->handle()) != 0)))
             return fail({SendOutcome::TransferFailed, m_connection->failureText(silent)});
@@ -496,9 +464,8 @@ private:
                      m_direct ? joined("the printer refused the job", refusal.sentence) : refusal.sentence});
     }
 
-    // The peer broke off a request that carried data. One refusing
-    // mid-document often answers and closes at once; its answer may be
-    // waiting even when our write met the close.
+    // A peer refusing mid-document often answers and closes at once: its
+    // answer may be waiting even when our write met the close.
     bool brokenOff(const std::string &what)
     {
         m_streaming = false;

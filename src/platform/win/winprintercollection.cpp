@@ -18,8 +18,7 @@ public:
         const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
         DWORD needed = 0;
         DWORD returned = 0;
-        // Asked for the size first; only a failure other than the missing
-        // buffer means the spooler could not be asked (its service stopped).
+        // Asking the size fails for the missing buffer; anything else: the service stopped.
         if (!EnumPrintersW(flags, nullptr, 4, nullptr, 0, &needed, &returned) &&
             GetLastError() != ERROR_INSUFFICIENT_BUFFER)
             m_unreachable = systemErrorText(GetLastError());

@@ -37,8 +37,7 @@ public:
     bool startDocument(const std::string &documentName) override
     {
         std::wstring name = toWide(documentName);
-        // No output file and no data type: not redirected, and the queue's
-        // own default data type applies.
+        // No data type: the queue's own default applies.
         DOC_INFO_1W info{name.data(), nullptr, nullptr};
         const DWORD job = StartDocPrinterW(m_handle, 1, reinterpret_cast<LPBYTE>(&info));
         if (job == 0)
@@ -51,9 +50,7 @@ public:
 
     std::size_t write(const char *data, std::size_t size) override
     {
-        // One call for everything that fits a DWORD, which is every file in
-        // practice; larger contents go in DWORD-sized pieces. An empty
-        // content is still written once, as a zero-byte page.
+        // DWORD-sized pieces; an empty content is written once, as a zero-byte page.
         std::size_t written = 0;
         do {
             const auto piece = static_cast<DWORD>(
@@ -99,12 +96,9 @@ public:
 private:
     bool check(BOOL result) { return result != FALSE || rememberLastError(); }
 
-    // Always false, for the failing call to return.
     bool rememberLastError(SendOutcome outcome = SendOutcome::SpoolerRefused)
     {
-        // A spooler call can fail without setting a code; "The operation
-        // completed successfully" would then be a lie, so give no reason and
-        // let the caller say what failed.
+        // A call may fail without a code: no reason beats "completed successfully".
         const DWORD code = GetLastError();
         m_failure = {outcome, code == ERROR_SUCCESS ? std::string() : systemErrorText(code)};
         return false;
