@@ -5,6 +5,7 @@
 #include "core/startupsettings.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
+#include "printerwatch.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -112,6 +113,9 @@ public:
 
     int exec()
     {
+        qint64 none = 0;
+        if (m_options.status)
+            m_results = sendTo(m_options.destinations, noInput(), &none);
         for (const QString &input : m_options.inputs) {
             if (!send(input))
                 return SendExit::InputUnreadable;
@@ -206,7 +210,8 @@ private:
         file.destinations = destinations;
         SendScheduler scheduler(file, std::move(source));
         ProgressView progress(scheduler);
-        if (!m_options.quiet && !m_options.json && platform::console::errorIsTerminal())
+        if (!m_options.quiet && !m_options.json && !m_options.status &&
+            platform::console::errorIsTerminal())
             progress.start();
         QEventLoop loop;
         QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
@@ -253,11 +258,11 @@ private:
     {
         for (DestinationResult &result : results)
             result.origin = m_origin;
-        const int code = exitCodeFor(results, m_signal != 0);
+        const int code = exitCodeFor(results, m_signal != 0, m_options.status);
         std::fputs(m_options.json ? jsonSummary(m_inputs, results, code,
                                                 platform::console::peakMemoryKiB())
                                         .constData()
-                                  : textSummary(results).toLocal8Bit().constData(),
+                                  : textSummary(results, m_options.status).toLocal8Bit().constData(),
                    stdout);
         return code;
     }

@@ -119,11 +119,22 @@ const QList<Option> &sendOptions()
          "TCP: give up when the printer takes no byte for S seconds\n(default " +
              seconds(TcpBlockSender::StallTimeout) + ")",
          duration(&SendOptions::stallTimeoutMs, false)},
-        {"", "wait", "", "spooler/IPP: wait until the job has ended and report it",
+        {"", "wait", "", "wait until the job has ended and report it; TCP:\nfollow the printer over SNMP until it is idle again,\nand count the pages it printed",
          flag(&SendOptions::waitForJob)},
         {"", "wait-timeout", "S",
-         "spooler/IPP: stop following the job after S seconds\n(implies --wait); the job stays queued",
+         "stop following the job or printer after S seconds\n(implies --wait); a queued job stays queued",
          duration(&SendOptions::waitTimeoutMs, false, &SendOptions::waitForJob)},
+        {"", "check", "", "TCP: ask the printer over SNMP first; send nothing to\none that reports it cannot print (no paper, jammed, ...)",
+         flag(&SendOptions::check)},
+        {"", "status", "", "no FILE: ask each --host printer over SNMP for its state,\nalerts, page counter and model",
+         flag(&SendOptions::status)},
+        {"", "snmp-community", "NAME", "SNMP community (default public)",
+         [](SendOptions &options, const QString &value, const QString &) {
+             options.snmpCommunity = value;
+             return QString();
+         }},
+        {"", "snmp-port", "N", "the printers' SNMP port (default 161)",
+         wholeNumber(&SendOptions::snmpPort, 1, 65535, "from 1 to 65535")},
         {"", "retry", "N",
          "try a destination up to N more times while nothing\nwent out to it: refused, timed "
          "out, not found, busy,\nscheduler away (default 0)",
@@ -246,12 +257,18 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
     }
     const auto worst = std::find_if(mistakes.cbegin(), mistakes.cend(),
                                     [](const Mistake &mistake) { return !mistake.text.isEmpty(); });
+    const bool toDo = !options.help && !options.version;
+    const bool onlyHosts = std::all_of(options.destinations.cbegin(), options.destinations.cend(),
+                                       [](const Destination &to) { return to.kind == Destination::Kind::Tcp; });
     if (worst != mistakes.cend())
         std::tie(parsed.error, options.help, options.version) =
             std::tuple(worst->text, worst->help, worst->version);
-    else if (!options.help && !options.version && options.inputs.isEmpty())
+    else if (toDo && options.status &&
+             (!options.inputs.isEmpty() || options.destinations.isEmpty() || !onlyHosts))
+        parsed.error = QStringLiteral("--status asks printers given with --host, and takes no file");
+    else if (toDo && !options.status && options.inputs.isEmpty())
         parsed.error = QStringLiteral("no file given (use - for standard input)");
-    else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1)
+    else if (toDo && options.inputs.count(QStringLiteral("-")) > 1)
         parsed.error = QStringLiteral("- (standard input) may be given only once");
     return parsed;
 }
@@ -269,7 +286,8 @@ QString sendUsage()
                            : QStringLiteral("  -%1, --%2").arg(option.shortName, option.longName);
         if (!option.valueName.isEmpty())
             line += u' ' + option.valueName;
-        text += line.leftJustified(indent.size()) +
+        // A name too long for the column has its text on the next line.
+        text += (line.size() + 2 > indent.size() ? line + u'\n' + indent : line.leftJustified(indent.size())) +
                 QString(option.description).replace(u'\n', u'\n' + indent) + u'\n';
     }
     return text +

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // What happened at one destination.
 struct DestinationResult
@@ -21,6 +22,13 @@ struct DestinationResult
     int attempts = 0;  // connections or jobs tried; 0 when never started
     QString input;     // the file sent, as given
     QString origin;    // why this destination, when the command line named none
+    // What a TCP printer said of itself over SNMP, as last heard; the state
+    // is empty when it was not asked or did not answer.
+    QString printerState;
+    QStringList printerAlerts;
+    QString printerModel;
+    qint64 pageCount = -1;
+    qint64 pagesPrinted = -1; // followed with --wait
 };
 
 // One input of a run and its length (-1 when a stream did not end).
@@ -30,9 +38,12 @@ struct InputSummary
     qint64 bytes = -1;
 };
 
-int exitCodeFor(const QList<DestinationResult> &results, bool interrupted);
-// One line per destination and file; the file is named when there are several.
-QString textSummary(const QList<DestinationResult> &results);
+// statusOnly: printers asked how they stand, each an answer of its own (no
+// partial delivery).
+int exitCodeFor(const QList<DestinationResult> &results, bool interrupted, bool statusOnly = false);
+// One line per destination and file; the file is named when there are
+// several. statusOnly: how each printer stands instead of what it was sent.
+QString textSummary(const QList<DestinationResult> &results, bool statusOnly = false);
 // peakRssKiB: the sender's own peak memory, or -1 to leave it out.
 QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
                        int exitCode, qint64 peakRssKiB = -1);

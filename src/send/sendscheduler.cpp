@@ -46,7 +46,8 @@ SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSou
     : QObject(parent), m_options(options), m_source(std::move(source))
 {
     for (const Destination &destination : m_options.destinations) {
-        Transfer *transfer = destination.kind == Destination::Kind::Tcp
+        Transfer *transfer = m_options.status ? newStatusTransfer(destination, m_options, this)
+                             : destination.kind == Destination::Kind::Tcp
                                  ? newTcpTransfer(destination, m_options, this)
                                  : newJobTransfer(destination, m_options, this);
         connect(transfer, &Transfer::finished, this,
@@ -63,8 +64,9 @@ SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSou
 void SendScheduler::start()
 {
     m_descriptorBudget = descriptorBudget();
-    // A destination waiting to try again lets go of a shared stream.
-    if (m_options.retries > 0 && m_transfers.size() > 1)
+    // A destination waiting to try again, or for its printer's answer, lets
+    // go of a shared stream.
+    if ((m_options.retries > 0 || m_options.check || m_options.waitForJob) && m_transfers.size() > 1)
         m_source->keepCopy();
     // Every reader of a shared stream must exist before it starts flowing.
     while (canStartNext())

@@ -2,6 +2,7 @@
 
 #include "core/bytesource.h"
 #include "core/tcpblocksender.h"
+#include "printerwatch.h"
 
 #include <QTimer>
 
@@ -10,7 +11,8 @@ namespace {
 // Raw TCP to a printer's port, through the same sender the window uses. A
 // connection that fails before a byte went out is tried again when retries
 // are asked for; one that fails later never is, as the printer may already
-// be printing the first part.
+// be printing the first part. With --check or --wait the printer is asked
+// over SNMP first; with --wait it is followed until it has printed.
 class TcpTransfer final : public Transfer
 {
 public:
@@ -25,12 +27,21 @@ public:
     {
         markStarted();
         m_reader = std::move(reader);
-        attempt();
+        if (!m_options.check && !m_options.waitForJob) {
+            attempt();
+            return;
+        }
+        if (!m_watch)
+            m_watch = new PrinterWatch(destination(), m_options, this);
+        m_reader->letGo();
+        m_watch->ask([this](const PrinterStatus &before) { onAsked(before); });
     }
 
     void cancel() override
     {
-        if (m_retryTimer.isActive()) {
+        if (m_watch && m_watch->busy()) {
+            m_watch->cancel();
+        } else if (m_retryTimer.isActive()) {
             m_retryTimer.stop();
             m_reader.reset();
             finish(SendOutcome::Cancelled,
@@ -41,6 +52,38 @@ public:
     }
 
 private:
+    void onAsked(const PrinterStatus &before)
+    {
+        m_before = before;
+        setPrinter(before);
+        const QString refusal = QString::fromStdString(before.refusal());
+        if (before.outcome == SendOutcome::Cancelled || (m_options.check && !refusal.isEmpty())) {
+            m_reader.reset();
+            finish(before.outcome == SendOutcome::Cancelled ? before.outcome : SendOutcome::SpoolerRefused,
+                   refusal.isEmpty() ? QString::fromStdString(before.sentence) : refusal);
+            return;
+        }
+        if (before.outcome != SendOutcome::Delivered)
+            setNote(QLatin1String(m_options.check ? m_options.waitForJob ? "sent unchecked, not followed: "
+                                                                         : "sent unchecked: "
+                                                  : "not followed: ") +
+                    QString::fromStdString(before.sentence));
+        attempt();
+    }
+
+    void onFollowed(const PrinterEnd &end)
+    {
+        setPrinter(end.last, end.pagesPrinted);
+        QString sentence = QString::fromStdString(end.sentence);
+        if (end.outcome == SendOutcome::Delivered)
+            setNote(std::exchange(sentence, QString()));
+        if (end.outcome == SendOutcome::WaitTimedOut)
+            sentence = QStringLiteral("the printer had not finished within %1 s (%2)")
+                           .arg(static_cast<double>(m_options.waitTimeoutMs) / 1000.0)
+                           .arg(sentence);
+        finish(end.outcome, sentence);
+    }
+
     void attempt()
     {
         countAttempt();
@@ -82,7 +125,13 @@ private:
             if (m_options.waitEofMs > 0 && !m_sender->peerClosed())
                 setNote(
                     QStringLiteral("the printer kept its side open; every byte was acknowledged"));
-            finish(SendOutcome::Delivered);
+            if (m_watch && m_options.waitForJob && m_before.outcome == SendOutcome::Delivered)
+                m_watch->follow(
+                    m_before,
+                    [this](const std::string &status) { setStatus(QString::fromStdString(status)); },
+                    [this](const PrinterEnd &end) { onFollowed(end); });
+            else
+                finish(SendOutcome::Delivered);
             return;
         }
         if (const int delay = retryDelay(m_options, m_sender->outcome(),
@@ -111,6 +160,8 @@ private:
     SendOptions m_options;
     std::shared_ptr<SourceReader> m_reader;
     TcpBlockSender *m_sender = nullptr;
+    PrinterWatch *m_watch = nullptr;
+    PrinterStatus m_before; // before the first byte
     QTimer m_retryTimer;
     QString m_lastError;
     qint64 m_reported = 0;

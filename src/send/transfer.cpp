@@ -1,5 +1,7 @@
 #include "transfer.h"
 
+#include "platform/printerstatus.h"
+
 Transfer::Transfer(const Destination &destination, QObject *parent)
     : QObject(parent)
 {
@@ -25,6 +27,25 @@ void Transfer::setJob(int jobId, const QString &state)
 {
     m_result.jobId = jobId;
     m_result.jobState = state;
+}
+
+void Transfer::setNote(const QString &note)
+{
+    if (!note.isEmpty())
+        m_result.note += (m_result.note.isEmpty() ? QString() : QStringLiteral("; ")) + note;
+}
+
+void Transfer::setPrinter(const PrinterStatus &status, qint64 pagesPrinted)
+{
+    if (status.outcome != SendOutcome::Delivered)
+        return;
+    m_result.printerState = QString::fromStdString(status.state);
+    m_result.printerAlerts.clear();
+    for (const std::string &alert : status.alerts)
+        m_result.printerAlerts << QString::fromStdString(alert);
+    m_result.printerModel = QString::fromStdString(status.model);
+    m_result.pageCount = status.pageCount;
+    m_result.pagesPrinted = pagesPrinted;
 }
 
 QString Transfer::status() const

@@ -11,6 +11,7 @@
 #include <mutex>
 
 class SourceReader;
+struct PrinterStatus;
 
 // Sending the input to one destination. Progress is read by polling
 // bytesSent(), which any thread may update.
@@ -60,7 +61,10 @@ protected:
     // Records the outcome once; later calls are ignored.
     void finish(SendOutcome outcome, const QString &error = QString());
     void setJob(int jobId, const QString &state);
-    void setNote(const QString &note) { m_result.note = note; }
+    // Notes add up, joined by "; ".
+    void setNote(const QString &note);
+    // How the printer stood as last heard over SNMP; pages printed while followed.
+    void setPrinter(const PrinterStatus &status, qint64 pagesPrinted = -1);
     bool mayWaitForDescriptor() const { return m_mayWait && m_mayWait(); }
 
 private:
@@ -75,8 +79,11 @@ private:
 };
 
 // The transfer to a destination of each kind: raw TCP through the window's
-// sender; a raw job to a spooler queue or an IPP printer.
+// sender; a raw job to a spooler queue or an IPP printer; and for --status,
+// no transfer at all, only the question how a TCP printer stands.
 Transfer *newTcpTransfer(const Destination &destination, const SendOptions &options,
                          QObject *parent);
 Transfer *newJobTransfer(const Destination &destination, const SendOptions &options,
                          QObject *parent);
+Transfer *newStatusTransfer(const Destination &destination, const SendOptions &options,
+                            QObject *parent);
