@@ -40,6 +40,8 @@ public:
     void cancel() override
     {
         if (m_watch && m_watch->busy()) {
+            // Its answer may be on its way already: it must not start the send.
+            m_cancelled = true;
             m_watch->cancel();
         } else if (m_retryTimer.isActive()) {
             m_retryTimer.stop();
@@ -57,10 +59,14 @@ private:
         m_before = before;
         setPrinter(before);
         const QString refusal = QString::fromStdString(before.refusal());
-        if (before.outcome == SendOutcome::Cancelled || (m_options.check && !refusal.isEmpty())) {
+        if (m_cancelled || before.outcome == SendOutcome::Cancelled) {
             m_reader.reset();
-            finish(before.outcome == SendOutcome::Cancelled ? before.outcome : SendOutcome::SpoolerRefused,
-                   refusal.isEmpty() ? QString::fromStdString(before.sentence) : refusal);
+            finish(SendOutcome::Cancelled, QStringLiteral("interrupted while asking the printer over SNMP"));
+            return;
+        }
+        if (m_options.check && !refusal.isEmpty()) {
+            m_reader.reset();
+            finish(SendOutcome::SpoolerRefused, refusal);
             return;
         }
         if (before.outcome != SendOutcome::Delivered)
@@ -161,6 +167,7 @@ private:
     std::shared_ptr<SourceReader> m_reader;
     TcpBlockSender *m_sender = nullptr;
     PrinterWatch *m_watch = nullptr;
+    bool m_cancelled = false; // while the printer was being asked
     PrinterStatus m_before; // before the first byte
     QTimer m_retryTimer;
     QString m_lastError;
