@@ -68,23 +68,34 @@ QByteArray toBytes(const QString &name)
 
 Status status(const QString &name)
 {
-    return platform::fileStatus(toBytes(name).toStdString());
+    return platform::file::status(toBytes(name).toStdString());
 }
 
 bool openRegularFile(QFile &file, const QString &name, QIODevice::OpenMode mode, QString *why)
 {
-    std::string error;
-    const int fd = platform::openRegularFile(toBytes(name).toStdString(), &error);
-    if (fd < 0) {
-        *why = QString::fromStdString(error);
-        return false;
-    }
-    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        platform::closeFile(fd);
+    namespace files = platform::file;
+    const std::string path = toBytes(name).toStdString();
+    const files::Status found = files::status(path);
+    int error = 0;
+    const int fd =
+        path.empty() || (found.exists && !found.isRegular) ? -1 : files::openForReading(path, &error);
+    // Looked at again once open, should a pipe have taken the name since.
+    files::Kind kind = files::Kind::Other;
+    files::Stamp stamp;
+    if (fd >= 0 && files::inspect(fd, &kind, &stamp, &error) && kind != files::Kind::Folder &&
+        kind != files::Kind::Other) {
+        if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+            return true;
         *why = file.errorString();
-        return false;
+    } else {
+        *why = path.empty()           ? QStringLiteral("no file was named")
+               : found.isFolder       ? QStringLiteral("it is a folder")
+               : fd < 0 && error != 0 ? QString::fromStdString(files::errorText(error))
+                                      : QStringLiteral("it is not an ordinary file");
     }
-    return true;
+    if (fd >= 0)
+        files::close(fd);
+    return false;
 }
 
 QString printable(const QString &text)

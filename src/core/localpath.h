@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QString>
 
-#include "platform/platform.h"
+#include "platform/fileaccess.h"
 
 // File names as the system spells them. On Unix a name is a string of bytes
 // that need not be UTF-8, and Qt's own conversion replaces what is not; such
@@ -16,7 +16,7 @@ namespace LocalPath {
 QString fromBytes(const QByteArray &bytes);
 QByteArray toBytes(const QString &name);
 
-using Status = platform::FileStatus;
+using Status = platform::file::Status;
 Status status(const QString &name);
 
 // Opens a plain file for reading, never waiting on a pipe or device: those

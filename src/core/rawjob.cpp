@@ -78,16 +78,12 @@ RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
         return job.failed("the queue could not be opened");
     if (!spooler.startDocument(documentName))
         return job.abandon("the job could not be started");
-    if (!spooler.startPage())
-        return job.abandon("the page could not be started");
     if (std::string inputError; !job.writeAll(input, taken, &inputError)) {
         job.abandon(nullptr);
         if (!inputError.empty() && !job.stopped())
             static_cast<SendResult &>(job.outcome) = {SendOutcome::TransferFailed, inputError};
         return job.outcome;
     }
-    if (!spooler.endPage())
-        return job.abandon("the page could not be ended");
     if (!spooler.endDocument())
         return job.abandon("the job could not be finished");
     job.outcome.jobId = spooler.jobId();

@@ -50,7 +50,6 @@ private slots:
                                       << "The Printer Name you typed wasn't recognized.";
         QTest::newRow("job refused") << "startDocument" << "Not accepting jobs"
                                      << notPrinted + "Not accepting jobs";
-        QTest::newRow("page refused") << "startPage" << "Access denied" << notPrinted + "Access denied";
         QTest::newRow("short write") << "write" << "Broken pipe"
                                      << notPrinted + "Broken pipe (only 3 of 17 bytes were accepted)";
         QTest::newRow("short write, spooler silent")

@@ -10,9 +10,9 @@
 #include <optional>
 
 // A spooler whose every step can be made to fail, for faults a real
-// scheduler does not produce on demand (a short write, a failing page).
+// scheduler does not produce on demand (a short write, a failing close).
 // Records the calls in order as "open:NAME", "startDocument:NAME",
-// "startPage", "write:SIZE", "endPage", "endDocument", "cancelJob", "close".
+// "write:SIZE", "endDocument", "cancelJob", "close".
 class FakeSpooler : public Spooler
 {
 public:
@@ -21,7 +21,6 @@ public:
     {
         return step("startDocument", name) && ++job > 0;
     }
-    bool startPage() override { return step("startPage"); }
     std::size_t write(const char *data, std::size_t size) override
     {
         lastWriteData = data;
@@ -29,7 +28,6 @@ public:
         written.append(data, static_cast<qsizetype>(took));
         return took;
     }
-    bool endPage() override { return step("endPage"); }
     bool endDocument() override { return step("endDocument"); }
     void cancelJob() override { calls.append(QStringLiteral("cancelJob")); }
     bool close() override { return step("close"); }

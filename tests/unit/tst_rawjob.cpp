@@ -26,9 +26,8 @@ private slots:
 
         const QStringList opened{"open:Laser"};
         const QStringList started = opened + QStringList{"startDocument:Command Print"};
-        const QStringList paged = started + QStringList{"startPage"};
-        const QStringList wrote = paged + QStringList{"write:1000"};
-        const QStringList ended = wrote + QStringList{"endPage", "endDocument"};
+        const QStringList wrote = started + QStringList{"write:1000"};
+        const QStringList ended = wrote + QStringList{"endDocument"};
         const QStringList withdrawn{"cancelJob", "close"};
         const auto refused = SendOutcome::SpoolerRefused;
 
@@ -46,18 +45,12 @@ private slots:
             << "startDocument" << 0 << "the scheduler did not answer within 1 s" << true
             << SendOutcome::TransferFailed
             << "the scheduler did not answer within 1 s" << started + withdrawn;
-        QTest::newRow("start of page refused")
-            << "startPage" << 0 << "Access denied" << false << refused
-            << "Access denied" << paged + withdrawn;
         QTest::newRow("short write, spooler silent")
             << "write" << 400 << "" << true << SendOutcome::TransferFailed << ""
             << wrote + withdrawn;
         QTest::newRow("write refused with a reason")
             << "write" << 0 << "Document too large" << false << refused
             << "Document too large" << wrote + withdrawn;
-        QTest::newRow("end of page refused") << "endPage" << 0 << "Disk full" << false << refused
-                                             << "Disk full"
-                                             << wrote + QStringList{"endPage"} + withdrawn;
         QTest::newRow("end of document refused")
             << "endDocument" << 0 << "Document rejected" << false << refused
             << "Document rejected" << ended + withdrawn;

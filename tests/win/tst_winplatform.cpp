@@ -15,6 +15,7 @@
 // Windows path. The last output line is "N passed, M failed"; the exit code
 // is 0 only without failures.
 
+#include "platform/fileaccess.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
 #include "platform/spooler.h"
@@ -293,7 +294,7 @@ void testOpenFails(const std::string &printerName)
 
 } // namespace
 
-// File names are UTF-8; a folder and a missing file are refused with a reason.
+// File names are UTF-8; a missing file is refused with a reason.
 void testFiles()
 {
     wchar_t folder[MAX_PATH];
@@ -304,22 +305,25 @@ void testFiles()
         std::fputs("a\r\nb", out);
         std::fclose(out);
     }
-    const platform::FileStatus plain = platform::fileStatus(file);
-    const platform::FileStatus directory = platform::fileStatus(dir);
+    namespace files = platform::file;
+    const files::Status plain = files::status(file);
+    const files::Status directory = files::status(dir);
     check(plain.exists && plain.isRegular && plain.readable && !plain.isFolder &&
-              directory.isFolder && !platform::fileStatus(dir + "missing").exists,
+              directory.isFolder && !files::status(dir + "missing").exists,
           "files: status");
-    std::string why;
-    const int fd = platform::openRegularFile(file, &why);
+    int error = 0;
+    const int fd = files::openForReading(file, &error);
+    files::Kind kind = files::Kind::Other;
+    files::Stamp stamp;
     char content[8] = {};
-    check(fd >= 0 && _read(fd, content, sizeof content) == 4 && std::string(content) == "a\r\nb",
-          "files: a plain file opens and reads unchanged", why);
+    check(fd >= 0 && files::inspect(fd, &kind, &stamp, &error) && kind == files::Kind::Regular &&
+              stamp.size == 4 && files::readAt(fd, content, sizeof content, 0, &error) == 4 &&
+              std::string(content) == "a\r\nb",
+          "files: a plain file opens and reads unchanged", files::errorText(error));
     if (fd >= 0)
-        platform::closeFile(fd);
-    check(platform::openRegularFile(dir, &why) < 0 && why == "it is a folder",
-          "files: a folder is refused", why);
-    why.clear();
-    check(platform::openRegularFile(dir + "missing", &why) < 0 && !why.empty(),
+        files::close(fd);
+    error = 0;
+    check(files::openForReading(dir + "missing", &error) < 0 && error != 0,
           "files: a missing file is refused with the system's reason");
     _wremove(toWide(file).c_str());
 }

@@ -18,12 +18,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The library waits in slices of this length and asks between them whether
-// to go on, so a stop takes effect this quickly.
+// The library asks between slices whether to go on: a stop's delay.
 constexpr std::chrono::milliseconds Slice{250};
 
-// The library would ask for a password on the terminal, blocking the call
-// without bound; a peer that wants one refuses the request instead.
+// Else the library asks on the terminal, blocking without bound; a peer that
+// wants a password refuses the request instead.
 const char *noPassword(const char *, http_t *, const char *, const char *, void *)
 {
     return nullptr;
@@ -97,16 +96,15 @@ http_t *CupsConnection::sendingCall()
 int CupsConnection::keepWaiting(http_t *, void *context)
 {
     auto *self = static_cast<CupsConnection *>(context);
-    // One of our calls may make several requests; once one has gone
-    // unanswered the rest get no new allowance.
+    // Once one request of a call went unanswered, the rest get no allowance.
     if (self->m_timedOut || self->m_answeredEarly || self->m_pastDeadline)
         return 0;
     if (self->m_limits.stop != nullptr && self->m_limits.stop->isSet()) {
         self->m_stopped = true;
         return 0;
     }
-    // A printer that refuses a job may answer and then stop reading; the
-    // library waits only for room to write and would not see the answer.
+    // A printer may answer a refusal and stop reading; the library waits only
+    // for room to write and would not see it.
     if (self->m_sending) {
         pollfd readable{httpGetFd(self->m_http), POLLIN, 0};
         if (::poll(&readable, 1, 0) > 0) {
@@ -114,9 +112,8 @@ int CupsConnection::keepWaiting(http_t *, void *context)
             return 0;
         }
     }
-    // Called only after a whole slice without anything to read or room to
-    // write. A longer gap since the last call means the peer did something
-    // in between, and its silence starts afresh.
+    // Called after a silent slice; a longer gap since the last call means the
+    // peer did something in between, and its silence starts afresh.
     const Clock::time_point now = Clock::now();
     if (self->m_deadline != Clock::time_point{} && now >= self->m_deadline) {
         self->m_pastDeadline = true;
@@ -160,31 +157,12 @@ SendResult CupsConnection::requestTaken()
             m_timedOut = true;
             break;
         }
-        // No event tells when the peer acknowledges; the kernel's count is read again.
+        // No event tells when the peer acknowledges.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const std::string why = failureText({});
     return {SendOutcome::TransferFailed,
             m_peer + " answered before it had taken the whole job" + (why.empty() ? "" : ": " + why)};
-}
-
-SendResult CupsConnection::brokenOff(const std::string &resource, const char *early,
-                                     const char *fallback)
-{
-    const std::string broken = failureText({});
-    if (m_stopped || m_timedOut)
-        return {SendOutcome::TransferFailed, broken};
-    // A peer that refuses mid-document often answers and closes at once;
-    // its answer may be waiting even when our write met the close.
-    const IppResponse response = takeResponse(cupsGetResponse(sendingCall(), resource.c_str()));
-    if (SendResult answer = response ? ippAnswer(response.get()) : SendResult{};
-        answer.outcome != SendOutcome::Delivered)
-        return answer;
-    if (const http_status_t status = httpGetStatus(m_http); status >= HTTP_STATUS_BAD_REQUEST)
-        return httpRefusal(status);
-    if (response)
-        return {SendOutcome::TransferFailed, early};
-    return {SendOutcome::TransferFailed, broken.empty() ? failureText(fallback) : broken};
 }
 
 std::string CupsConnection::failureText(const std::string &fallback) const
@@ -208,44 +186,8 @@ std::string CupsConnection::failureText(const std::string &fallback) const
     return fallback;
 }
 
-ipp_t *newRequest(ipp_op_t operation, const std::string &printerUri, int jobId)
-{
-    ipp_t *request = ippNewRequest(operation);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri.c_str());
-    if (jobId != 0)
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    return request;
-}
-
 std::string libraryError(const char *fallback)
 {
     const char *text = cupsLastErrorString();
     return (text != nullptr && *text != '\0') ? text : fallback;
-}
-
-SendResult ippAnswer(ipp_t *response)
-{
-    const ipp_status_t status = ippGetStatusCode(response);
-    if (status < IPP_STATUS_REDIRECTION_OTHER_SITE)
-        return {};
-    SendResult answer{SendOutcome::SpoolerRefused, ippErrorString(status)};
-    if (status == IPP_STATUS_ERROR_NOT_FOUND)
-        answer.outcome = SendOutcome::NoPrinter;
-    else if (status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
-             status == IPP_STATUS_ERROR_TEMPORARY)
-        answer.outcome = SendOutcome::Busy;
-    if (ipp_attribute_t *message = ippFindAttribute(response, "status-message", IPP_TAG_TEXT)) {
-        if (const char *text = ippGetString(message, 0, nullptr); text != nullptr && *text != '\0')
-            answer.sentence = text;
-    }
-    return answer;
-}
-
-SendResult httpRefusal(http_status_t status)
-{
-    return {status == HTTP_STATUS_NOT_FOUND             ? SendOutcome::NoPrinter
-            : status == HTTP_STATUS_SERVICE_UNAVAILABLE ? SendOutcome::Busy
-                                                        : SendOutcome::SpoolerRefused,
-            httpStatus(status)};
 }

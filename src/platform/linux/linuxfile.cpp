@@ -1,7 +1,6 @@
 #include "platform/fileaccess.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <poll.h>
@@ -20,10 +19,17 @@ long long nanoseconds(const timespec &time)
 
 } // namespace
 
+Status status(const std::string &path)
+{
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+        return {};
+    return {true, S_ISDIR(info.st_mode), S_ISREG(info.st_mode), ::access(path.c_str(), R_OK) == 0};
+}
+
 int openForReading(const std::string &path, int *error)
 {
-    // Without waiting: a FIFO whose writer has not come yet must not hold
-    // the program in open(), deaf to Ctrl-C.
+    // A FIFO's missing writer must not hold the program in open(), deaf to Ctrl-C.
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         *error = path.empty() ? ENOENT : errno;
@@ -51,9 +57,10 @@ bool inspect(int fd, Kind *kind, Stamp *stamp, int *error)
     struct statfs where {};
     const bool sizeSaysNothing = ::fstatfs(fd, &where) == 0 &&
                                  (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC);
-    *kind = S_ISDIR(info.st_mode)                      ? Kind::Folder
-            : S_ISREG(info.st_mode) && !sizeSaysNothing ? Kind::Regular
-                                                        : Kind::Other;
+    *kind = S_ISDIR(info.st_mode)   ? Kind::Folder
+            : !S_ISREG(info.st_mode) ? Kind::Other
+            : sizeSaysNothing        ? Kind::Unsized
+                                     : Kind::Regular;
     *stamp = {info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
               info.st_nlink > 0};
     return true;
@@ -77,9 +84,8 @@ long long readAt(int fd, char *data, std::size_t size, long long offset, int *er
 
 long long readWhenReady(int fd, char *data, std::size_t size, int interruptFd, int *error)
 {
-    // A pipe opened without waiting for its writer reads as ended until the
-    // writer has come, so the wait is in poll(), which Linux holds until
-    // then; a descriptor handed to us non-blocking waits there too.
+    // A pipe opened without waiting reads as ended until its writer came;
+    // poll() waits for it, and for a descriptor handed to us non-blocking.
     for (;;) {
         pollfd waits[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
         if (::poll(waits, 2, -1) < 0) {
@@ -123,11 +129,6 @@ int makeUnnamed(const std::string &folder, int *error)
     else
         ::unlink(pattern.c_str());
     return fd;
-}
-
-std::string errorText(int error)
-{
-    return std::strerror(error);
 }
 
 } // namespace platform::file

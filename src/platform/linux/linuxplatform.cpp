@@ -44,45 +44,6 @@ void adviseLargeBuffer(void *data, std::size_t size)
         ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-FileStatus fileStatus(const std::string &name)
-{
-    struct stat info {};
-    if (name.empty() || ::stat(name.c_str(), &info) != 0)
-        return {};
-    return {true, S_ISDIR(info.st_mode), S_ISREG(info.st_mode), ::access(name.c_str(), R_OK) == 0};
-}
-
-int openRegularFile(const std::string &name, std::string *why)
-{
-    // A pipe is looked at before it is opened: opening one for reading,
-    // even without waiting, would release a writer blocked on its other end.
-    const FileStatus found = fileStatus(name);
-    if (found.exists && !found.isRegular) {
-        *why = found.isFolder ? "it is a folder" : "it is not an ordinary file";
-        return -1;
-    }
-    // Without waiting all the same, should a pipe have taken the name since.
-    const int fd = name.empty() ? -1 : ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        *why = name.empty() ? "no file was named" : std::strerror(errno);
-        return -1;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        *why = "it is not an ordinary file";
-        return -1;
-    }
-    // Reads of a plain file never wait; the flag only guarded the open.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
-void closeFile(int descriptor)
-{
-    ::close(descriptor);
-}
-
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
 
@@ -96,8 +57,7 @@ void onInterrupt(int signal)
 {
     const int savedErrno = errno;
     const auto byte = static_cast<char>(signal);
-    // Only async-signal-safe work here; the event loop does the rest. A full
-    // pipe already holds enough to be heard.
+    // A full pipe already holds enough to be heard.
     [[maybe_unused]] const ssize_t ignored = ::write(interruptPipe[1], &byte, 1);
     errno = savedErrno;
 }
@@ -122,8 +82,7 @@ bool isStandardInput(const std::string &path)
 {
     struct stat held {};
     struct stat named {};
-    // A plain file named so is opened afresh and read from its start; only
-    // a stream (a pipe, a terminal) would be shared with standard input.
+    // A plain file is opened afresh; only a stream would be shared.
     return ::fstat(STDIN_FILENO, &held) == 0 && !S_ISREG(held.st_mode) &&
            ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino;
@@ -134,8 +93,7 @@ int catchInterrupts()
     if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         std::signal(SIGINT, onInterrupt);
         std::signal(SIGTERM, onInterrupt);
-        // A closed terminal cancels as Ctrl-C does, so queued jobs are
-        // withdrawn too. Started with it ignored (nohup), the send goes on.
+        // A closed terminal cancels as Ctrl-C does; under nohup the send goes on.
         struct sigaction hangUp {};
         if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
             std::signal(SIGHUP, onInterrupt);
@@ -204,8 +162,7 @@ long long descriptorsLeft()
 
 long long peakMemoryKiB()
 {
-    // getrusage() would also count what a parent held before exec; the
-    // kernel's high-water mark of this process is read instead.
+    // getrusage() would also count what a parent held before exec.
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
         if (line.starts_with("VmHWM:"))

@@ -61,9 +61,9 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
         ::freeaddrinfo(found);
         return NoSocket;
     }
-    // Until the orderly end says otherwise, every way this descriptor can be
-    // closed (a failure, a crash, any signal, the OOM killer) is a reset: an
-    // orderly close would tell the printer a cut-off job was whole.
+    // Until the orderly end, every way this descriptor closes (a failure, a
+    // crash, any signal, the OOM killer) is a reset: an orderly close would
+    // tell the printer a cut-off job was whole.
     setLinger(fd, true);
     int status = 0;
     do
@@ -89,8 +89,6 @@ Result finishConnect(Socket socket)
 Result send(Socket socket, const char *data, std::size_t size)
 {
     for (;;) {
-        // A printer gone away must be an error to report, not a signal that
-        // ends the program.
         const ssize_t sent = ::send(descriptor(socket), data, size, MSG_NOSIGNAL);
         if (sent >= 0)
             return Result::done(static_cast<std::size_t>(sent));
@@ -106,9 +104,8 @@ bool canSendFromFile()
 
 Result sendFromFile(Socket socket, int fileDescriptor, std::int64_t offset, std::size_t size)
 {
-    // sendfile() has no MSG_NOSIGNAL: a printer gone away would raise
-    // SIGPIPE and end the program. The signal is held back for this call
-    // and taken away unseen, unless one was waiting before it.
+    // sendfile() has no MSG_NOSIGNAL: SIGPIPE is held back for this call and
+    // taken away unseen, unless one was waiting before it.
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);

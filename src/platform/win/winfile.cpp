@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 
@@ -20,6 +19,16 @@ HANDLE handleOf(int fd)
 }
 
 } // namespace
+
+Status status(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data))
+        return {};
+    const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Whatever exists may be read as far as its attributes tell; the open says otherwise.
+    return {true, folder, !folder, true};
+}
 
 int openForReading(const std::string &path, int *error)
 {
@@ -118,11 +127,6 @@ int makeUnnamed(const std::string &folder, int *error)
         return -1;
     }
     return _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-}
-
-std::string errorText(int error)
-{
-    return std::strerror(error);
 }
 
 } // namespace platform::file

@@ -16,8 +16,7 @@ SOCKET handle(Socket socket)
     return static_cast<SOCKET>(socket);
 }
 
-// Winsock must be started before its first call; Qt starts it only for its
-// own sockets.
+// Qt starts Winsock only for its own sockets.
 void startWinsock()
 {
     [[maybe_unused]] static const bool started = [] {
@@ -31,8 +30,8 @@ Result failure(int error)
     return failed(error, error == WSAEWOULDBLOCK);
 }
 
-// Some Winsock implementations hand a reset to the poll state and let recv
-// report a plain end of stream; the error flag still tells the two apart.
+// Some Winsocks let recv report a reset as an end of stream; the poll state's
+// error flag still tells the two apart.
 bool hasErrorFlag(Socket socket)
 {
     WSAPOLLFD entry{};
@@ -159,8 +158,7 @@ bool shutdownSending(Socket socket)
 
 void limitUnsent(Socket socket, std::size_t bytes)
 {
-    // No limit on unsent bytes alone here; a fixed send buffer bounds them
-    // with what is in flight.
+    // No limit on unsent bytes alone; the send buffer bounds them with those in flight.
     const int size = chunk(bytes);
     setsockopt(handle(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char *>(&size),
                sizeof size);
@@ -168,7 +166,6 @@ void limitUnsent(Socket socket, std::size_t bytes)
 
 long long unacknowledgedBytes(Socket)
 {
-    // Winsock does not tell; callers then keep to what they know.
     return -1;
 }
 

@@ -45,10 +45,9 @@ public:
             return rememberLastError();
         m_job = static_cast<int>(job);
         m_documentStarted = true;
-        return true;
+        // A raw document is one page; the spooler wants it framed as such.
+        return check(StartPagePrinter(m_handle));
     }
-
-    bool startPage() override { return check(StartPagePrinter(m_handle)); }
 
     std::size_t write(const char *data, std::size_t size) override
     {
@@ -73,11 +72,9 @@ public:
         return written;
     }
 
-    bool endPage() override { return check(EndPagePrinter(m_handle)); }
-
     bool endDocument() override
     {
-        if (!check(EndDocPrinter(m_handle)))
+        if (!check(EndPagePrinter(m_handle)) || !check(EndDocPrinter(m_handle)))
             return false;
         m_documentStarted = false;
         return true;

@@ -2,32 +2,25 @@
 
 #include <windows.h>
 
-std::wstring toWide(const std::string &utf8)
+#include <algorithm>
+
+// A length of 0 makes the library fail, which gives the empty string too.
+std::wstring toWide(std::string_view utf8)
 {
-    if (utf8.empty())
-        return {};
     const int size = static_cast<int>(utf8.size());
     const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    std::wstring wide(static_cast<std::size_t>(std::max(needed, 0)), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), needed);
     return wide;
 }
 
-std::string toUtf8(const std::wstring &wide)
+std::string toUtf8(std::wstring_view wide)
 {
-    if (wide.empty())
-        return {};
     const int size = static_cast<int>(wide.size());
-    const int needed =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(needed), '\0');
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(std::max(needed, 0)), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), needed, nullptr, nullptr);
     return utf8;
-}
-
-std::string toUtf8(const wchar_t *wide)
-{
-    return wide ? toUtf8(std::wstring(wide)) : std::string();
 }
 
 std::string systemErrorText(unsigned long code)

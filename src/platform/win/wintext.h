@@ -1,11 +1,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // UTF-8 <-> UTF-16 for the wide-character Win32 calls.
-std::wstring toWide(const std::string &utf8);
-std::string toUtf8(const std::wstring &wide);
-std::string toUtf8(const wchar_t *wide);
+std::wstring toWide(std::string_view utf8);
+std::string toUtf8(std::wstring_view wide);
 
 // The system's text for a Win32 error code, in UTF-8, without a trailing newline.
 std::string systemErrorText(unsigned long code);
