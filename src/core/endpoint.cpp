@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 QString Endpoint::label() const
 {
     // Joined, not substituted: a scope such as "%1" in an IPv6 address stays.
@@ -45,9 +47,11 @@ std::optional<Endpoint> Endpoint::parse(const QString &text, QString *error)
 
 std::optional<quint16> parsePort(const QString &text)
 {
+    // Digits only: toUInt would take a sign and blanks around them too.
+    const bool digits = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     bool isNumber = false;
     const uint port = text.toUInt(&isNumber, 10);
-    if (!isNumber || port < 1 || port > 65535)
+    if (!digits || !isNumber || port < 1 || port > 65535)
         return std::nullopt;
     return static_cast<quint16>(port);
 }

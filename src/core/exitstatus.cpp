@@ -37,7 +37,7 @@ struct Meaning
 
 constexpr Meaning Meanings[] = {
     {SendExit::Delivered, "the file was sent and accepted", "all delivered"},
-    {SendExit::Usage, nullptr, "usage error"},
+    {SendExit::Usage, "no display to show the window on (varnet-send needs none)", "usage error"},
     {SendExit::InputUnreadable, "the file could not be loaded", "unreadable input"},
     {SendExit::ConnectionFailed,
      "no connection (the printer is not known to the spooler, or TCP failed)",
@@ -49,7 +49,7 @@ constexpr Meaning Meanings[] = {
     {SendExit::WaitTimedOut, nullptr,
      "--wait-timeout ran out before the job ended; it stays queued"},
     {SendExit::Interrupted, "the send was cancelled (progress window closed)",
-     "interrupted; it then ends by the signal (130 Ctrl-C, 143 SIGTERM)"},
+     "interrupted; it then ends by the signal, which a shell\n       shows as 130 (Ctrl-C), 143 (SIGTERM) or 129 (SIGHUP)"},
 };
 
 // One row per outcome, in the enum's order: the outcome is the row's index.

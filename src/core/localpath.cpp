@@ -98,7 +98,7 @@ bool openRegularFile(QFile &file, const QString &name, QIODevice::OpenMode mode,
     return false;
 }
 
-QString printable(const QString &text)
+QString printable(const QString &text, bool backslashDoubled)
 {
     QString shown;
     shown.reserve(text.size());
@@ -108,6 +108,8 @@ QString printable(const QString &text)
         const bool pairStart = c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
         if (pairStart) {
             shown.append(c).append(text.at(++i));
+        } else if (unit == u'\\' && backslashDoubled) {
+            shown.append(QStringLiteral("\\\\"));
         } else if (isEscapedByte(unit)) {
             shown.append(QStringLiteral("\\x") + QString::number(unit - EscapeBase, 16).rightJustified(2, u'0'));
         } else if (c.category() == QChar::Other_Control || c.isSurrogate() ||

@@ -26,6 +26,9 @@ bool openRegularFile(QFile &file, const QString &name, QIODevice::OpenMode mode,
 // Text for people: control characters, and bytes that are not UTF-8, shown
 // as \xNN (\u{NNNN} beyond Latin-1), so a name or a printer's message can
 // neither move the cursor nor end a line on a terminal.
-QString printable(const QString &text);
+// backslashDoubled: so that every escape reads back as what it stands for (a
+// name holding the text \x1b is then told from one holding an ESC); the
+// window keeps them single, as Windows paths are full of them.
+QString printable(const QString &text, bool backslashDoubled = false);
 
 } // namespace LocalPath

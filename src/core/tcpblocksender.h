@@ -110,6 +110,8 @@ public:
     {
         return m_connection.address().isEmpty() ? m_host : m_connection.address();
     }
+    // The address connected to or tried last; empty when there was none.
+    QString peerAddress() const { return m_connection.address(); }
     // Why the send failed, as a sentence; empty unless it failed.
     QString failureReason() const { return m_reason; }
     // The connection could not be made for want of a descriptor.

@@ -25,6 +25,10 @@ void adviseLargeBuffer(void *data, std::size_t size);
 extern const bool starDotStarMeansAll;
 extern const bool settingsInRegistry;
 
+// No display for a window: none named in the environment, and no other
+// platform for Qt asked for. Windows always has its desktop.
+bool noDisplay();
+
 // For a program run from a shell, on POSIX descriptors (varnet-send, Linux).
 namespace console {
 
@@ -50,6 +54,9 @@ int takeInterrupt(int descriptor);
 // stops as it would for any other program.
 [[noreturn]] void endBySignal(int signal);
 bool errorIsTerminal();
+bool inputIsTerminal();
+// "SIGTERM" for SIGTERM.
+std::string signalName(int signal);
 struct TerminalSize
 {
     int columns = 0; // 0: unknown

@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -29,7 +31,7 @@ namespace {
 
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message).toLocal8Bit().constData());
+    std::fprintf(stderr, "varnet-send: %s\n", LocalPath::printable(message, true).toLocal8Bit().constData());
 }
 
 // "-", or a name for it such as /dev/stdin.
@@ -37,14 +39,6 @@ bool namesStandardInput(const QString &input)
 {
     return input == QLatin1String("-") ||
            platform::console::isStandardInput(LocalPath::toBytes(input).toStdString());
-}
-
-// What is wrong, and where to learn more; the whole usage would bury the first.
-int usageError(const QString &message)
-{
-    printError(message);
-    std::fputs("Try 'varnet-send --help' for more information.\n", stderr);
-    return SendExit::Usage;
 }
 
 // The options made whole. Without a destination, the one lp would take:
@@ -61,6 +55,13 @@ QString complete(SendOptions &options, QString *origin)
         *origin = from;
         return QString();
     };
+    if (options.status)
+        return QString();
+    // As lp and nc: no file is standard input, unless that is the terminal.
+    if (options.inputs.isEmpty() && platform::console::inputIsTerminal())
+        return QStringLiteral("no file given (use - for standard input)");
+    if (options.inputs.isEmpty())
+        options.inputs << QStringLiteral("-");
     if (!options.destinations.isEmpty())
         return QString();
     // lp takes "queue/instance" as an option set of the queue, and the
@@ -96,15 +97,8 @@ QString complete(SendOptions &options, QString *origin)
 class Run
 {
 public:
-    Run(const SendOptions &options, const QString &origin, bool inputClosed)
-        : m_options(options), m_origin(origin), m_inputClosed(inputClosed), m_interrupts([] {
-              // A connection to each printer at once may need more
-              // descriptors than the soft limit gives. Caught before the
-              // input is opened: a stream that never comes must give way to
-              // Ctrl-C.
-              platform::console::raiseOpenFileLimit();
-              return platform::console::catchInterrupts();
-          }()),
+    Run(const SendOptions &options, const QString &origin, bool inputClosed, int interrupts)
+        : m_options(options), m_origin(origin), m_inputClosed(inputClosed), m_interrupts(interrupts),
           m_interruptions(m_interrupts, QSocketNotifier::Read),
           m_failedBefore(options.destinations.size(), false)
     {
@@ -115,7 +109,7 @@ public:
     {
         qint64 none = 0;
         if (m_options.status)
-            m_results = sendTo(m_options.destinations, noInput(), &none);
+            m_results = sendTo(m_options, noInput(), &none);
         for (const QString &input : m_options.inputs) {
             if (!send(input))
                 return SendExit::InputUnreadable;
@@ -143,7 +137,9 @@ private:
         m_input = input;
         // This file's results in the destinations' order; the skipped are known now.
         QList<DestinationResult> ofFile(m_options.destinations.size());
-        QList<Destination> destinations;
+        SendOptions file = m_options;
+        QList<Destination> &destinations = file.destinations;
+        destinations.clear();
         QList<qsizetype> places;
         for (qsizetype i = 0; i < ofFile.size(); ++i) {
             ofFile[i].destination = m_options.destinations.at(i);
@@ -156,9 +152,9 @@ private:
         }
         qint64 length = -1;
         QString why;
-        std::unique_ptr<ByteSource> source = destinations.isEmpty() ? nullptr : open(destinations, &why);
+        std::unique_ptr<ByteSource> source = destinations.isEmpty() ? nullptr : open(file, &why);
         const QList<DestinationResult> sent =
-            source ? sendTo(destinations, std::move(source), &length) : QList<DestinationResult>();
+            source ? sendTo(file, std::move(source), &length) : QList<DestinationResult>();
         const bool unreadable = !destinations.isEmpty() && sent.isEmpty() && m_signal == 0;
         // One file: nothing was tried, and the status says why; a caller
         // that reads JSON still gets its summary.
@@ -181,15 +177,14 @@ private:
         return true;
     }
 
-    std::unique_ptr<ByteSource> open(const QList<Destination> &destinations, QString *why)
+    std::unique_ptr<ByteSource> open(const SendOptions &file, QString *why)
     {
         if (m_inputClosed && namesStandardInput(m_input))
             *why = QStringLiteral("standard input is closed");
         bool interrupted = false;
         // Destinations that must wait their turn need the input from its start.
         ByteSource::OpenOptions opening;
-        opening.replayable = (m_options.parallel > 0 && m_options.parallel < destinations.size()) ||
-                             !SendScheduler::allFitAtOnce(destinations);
+        opening.replayable = !SendScheduler::allFitAtOnce(file);
         opening.interruptFd = m_interrupts;
         std::unique_ptr<ByteSource> source =
             why->isEmpty() ? ByteSource::open(m_input, why, opening, &interrupted) : nullptr;
@@ -203,16 +198,13 @@ private:
         return source;
     }
 
-    QList<DestinationResult> sendTo(const QList<Destination> &destinations,
-                                    std::unique_ptr<ByteSource> source, qint64 *length)
+    QList<DestinationResult> sendTo(const SendOptions &file, std::unique_ptr<ByteSource> source,
+                                    qint64 *length)
     {
-        SendOptions file = m_options;
-        file.destinations = destinations;
         SendScheduler scheduler(file, std::move(source));
-        ProgressView progress(scheduler);
         if (!m_options.quiet && !m_options.json && !m_options.status &&
             platform::console::errorIsTerminal())
-            progress.start();
+            showProgress(scheduler);
         QEventLoop loop;
         QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
                          Qt::QueuedConnection);
@@ -220,7 +212,7 @@ private:
         scheduler.start();
         loop.exec();
         m_running = nullptr;
-        *length = scheduler.knownInputLength();
+        *length = scheduler.source().knownLength();
         return scheduler.results();
     }
 
@@ -258,12 +250,23 @@ private:
     {
         for (DestinationResult &result : results)
             result.origin = m_origin;
-        const int code = exitCodeFor(results, m_signal != 0, m_options.status);
-        std::fputs(m_options.json ? jsonSummary(m_inputs, results, code,
-                                                platform::console::peakMemoryKiB())
-                                        .constData()
-                                  : textSummary(results, m_options.status).toLocal8Bit().constData(),
-                   stdout);
+        const int code = exitCodeFor(results, m_signal, m_options.status);
+        if (m_options.json) {
+            const std::string signal = m_signal != 0 ? platform::console::signalName(m_signal) : "";
+            std::fputs(jsonSummary(m_inputs, results, code, platform::console::peakMemoryKiB(),
+                                   QString::fromStdString(signal))
+                           .constData(),
+                       stdout);
+            return code;
+        }
+        // What was delivered on standard output, unless asked to be quiet;
+        // every failure on standard error, where a script's log takes it.
+        const QStringList lines = textSummary(results, m_options.status).split(u'\n');
+        for (qsizetype i = 0; i < results.size(); ++i) {
+            const bool delivered = results.at(i).outcome == SendOutcome::Delivered;
+            if (!delivered || !m_options.quiet)
+                std::fputs(qPrintable(lines.at(i) + u'\n'), delivered ? stdout : stderr);
+        }
         return code;
     }
 
@@ -294,15 +297,34 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("varnet-send"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNET_VERSION));
 
-    ParsedArguments parsed = parseSendArguments(arguments);
-    if (parsed.options.help || parsed.options.version) {
-        std::fputs(parsed.options.help ? qPrintable(sendUsage()) : "varnet-send " VARNET_VERSION "\n", stdout);
+    SendOptions options = parseSendArguments(arguments);
+    if (options.help || options.version) {
+        std::fputs(options.help ? qPrintable(sendUsage()) : "varnet-send " VARNET_VERSION "\n", stdout);
         return 0;
     }
+    // As lp -h: the scheduler for the queues and for finding the default.
+    if (!options.server.isEmpty())
+        qputenv("CUPS_SERVER", LocalPath::toBytes(options.server));
     QString origin;
-    if (parsed.error.isEmpty())
-        parsed.error = complete(parsed.options, &origin);
-    if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
-    return Run(parsed.options, origin, inputClosed).exec();
+    if (options.error.isEmpty())
+        options.error = complete(options, &origin);
+    // What is wrong, and where to learn more; the whole usage would bury the first.
+    if (!options.error.isEmpty()) {
+        printError(options.error);
+        std::fputs("Try 'varnet-send --help' for more information.\n", stderr);
+        // A caller that reads JSON still gets an object to read.
+        if (options.json)
+            std::fputs(QJsonDocument(QJsonObject{{"outcome", "usage"},
+                                                 {"exitCode", SendExit::Usage},
+                                                 {"error", options.error}})
+                           .toJson()
+                           .constData(),
+                       stdout);
+        return SendExit::Usage;
+    }
+    // A connection to each printer at once may need more descriptors than
+    // the soft limit gives. Caught before the input is opened: a stream that
+    // never comes must give way to Ctrl-C.
+    platform::console::raiseOpenFileLimit();
+    return Run(options, origin, inputClosed, platform::console::catchInterrupts()).exec();
 }

@@ -70,9 +70,8 @@ public:
     {
     }
 
-    void start(std::unique_ptr<SourceReader>) override
+    void begin() override
     {
-        markStarted();
         countAttempt();
         m_watch.ask([this](const PrinterStatus &status) {
             setPrinter(status);
@@ -97,8 +96,7 @@ std::unique_ptr<ByteSource> noInput()
     return std::make_unique<NoInput>();
 }
 
-Transfer *newStatusTransfer(const Destination &destination, const SendOptions &options,
-                            QObject *parent)
+Transfer *newStatusTransfer(const Destination &destination, const SendOptions &options, QObject *parent)
 {
     return new StatusTransfer(destination, options, parent);
 }

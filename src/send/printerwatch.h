@@ -9,6 +9,7 @@
 #include <thread>
 
 class ByteSource;
+class Transfer;
 struct Destination;
 struct SendOptions;
 
@@ -41,3 +42,5 @@ private:
 
 // The input of --status: nothing to send.
 std::unique_ptr<ByteSource> noInput();
+// For --status: no transfer at all, only the question how a TCP printer stands.
+Transfer *newStatusTransfer(const Destination &destination, const SendOptions &options, QObject *parent);

@@ -5,10 +5,38 @@
 #include "sendscheduler.h"
 #include "transfer.h"
 
-#include <cstdio>
+#include <QElapsedTimer>
+#include <QTimer>
 
-ProgressView::ProgressView(const SendScheduler &scheduler, QObject *parent)
-    : QObject(parent), m_scheduler(scheduler)
+#include <cstdio>
+#include <deque>
+#include <utility>
+
+namespace {
+
+// One line per destination, redrawn in place at most ten times a second and
+// cut to the terminal's width; with more destinations than rows, only the
+// running ones and a count of the others.
+class ProgressView : public QObject
+{
+public:
+    explicit ProgressView(SendScheduler &scheduler);
+
+private:
+    void draw(bool final);
+    double recentRate(qsizetype index, qint64 nowMs);
+
+    const SendScheduler &m_scheduler;
+    int m_linesDrawn = 0;
+    // Per destination, (time, bytes) over the last few seconds: the rate
+    // shown follows the printer's current pace, not the average since the start.
+    QList<std::deque<std::pair<qint64, qint64>>> m_samples;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+};
+
+ProgressView::ProgressView(SendScheduler &scheduler)
+    : QObject(&scheduler), m_scheduler(scheduler)
 {
     // At most ten times a second, so a fast transfer is not slowed by its own display.
     m_timer.setInterval(100);
@@ -18,6 +46,8 @@ ProgressView::ProgressView(const SendScheduler &scheduler, QObject *parent)
             draw(true);
         m_timer.stop();
     });
+    m_clock.start();
+    m_timer.start();
 }
 
 double ProgressView::recentRate(qsizetype index, qint64 nowMs)
@@ -51,16 +81,13 @@ void ProgressView::draw(bool final)
     const qint64 now = m_clock.elapsed();
     m_samples.resize(transfers.size());
 
-    QStringList lines;
-    QStringList running;
-    int delivered = 0;
-    int failed = 0;
-    int waiting = 0;
+    QStringList lines, running;
+    int delivered = 0, failed = 0, waiting = 0;
     for (qsizetype i = 0; i < transfers.size(); ++i) {
         const Transfer *transfer = transfers.at(i);
-        const bool started = i < m_scheduler.startedCount();
+        const bool started = m_scheduler.started(transfer);
         const qint64 done = transfer->bytesSent();
-        const qint64 total = m_scheduler.inputSize();
+        const qint64 total = m_scheduler.source().size();
         QString line = progressLine(transfer->destination().label(), done, total,
                                     started ? recentRate(i, now) : 0.0,
                                     started && !transfer->isDone());
@@ -76,7 +103,7 @@ void ProgressView::draw(bool final)
             // A retry's wait, or where a followed job and its printer stand.
             const QString status = transfer->status();
             if (!status.isEmpty())
-                line += QStringLiteral("  ") + LocalPath::printable(status);
+                line += QStringLiteral("  ") + LocalPath::printable(status, true);
             else if (total > 0 && done == total)
                 line += QStringLiteral("  finishing");
             running << line;
@@ -89,25 +116,21 @@ void ProgressView::draw(bool final)
         const qsizetype hiddenRunning = running.size() - lines.size();
         lines << QStringLiteral("%1 more: %2 running, %3 waiting, %4 delivered, %5 failed")
                      .arg(transfers.size() - lines.size())
-                     .arg(hiddenRunning)
-                     .arg(waiting)
-                     .arg(delivered)
-                     .arg(failed);
+                     .arg(hiddenRunning).arg(waiting).arg(delivered).arg(failed);
     }
-    show(lines, terminal.columns, final);
-}
-
-void ProgressView::show(QStringList lines, int columns, bool final)
-{
-    // Back over the previous lines, then draw them anew.
+    // Back over the previous lines, then draw them anew, each cut to the terminal's width.
     QString text = m_linesDrawn > 0 ? QStringLiteral("\x1b[%1A").arg(m_linesDrawn) : QString();
     text += QStringLiteral("\r\x1b[J");
-    for (QString &line : lines) {
-        if (columns > 1 && line.size() >= columns)
-            line.truncate(columns - 1);
-        text += line + u'\n';
-    }
+    for (QString &line : lines)
+        text += (terminal.columns > 1 ? line.left(terminal.columns - 1) : line) + u'\n';
     m_linesDrawn = final ? 0 : static_cast<int>(lines.size());
     std::fputs(text.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
+}
+
+} // namespace
+
+void showProgress(SendScheduler &scheduler)
+{
+    new ProgressView(scheduler);
 }

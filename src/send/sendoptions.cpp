@@ -6,7 +6,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -21,7 +20,7 @@ using Apply = std::function<QString(SendOptions &, const QString &value, const Q
 
 struct Option
 {
-    QString shortName; // empty: none
+    QString shortName; // empty: none; one letter per spelling (lp's -d, lpr's -P)
     QString longName;
     QString valueName;   // empty: a flag
     QString description; // a line break is where --help breaks the line
@@ -31,6 +30,14 @@ struct Option
 QString seconds(std::chrono::milliseconds duration)
 {
     return QString::number(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
+
+Apply text(QString SendOptions::*field)
+{
+    return [field](SendOptions &options, const QString &value, const QString &) {
+        options.*field = value;
+        return QString();
+    };
 }
 
 Apply flag(bool SendOptions::*field)
@@ -100,7 +107,8 @@ const QList<Option> &sendOptions()
 {
     using Kind = Destination::Kind;
     static const QList<Option> table{
-        {"p", "printer", "NAME", "raw job to a spooler queue", destination(Kind::Printer)},
+        {"pdP", "printer", "NAME", "raw job to a spooler queue; repeat for several",
+         destination(Kind::Printer)},
         {"H", "host", "HOST[:PORT]",
          QStringLiteral("raw TCP to HOST, port %1 unless given; repeat for several").arg(RawPrintPort),
          destination(Kind::Tcp)},
@@ -128,11 +136,7 @@ const QList<Option> &sendOptions()
          flag(&SendOptions::check)},
         {"", "status", "", "no FILE: ask each --host printer over SNMP for its state,\nalerts, page counter and model",
          flag(&SendOptions::status)},
-        {"", "snmp-community", "NAME", "SNMP community (default public)",
-         [](SendOptions &options, const QString &value, const QString &) {
-             options.snmpCommunity = value;
-             return QString();
-         }},
+        {"", "snmp-community", "NAME", "SNMP community (default public)", text(&SendOptions::snmpCommunity)},
         {"", "snmp-port", "N", "the printers' SNMP port (default 161)",
          wholeNumber(&SendOptions::snmpPort, 1, 65535, "from 1 to 65535")},
         {"", "retry", "N",
@@ -149,12 +153,13 @@ const QList<Option> &sendOptions()
          "spooler/IPP: give up when the scheduler or printer has\nneither answered nor taken data "
          "for S seconds (default " + seconds(std::chrono::milliseconds(WaitLimits::DefaultResponseTimeoutMs)) + ")",
          duration(&SendOptions::responseTimeoutMs, false)},
-        {"", "title", "TEXT", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
-         [](SendOptions &options, const QString &value, const QString &) {
-             options.title = value;
-             return QString();
-         }},
-        {"q", "quiet", "", "no progress", flag(&SendOptions::quiet)},
+        {"t", "title", "TEXT", QStringLiteral("job name (default \"%1\")").arg(QLatin1String(RawJobDocumentName)),
+         text(&SendOptions::title)},
+        {"", "server", "SERVER",
+         "the scheduler for queues and the default destination:\nHOST[:PORT] or a socket, as CUPS_SERVER",
+         text(&SendOptions::server)},
+        {"q", "quiet", "", "nothing on success: no progress, no summary; failures\nstill go to standard error",
+         flag(&SendOptions::quiet)},
         {"", "json", "", "no progress; a JSON summary on standard output", flag(&SendOptions::json)},
         {"h", "help", "", "this text", flag(&SendOptions::help)},
         {"", "version", "", "the version", flag(&SendOptions::version)},
@@ -167,7 +172,7 @@ const Option *named(QStringView name)
 {
     const QList<Option> &options = sendOptions();
     const auto found = std::find_if(options.cbegin(), options.cend(), [name](const Option &option) {
-        return !name.isEmpty() && (option.longName == name || option.shortName == name);
+        return option.longName == name || (name.size() == 1 && option.shortName.contains(name));
     });
     return found == options.cend() ? nullptr : &*found;
 }
@@ -204,25 +209,23 @@ QString Destination::label() const
 
 QString Destination::kindName() const
 {
-    static const char *const names[] = {"printer", "tcp", "ipp"}; // in Kind's order
-    return QLatin1String(names[static_cast<int>(kind)]);
+    return QLatin1String(kind == Kind::Tcp ? "tcp" : kind == Kind::Ipp ? "ipp" : "printer");
 }
 
-ParsedArguments parseSendArguments(const QStringList &arguments)
+SendOptions parseSendArguments(const QStringList &arguments)
 {
-    ParsedArguments parsed;
-    SendOptions &options = parsed.options;
-    // The first mistake of each kind, worst first: an unknown name, a value
-    // given to a flag, one missing, one given to a flag among short options,
-    // one not usable. Help or the version asked for before it still wins.
-    struct Mistake { QString text; bool help = false; bool version = false; };
-    std::array<Mistake, 5> mistakes;
+    SendOptions options;
+    // The first mistake of the worst kind: an unknown name, a value given to
+    // a flag, one missing, one given to a flag among short options, one not
+    // usable. Help or the version asked for before it still wins.
+    struct Mistake { std::size_t kind = 5; QString text; bool help = false; bool version = false; };
+    Mistake worst;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        const Mistake before{QString(), options.help, options.version};
+        const Mistake before{0, QString(), options.help, options.version};
         const auto mistake = [&](std::size_t kind, const QString &text) {
-            if (mistakes.at(kind).text.isEmpty())
-                mistakes.at(kind) = {text, before.help, before.version};
+            if (kind < worst.kind)
+                worst = {kind, text, before.help, before.version};
         };
         // Later values win; destinations keep the order given.
         const auto take = [&](const Option *option, const std::optional<QString> &attached) {
@@ -255,46 +258,52 @@ ParsedArguments parseSendArguments(const QStringList &arguments)
         else
             options.inputs << argument;
     }
-    const auto worst = std::find_if(mistakes.cbegin(), mistakes.cend(),
-                                    [](const Mistake &mistake) { return !mistake.text.isEmpty(); });
     const bool toDo = !options.help && !options.version;
     const bool onlyHosts = std::all_of(options.destinations.cbegin(), options.destinations.cend(),
                                        [](const Destination &to) { return to.kind == Destination::Kind::Tcp; });
-    if (worst != mistakes.cend())
-        std::tie(parsed.error, options.help, options.version) =
-            std::tuple(worst->text, worst->help, worst->version);
+    if (worst.kind < 5)
+        std::tie(options.error, options.help, options.version) =
+            std::tuple(worst.text, worst.help, worst.version);
     else if (toDo && options.status &&
              (!options.inputs.isEmpty() || options.destinations.isEmpty() || !onlyHosts))
-        parsed.error = QStringLiteral("--status asks printers given with --host, and takes no file");
-    else if (toDo && !options.status && options.inputs.isEmpty())
-        parsed.error = QStringLiteral("no file given (use - for standard input)");
+        options.error = QStringLiteral("--status asks printers given with --host, and takes no file");
     else if (toDo && options.inputs.count(QStringLiteral("-")) > 1)
-        parsed.error = QStringLiteral("- (standard input) may be given only once");
-    return parsed;
+        options.error = QStringLiteral("- (standard input) may be given only once");
+    return options;
 }
 
 QString sendUsage()
 {
     // Laid out by hand as it always was: the manual page and the shell
     // completion are made from it.
-    QString text = QStringLiteral("Usage: varnet-send [options] FILE...\n"
+    QString text = QStringLiteral("Usage: varnet-send [options] [FILE...]\n"
                                   "Sends each FILE (or standard input) unchanged to printers.\n\n");
     const QString indent(28, u' ');
     for (const Option &option : sendOptions()) {
-        QString line = option.shortName.isEmpty()
-                           ? QStringLiteral("      --") + option.longName
-                           : QStringLiteral("  -%1, --%2").arg(option.shortName, option.longName);
+        QString line = QStringLiteral("  ");
+        for (const QChar letter : option.shortName)
+            line += u'-' + letter + QStringLiteral(", ");
+        line = line.leftJustified(6) + QStringLiteral("--") + option.longName;
         if (!option.valueName.isEmpty())
             line += u' ' + option.valueName;
-        // A name too long for the column has its text on the next line.
-        text += (line.size() + 2 > indent.size() ? line + u'\n' + indent : line.leftJustified(indent.size())) +
+        // Too wide for the column: the text starts on a line of its own.
+        text += (line.size() < indent.size() ? line.leftJustified(indent.size()) : line + u'\n' + indent) +
                 QString(option.description).replace(u'\n', u'\n' + indent) + u'\n';
     }
     return text +
            QStringLiteral("\nEach FILE is a job of its own; a FILE of - reads standard input "
-                          "(once).\nWithout a destination, as for lp: $LPDEST, else $PRINTER, "
+                          "(once), as does\nno FILE when standard input is not a terminal.\n"
+                          "Without a destination, as for lp: $LPDEST, else $PRINTER, "
                           "else the one saved\nby the Varnet window (TCP: port %1), else the "
-                          "scheduler's default printer.\n\n")
+                          "scheduler's default printer.\nWhat was delivered is told on standard "
+                          "output, every failure on standard error.\n\n"
+                          "Examples:\n"
+                          "  varnet-send -H 192.0.2.10 -H 192.0.2.11:9101 firmware.bin\n"
+                          "  some-generator | varnet-send -q -d Labels -t \"Shipping labels\"\n"
+                          "  varnet-send --retry 4 --retry-delay 4 -H 192.0.2.10 first.pcl second.pcl\n"
+                          "  varnet-send --json --ipp ipp://printer.local/ipp/print --wait job.pcl\n"
+                          "  varnet-send --status -H 192.0.2.10 -H 192.0.2.11\n"
+                          "  varnet-send --check --wait -H 192.0.2.10 labels.zpl\n\n")
                .arg(RawPrintPort) +
            QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
 }

@@ -5,7 +5,6 @@
 #include "core/tcpblocksender.h"
 
 #include <QList>
-#include <QString>
 #include <QStringList>
 
 // One place a file goes to.
@@ -43,20 +42,16 @@ struct SendOptions
     int retryDelayMs = 5000;
     bool keepGoing = false; // later files still go to a destination that failed
     QString title = QString::fromLatin1(RawJobDocumentName);
+    QString server; // the scheduler, as CUPS_SERVER names it; empty: as set
     bool quiet = false;
     bool json = false;
     bool help = false;
     bool version = false;
-};
-
-struct ParsedArguments
-{
-    SendOptions options;
     QString error; // set when the arguments are not usable
 };
 
 // arguments without the program name.
-ParsedArguments parseSendArguments(const QStringList &arguments);
+SendOptions parseSendArguments(const QStringList &arguments);
 
 QString sendUsage();
 // The pause before attempt number `attempt` (2 for the first retry): the

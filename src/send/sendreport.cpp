@@ -10,14 +10,16 @@
 #include <algorithm>
 #include <cmath>
 
-int exitCodeFor(const QList<DestinationResult> &results, bool interrupted, bool statusOnly)
+int exitCodeFor(const QList<DestinationResult> &results, int signal, bool statusOnly)
 {
+    if (signal != 0)
+        return 128 + signal;
     const auto delivered = [](const DestinationResult &result) {
         return result.outcome == SendOutcome::Delivered;
     };
     const auto failure = std::find_if_not(results.cbegin(), results.cend(), delivered);
-    if (interrupted || failure == results.cend())
-        return interrupted ? SendExit::Interrupted : SendExit::Delivered;
+    if (failure == results.cend())
+        return SendExit::Delivered;
     return !statusOnly && std::any_of(results.cbegin(), results.cend(), delivered)
                ? SendExit::Partial
                : exitStatusFor(failure->outcome);
@@ -28,9 +30,8 @@ QString textSummary(const QList<DestinationResult> &results, bool statusOnly)
     // Names and printers' messages may hold anything; written raw, a control
     // character would act on the terminal (clear it, forge a line). Pieces
     // are joined, not substituted in turn, so a "%1" in a name stays as it is.
-    const auto shown = [](const QString &text) { return LocalPath::printable(text); };
-    qsizetype width = 0;
-    qsizetype fileWidth = 0;
+    const auto shown = [](const QString &text) { return LocalPath::printable(text, true); };
+    qsizetype width = 0, fileWidth = 0;
     bool severalFiles = false;
     for (const DestinationResult &result : results) {
         width = std::max(width, shown(result.destination.label()).size());
@@ -79,7 +80,7 @@ QString textSummary(const QList<DestinationResult> &results, bool statusOnly)
 }
 
 QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<DestinationResult> &results,
-                       int exitCode, qint64 peakRssKiB)
+                       int exitCode, qint64 peakRssKiB, const QString &signal)
 {
     QJsonArray destinations;
     for (const DestinationResult &result : results) {
@@ -124,26 +125,24 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
         all.append(QJsonObject{{"input", input.input}, {"inputBytes", input.bytes}});
     if (inputs.size() > 1)
         summary.insert(QStringLiteral("inputs"), all);
+    if (!signal.isEmpty())
+        summary.insert(QStringLiteral("signal"), signal);
     if (peakRssKiB >= 0)
         summary.insert(QStringLiteral("maxRssKiB"), peakRssKiB);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
 }
 
-namespace {
-
 // "12.3 MiB"; below a KiB, Qt would say "bytes", too wide for a progress line.
-QString humanBytes(double bytes)
+static QString humanBytes(double bytes)
 {
     return bytes < 1024 ? QStringLiteral("%1 B").arg(static_cast<qint64>(bytes))
                         : QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 1);
 }
 
-} // namespace
-
 QString progressLine(const QString &label, qint64 done, qint64 total, double bytesPerSecond,
                      bool running)
 {
-    QString line = QStringLiteral("%1  %2").arg(LocalPath::printable(label),
+    QString line = QStringLiteral("%1  %2").arg(LocalPath::printable(label, true),
                                                 humanBytes(static_cast<double>(done)));
     if (total > 0)
         line += QStringLiteral(" / %1  %2%")
@@ -152,9 +151,7 @@ QString progressLine(const QString &label, qint64 done, qint64 total, double byt
     line += QStringLiteral("  %1/s").arg(humanBytes(bytesPerSecond));
     if (running && total > 0 && bytesPerSecond > 0 && done < total) {
         const auto eta = static_cast<qint64>(std::ceil(static_cast<double>(total - done) / bytesPerSecond));
-        line += QStringLiteral("  ETA %1:%2")
-                    .arg(eta / 60)
-                    .arg(eta % 60, 2, 10, QLatin1Char('0'));
+        line += QStringLiteral("  ETA %1:%2").arg(eta / 60).arg(eta % 60, 2, 10, QLatin1Char('0'));
     }
     return line;
 }

@@ -2,6 +2,8 @@
 
 #include "sendreport.h"
 
+#include "core/bytesource.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -9,8 +11,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
-class SourceReader;
 struct PrinterStatus;
 
 // Sending the input to one destination. Progress is read by polling
@@ -20,17 +22,29 @@ class Transfer : public QObject
     Q_OBJECT
 
 public:
-    explicit Transfer(const Destination &destination, QObject *parent = nullptr);
-    ~Transfer() override;
+    explicit Transfer(const Destination &destination, QObject *parent = nullptr) : QObject(parent)
+    {
+        m_result.destination = destination;
+    }
 
-    virtual void start(std::unique_ptr<SourceReader> reader) = 0;
+    // From the input's start; again after waitingForDescriptor().
+    void start(std::unique_ptr<SourceReader> reader)
+    {
+        m_clock.start();
+        m_reader = std::move(reader);
+        begin();
+    }
     // Stops as soon as it can; finished() still follows.
     virtual void cancel() = 0;
 
     qint64 bytesSent() const { return m_bytes.load(); }
     // What it is waiting for, for the progress line (a retry, the printer's
     // state while a job is followed); empty when it is simply sending.
-    QString status() const;
+    QString status() const
+    {
+        const std::lock_guard lock(m_statusMutex);
+        return m_status;
+    }
     bool isDone() const { return m_done; }
     DestinationResult result() const { return m_result; }
     const Destination &destination() const { return m_result.destination; }
@@ -45,14 +59,18 @@ signals:
     void waitingForDescriptor();
 
 protected:
+    virtual void begin() = 0;
     void addSent(qint64 bytes) { m_bytes += bytes; }
     void setSent(qint64 bytes) { m_bytes = bytes; }
-    void markStarted() { m_clock.start(); }
     // From any thread.
     void countAttempt() { ++m_attempts; }
     void uncountAttempt() { --m_attempts; }
     int attempts() const { return m_attempts.load(); }
-    void setStatus(const QString &status);
+    void setStatus(const QString &status)
+    {
+        const std::lock_guard lock(m_statusMutex);
+        m_status = status;
+    }
     // After a failed attempt: the wait before the next one, said in the
     // status, or -1 when none follows (it cannot pass, input was drawn, or
     // the retries are used up).
@@ -60,12 +78,18 @@ protected:
                    const QString &reason);
     // Records the outcome once; later calls are ignored.
     void finish(SendOutcome outcome, const QString &error = QString());
-    void setJob(int jobId, const QString &state);
+    void setJob(int jobId, const QString &state)
+    {
+        std::tie(m_result.jobId, m_result.jobState) = std::pair(jobId, state);
+    }
     // Notes add up, joined by "; ".
     void setNote(const QString &note);
     // How the printer stood as last heard over SNMP; pages printed while followed.
     void setPrinter(const PrinterStatus &status, qint64 pagesPrinted = -1);
     bool mayWaitForDescriptor() const { return m_mayWait && m_mayWait(); }
+
+    // Shared with a job's thread, so cancel() can wake it.
+    std::shared_ptr<SourceReader> m_reader;
 
 private:
     DestinationResult m_result;
@@ -78,12 +102,6 @@ private:
     std::function<bool()> m_mayWait;
 };
 
-// The transfer to a destination of each kind: raw TCP through the window's
-// sender; a raw job to a spooler queue or an IPP printer; and for --status,
-// no transfer at all, only the question how a TCP printer stands.
-Transfer *newTcpTransfer(const Destination &destination, const SendOptions &options,
-                         QObject *parent);
-Transfer *newJobTransfer(const Destination &destination, const SendOptions &options,
-                         QObject *parent);
-Transfer *newStatusTransfer(const Destination &destination, const SendOptions &options,
-                            QObject *parent);
+// Raw TCP through the window's sender, or a raw job to a spooler queue or
+// an IPP printer; for --status, only the question how a TCP printer stands.
+Transfer *newTransfer(const Destination &destination, const SendOptions &options, QObject *parent);

@@ -97,8 +97,10 @@ QString frmsocket::failureMessage() const
     if (winsock->outcome() == SendOutcome::InputUnreadable)
         return QStringLiteral("Cannot send \"%1\" to %2: %3")
             .arg(LocalPath::printable(winsock->path()), address, winsock->failureReason());
+    // Without an address the classic text keeps its two blanks.
     QString text = QStringLiteral("Connection to %1 faild! State: %2\n%3")
-                       .arg(address, QString::number(classicState()), winsock->failureReason());
+                       .arg(winsock->peerAddress(), QString::number(classicState()),
+                            winsock->failureReason());
     if (winsock->outcome() != SendOutcome::TransferFailed)
         return text;
     const qint64 acknowledged = winsock->acknowledgedBytes();

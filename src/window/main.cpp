@@ -55,6 +55,12 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    // Qt would abort with a core dump, in words meant for another reader.
+    if (platform::noDisplay()) {
+        std::fputs("varnet: no display to show the window on; varnet-send sends without one\n",
+                   stderr);
+        return SendExit::Usage;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnet"));
     QApplication::setOrganizationName(QStringLiteral("Varnet"));

@@ -180,7 +180,7 @@ private slots:
             "^Connection to 127\\.0\\.0\\.1 faild! State: 6\\nThe printer did not accept the "
             "connection within 250 ms\\.$");
         row("bad port", TcpSink::Mode::Normal, 0, 100,
-            lost + "The port \"70000\" is not a number from 1 to 65535\\.$");
+            "^Connection to  faild! State: 9\\nThe port \"70000\" is not a number from 1 to 65535\\.$");
         row("unreadable file", TcpSink::Mode::Normal, 0, 100,
             "^Cannot send \".*missing\\.prn\" to 127\\.0\\.0\\.1: No such file or directory$");
         row("reset mid-transfer", TcpSink::Mode::ResetAfter, 100000, 16 << 20,

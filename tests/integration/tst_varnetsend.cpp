@@ -668,7 +668,8 @@ private slots:
         const QString refused = QStringLiteral("127.0.0.1:%1").arg(TcpSink::unusedPort());
         QTest::newRow("unknown option") << QStringList{"--bogus", "f"} << 2;
         QTest::newRow("bad port") << QStringList{"-H", "127.0.0.1:0", "f"} << 2;
-        QTest::newRow("no file") << QStringList{"-H", "127.0.0.1"} << 2;
+        QTest::newRow("no file, and standard input not a terminal") << QStringList{"-H", refused} << 4;
+        QTest::newRow("usage, --json") << QStringList{"--json", "--bogus"} << 2;
         QTest::newRow("missing input") << QStringList{"-H", refused, "/nonexistent/job.prn"} << 3;
         QTest::newRow("missing input, --json")
             << QStringList{"--json", "-H", refused, "/nonexistent/job.prn"} << 3;
@@ -713,6 +714,10 @@ private slots:
                                   "wait $p; echo \"status $?\"")
                        .arg(QLatin1String(name))
                 << false << 0 << QByteArray("status ") + status;
+        QTest::newRow("JSON tells the status the shell sees")
+            << "{ \"$VS\" --json -H \"$A\" \"$DATA\" & p=$!; sleep 0.5; kill -TERM $p; wait $p; "
+               "echo \"status $?\"; } | grep -E 'exitCode|signal|status' | tr -d ' \\n'"
+            << false << 0 << QByteArray("\"exitCode\":143,\"signal\":\"SIGTERM\"status143");
     }
 
     void signalsReachTheScript()
@@ -1039,11 +1044,13 @@ private slots:
             arguments.prepend(QStringLiteral("--keep-going"));
         const Run text = run(arguments);
         QVERIFY2(text.exitCode == exitCode, text.out.constData());
-        const QStringList lines = QString::fromLocal8Bit(text.out).split('\n', Qt::SkipEmptyParts);
+        // Deliveries on standard output, failures on standard error.
+        const QStringList lines = QString::fromLocal8Bit(text.out + text.err).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4);
-        QVERIFY2(lines[0].contains(one) && lines[1].contains(one) && lines[2].contains(two) &&
-                     lines[3].contains(two),
-                 text.out.constData());
+        QVERIFY2(lines.filter(one).size() == 2 && lines.filter(two).size() == 2 &&
+                     text.err.count("FAIL") == outcomes.size() - outcomes.count("delivered") &&
+                     !text.out.contains("FAIL"),
+                 (text.out + text.err).constData());
         // Each sink got one connection per file, the first file first.
         QTRY_COMPARE(a.connections(), QList<QByteArray>({first, second}));
         if (!secondRefuses)
@@ -1123,6 +1130,10 @@ private slots:
             << "ulimit -n 24 && exec \"$VS\" --json $(for i in $(seq 30); do echo -H \"$A\" -H \"$B\"; "
                "done) \"$DATA\""
             << 0 << data << QByteArray() << 0;
+        QTest::newRow("no file: standard input") << "printf x | exec \"$VS\" --json -H \"$A\" -H \"$B\"" << 0
+                                                << QByteArray("x") << QByteArray() << 0;
+        QTest::newRow("IPv6 in brackets") << "exec \"$VS\" --ipp \"ipp://[::1]:$DEAD/ipp/print\" \"$DATA\""
+                                          << 4 << QByteArray() << QByteArray("connect to [::1]:") << 0;
         QTest::newRow("control characters in names")
             << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
             << QByteArray() << QByteArray("/Q%1\\x1b[2J\\x0d\\x0aok ") << 0;

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <csignal>
+
 using Outcome = SendOutcome;
 Q_DECLARE_METATYPE(QList<Outcome>)
 
@@ -35,7 +37,10 @@ private slots:
         QTest::newRow("port zero") << QStringList{"-H", "a:0", "f"} << "" << "port \"0\"";
         QTest::newRow("missing value") << QStringList{"f", "-H"} << "" << "needs a value";
         QTest::newRow("unknown option") << QStringList{"--colour", "f"} << "" << "unknown option";
-        QTest::newRow("no file") << QStringList{"-H", "a"} << "" << "no file";
+        // Standard input then, unless it is a terminal: decided when the run starts.
+        QTest::newRow("no file") << QStringList{"-H", "a"} << "tcp:a:9100" << "";
+        QTest::newRow("lp and lpr spellings") << QStringList{"-d", "Q1", "-PQ2", "-t", "T", "f"}
+                                              << "printer:Q1 printer:Q2" << "";
         QTest::newRow("two files") << QStringList{"-H", "a", "f", "-", "g"} << "tcp:a:9100" << "";
         QTest::newRow("standard input twice") << QStringList{"-H", "a", "-", "f", "-"} << ""
                                               << "only once";
@@ -90,25 +95,25 @@ private slots:
         QFETCH(QString, destinations);
         QFETCH(QString, error);
 
-        const ParsedArguments parsed = parseSendArguments(arguments);
+        const SendOptions parsed = parseSendArguments(arguments);
         QVERIFY2(error.isEmpty() ? parsed.error.isEmpty() : parsed.error.contains(error),
                  qPrintable(parsed.error));
         if (!error.isEmpty())
             return;
         QStringList seen;
-        for (const Destination &destination : parsed.options.destinations)
+        for (const Destination &destination : parsed.destinations)
             seen << destination.kindName() + QLatin1Char(':') + destination.label();
         QCOMPARE(seen.join(QLatin1Char(' ')), destinations);
     }
 
     void parseValues()
     {
-        const ParsedArguments parsed = parseSendArguments(
+        const SendOptions parsed = parseSendArguments(
             {"--parallel", "3", "--connect-timeout", "2.5", "--wait-eof", "0", "--wait", "--json",
              "--stall-timeout", "1.5", "-q", "--title", "Firmware", "--response-timeout", "0.5",
              "--retry", "3", "--retry-delay", "0.25", "--keep-going", "-", "g"});
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
-        const SendOptions &options = parsed.options;
+        const SendOptions &options = parsed;
         QCOMPARE(options.inputs, QStringList({"-", "g"}));
         QCOMPARE(options.retries, 3);
         QCOMPARE(options.retryDelayMs, 250);
@@ -121,7 +126,7 @@ private slots:
         QVERIFY(options.waitForJob && options.json && options.quiet);
         QCOMPARE(options.title, QStringLiteral("Firmware"));
 
-        const SendOptions defaults = parseSendArguments({"f"}).options;
+        const SendOptions defaults = parseSendArguments({"f"});
         QCOMPARE(defaults.connectTimeoutMs, 10000);
         QCOMPARE(defaults.waitEofMs, 30000);
         QCOMPARE(defaults.responseTimeoutMs, 60000);
@@ -130,11 +135,11 @@ private slots:
         QCOMPARE(defaults.parallel, 0);
         QCOMPARE(defaults.retries, 0);
         QVERIFY(!defaults.waitForJob && !defaults.keepGoing);
-        QCOMPARE(parseSendArguments({"--wait-timeout", "1.5", "f"}).options.waitTimeoutMs, 1500);
-        QVERIFY(parseSendArguments({"--wait-timeout", "1.5", "f"}).options.waitForJob);
+        QCOMPARE(parseSendArguments({"--wait-timeout", "1.5", "f"}).waitTimeoutMs, 1500);
+        QVERIFY(parseSendArguments({"--wait-timeout", "1.5", "f"}).waitForJob);
         // Help asked for before a mistake still wins; after it, the mistake is told.
-        QVERIFY(parseSendArguments({"-H", "a:0", "--help", "--bogus"}).options.help);
-        QVERIFY(!parseSendArguments({"--bogus", "--help"}).options.help);
+        QVERIFY(parseSendArguments({"-H", "a:0", "--help", "--bogus"}).help);
+        QVERIFY(!parseSendArguments({"--bogus", "--help"}).help);
     }
 
     void retryDelays_data()
@@ -159,29 +164,30 @@ private slots:
     void exitCode_data()
     {
         QTest::addColumn<QList<Outcome>>("outcomes");
-        QTest::addColumn<bool>("interrupted");
+        QTest::addColumn<int>("signal"); // the one that ended the run
         QTest::addColumn<int>("code");
 
-        QTest::newRow("all delivered") << QList<Outcome>{Outcome::Delivered, Outcome::Delivered} << false << 0;
+        QTest::newRow("all delivered") << QList<Outcome>{Outcome::Delivered, Outcome::Delivered} << 0 << 0;
         QTest::newRow("one of two failed") << QList<Outcome>{Outcome::Delivered, Outcome::TransferFailed}
-                                           << false << SendExit::Partial;
-        QTest::newRow("connection") << QList<Outcome>{Outcome::ConnectionFailed} << false
+                                           << 0 << SendExit::Partial;
+        QTest::newRow("connection") << QList<Outcome>{Outcome::ConnectionFailed} << 0
                                     << SendExit::ConnectionFailed;
-        QTest::newRow("transfer") << QList<Outcome>{Outcome::TransferFailed} << false
+        QTest::newRow("transfer") << QList<Outcome>{Outcome::TransferFailed} << 0
                                   << SendExit::TransferFailed;
-        QTest::newRow("spooler") << QList<Outcome>{Outcome::SpoolerRefused} << false
+        QTest::newRow("spooler") << QList<Outcome>{Outcome::SpoolerRefused} << 0
                                  << SendExit::SpoolerRefused;
         QTest::newRow("mixed failures take the first")
-            << QList<Outcome>{Outcome::SpoolerRefused, Outcome::ConnectionFailed} << false
+            << QList<Outcome>{Outcome::SpoolerRefused, Outcome::ConnectionFailed} << 0
             << SendExit::SpoolerRefused;
-        QTest::newRow("interrupted wins") << QList<Outcome>{Outcome::Delivered, Outcome::Cancelled} << true
+        QTest::newRow("interrupted wins") << QList<Outcome>{Outcome::Delivered, Outcome::Cancelled} << SIGINT
                                           << SendExit::Interrupted;
+        QTest::newRow("as the shell sees SIGTERM") << QList<Outcome>{Outcome::Cancelled} << SIGTERM << 143;
     }
 
     void exitCode()
     {
         QFETCH(QList<Outcome>, outcomes);
-        QFETCH(bool, interrupted);
+        QFETCH(int, signal);
         QFETCH(int, code);
         QList<DestinationResult> results;
         for (const Outcome outcome : outcomes) {
@@ -189,7 +195,7 @@ private slots:
             result.outcome = outcome;
             results.append(result);
         }
-        QCOMPARE(exitCodeFor(results, interrupted), code);
+        QCOMPARE(exitCodeFor(results, signal), code);
     }
 
     void summaries()
@@ -260,15 +266,20 @@ private slots:
         QTest::addColumn<double>("rate");
         QTest::addColumn<bool>("running");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("label");
 
         QTest::newRow("half at 1 MiB/s") << qint64(2 << 20) << qint64(4 << 20) << double(1 << 20)
-                                         << true << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s  ETA 0:02";
-        QTest::newRow("unknown total") << qint64(1536) << qint64(-1) << 512.0 << true << "p  1.5 KiB  512 B/s";
+                                         << true << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s  ETA 0:02" << "p";
+        QTest::newRow("unknown total") << qint64(1536) << qint64(-1) << 512.0 << true << "p  1.5 KiB  512 B/s" << "p";
         QTest::newRow("done has no ETA") << qint64(10) << qint64(10) << 10.0 << true
-                                         << "p  10 B / 10 B  100%  10 B/s";
+                                         << "p  10 B / 10 B  100%  10 B/s" << "p";
         QTest::newRow("stopped half way has no ETA")
             << qint64(2 << 20) << qint64(4 << 20) << double(1 << 20) << false
-            << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s";
+            << "p  2.0 MiB / 4.0 MiB   50%  1.0 MiB/s" << "p";
+        // An escape and the same text typed into a name must not look alike.
+        QTest::newRow("an ESC") << qint64(0) << qint64(-1) << 0.0 << true << "p\\x1b  0 B  0 B/s" << "p\x1b";
+        QTest::newRow("the text \\x1b") << qint64(0) << qint64(-1) << 0.0 << true << "p\\\\x1b  0 B  0 B/s"
+                                       << "p\\x1b";
     }
 
     void progress()
@@ -278,7 +289,8 @@ private slots:
         QFETCH(double, rate);
         QFETCH(bool, running);
         QFETCH(QString, expected);
-        QCOMPARE(progressLine(QStringLiteral("p"), done, total, rate, running), expected);
+        QFETCH(QString, label);
+        QCOMPARE(progressLine(label, done, total, rate, running), expected);
     }
 };
 

@@ -87,7 +87,7 @@ private slots:
         row("[::1]:9101", true, "[::1]:9101");
         row("::1", true, "[::1]:9100");
         row("[fe80::1%1]:9101", true, "[fe80::1%1]:9101");
-        for (const char *port : {"0", "65536", "x", "", "-1", "91 00", "0x2000"})
+        for (const char *port : {"0", "65536", "x", "", "-1", "91 00", "0x2000", " 20999", "+20999", "20999 "})
             row(qPrintable(QStringLiteral("h:") + QLatin1String(port)), false,
                 qPrintable(QStringLiteral("port \"%1\" is not a number from 1 to 65535")
                                .arg(QLatin1String(port))));

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <iterator>
 #include <mutex>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -427,7 +428,12 @@ private:
                                                  : HTTP_ENCRYPTION_IF_REQUESTED;
         if (!m_connection->open(host, port, encryption, "the printer"))
             return fail({SendOutcome::ConnectionFailed,
-                         joined(std::string("cannot connect to ") + host + ":" + std::to_string(port),
+                         // An IPv6 address keeps its brackets, or its port could not be told apart.
+                         joined("cannot connect to " +
+                                    (std::string_view(host).find(':') != std::string_view::npos
+                                         ? "[" + std::string(host) + "]"
+                                         : std::string(host)) +
+                                    ":" + std::to_string(port),
                                 m_connection->failureText(libraryError("")))});
         m_uri = uri;
         m_resource = resource;

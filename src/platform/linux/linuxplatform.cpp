@@ -47,6 +47,15 @@ void adviseLargeBuffer(void *data, std::size_t size)
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
 
+bool noDisplay()
+{
+    const auto empty = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value == nullptr || *value == '\0';
+    };
+    return empty("DISPLAY") && empty("WAYLAND_DISPLAY") && empty("QT_QPA_PLATFORM");
+}
+
 namespace console {
 
 namespace {
@@ -127,6 +136,17 @@ void endBySignal(int signal)
 bool errorIsTerminal()
 {
     return ::isatty(STDERR_FILENO) != 0;
+}
+
+bool inputIsTerminal()
+{
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
+std::string signalName(int signal)
+{
+    const char *name = ::sigabbrev_np(signal);
+    return name != nullptr ? std::string("SIG") + name : std::to_string(signal);
 }
 
 TerminalSize errorTerminalSize()

@@ -28,4 +28,9 @@ void adviseLargeBuffer(void *, std::size_t)
 const bool starDotStarMeansAll = true;
 const bool settingsInRegistry = true;
 
+bool noDisplay()
+{
+    return false;
+}
+
 } // namespace platform
