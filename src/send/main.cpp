@@ -5,6 +5,7 @@
 #include "core/startupsettings.h"
 #include "platform/platform.h"
 #include "platform/printercollection.h"
+#include "printerwatch.h"
 #include "progressview.h"
 #include "sendoptions.h"
 #include "sendreport.h"
@@ -54,6 +55,8 @@ QString complete(SendOptions &options, QString *origin)
         *origin = from;
         return QString();
     };
+    if (options.status)
+        return QString();
     // As lp and nc: no file is standard input, unless that is the terminal.
     if (options.inputs.isEmpty() && platform::console::inputIsTerminal())
         return QStringLiteral("no file given (use - for standard input)");
@@ -104,6 +107,9 @@ public:
 
     int exec()
     {
+        qint64 none = 0;
+        if (m_options.status)
+            m_results = sendTo(m_options, noInput(), &none);
         for (const QString &input : m_options.inputs) {
             if (!send(input))
                 return SendExit::InputUnreadable;
@@ -196,7 +202,8 @@ private:
                                     qint64 *length)
     {
         SendScheduler scheduler(file, std::move(source));
-        if (!m_options.quiet && !m_options.json && platform::console::errorIsTerminal())
+        if (!m_options.quiet && !m_options.json && !m_options.status &&
+            platform::console::errorIsTerminal())
             showProgress(scheduler);
         QEventLoop loop;
         QObject::connect(&scheduler, &SendScheduler::finished, &loop, &QEventLoop::quit,
@@ -243,7 +250,7 @@ private:
     {
         for (DestinationResult &result : results)
             result.origin = m_origin;
-        const int code = exitCodeFor(results, m_signal);
+        const int code = exitCodeFor(results, m_signal, m_options.status);
         if (m_options.json) {
             const std::string signal = m_signal != 0 ? platform::console::signalName(m_signal) : "";
             std::fputs(jsonSummary(m_inputs, results, code, platform::console::peakMemoryKiB(),
@@ -254,7 +261,7 @@ private:
         }
         // What was delivered on standard output, unless asked to be quiet;
         // every failure on standard error, where a script's log takes it.
-        const QStringList lines = textSummary(results).split(u'\n');
+        const QStringList lines = textSummary(results, m_options.status).split(u'\n');
         for (qsizetype i = 0; i < results.size(); ++i) {
             const bool delivered = results.at(i).outcome == SendOutcome::Delivered;
             if (!delivered || !m_options.quiet)

@@ -134,11 +134,18 @@ const QList<Option> &sendOptions()
          "TCP: give up when the printer takes no byte for S seconds\n(default " +
              seconds(TcpBlockSender::StallTimeout) + ")",
          duration(&SendOptions::stallTimeoutMs, false)},
-        {"", "wait", "", "spooler/IPP: wait until the job has ended and report it",
+        {"", "wait", "", "wait until the job has ended and report it; TCP:\nfollow the printer over SNMP until it is idle again,\nand count the pages it printed",
          flag(&SendOptions::waitForJob)},
         {"", "wait-timeout", "S",
-         "spooler/IPP: stop following the job after S seconds\n(implies --wait); the job stays queued",
+         "stop following the job or printer after S seconds\n(implies --wait); a queued job stays queued",
          duration(&SendOptions::waitTimeoutMs, false, &SendOptions::waitForJob)},
+        {"", "check", "", "TCP: ask the printer over SNMP first; send nothing to\none that reports it cannot print (no paper, jammed, ...)",
+         flag(&SendOptions::check)},
+        {"", "status", "", "no FILE: ask each --host printer over SNMP for its state,\nalerts, page counter and model",
+         flag(&SendOptions::status)},
+        {"", "snmp-community", "NAME", "SNMP community (default public)", text(&SendOptions::snmpCommunity)},
+        {"", "snmp-port", "N", "the printers' SNMP port (default 161)",
+         wholeNumber(&SendOptions::snmpPort, 1, 65535, "from 1 to 65535")},
         {"", "retry", "N",
          "try a destination up to N more times while nothing\nwent out to it: refused, timed "
          "out, not found, busy,\nscheduler away (default 0)",
@@ -258,10 +265,16 @@ SendOptions parseSendArguments(const QStringList &arguments)
         else
             options.inputs << argument;
     }
+    const bool toDo = !options.help && !options.version;
+    const bool onlyHosts = std::all_of(options.destinations.cbegin(), options.destinations.cend(),
+                                       [](const Destination &to) { return to.kind == Destination::Kind::Tcp; });
     if (worst.kind < 5)
         std::tie(options.error, options.help, options.version) =
             std::tuple(worst.text, worst.help, worst.version);
-    else if (!options.help && !options.version && options.inputs.count(QStringLiteral("-")) > 1)
+    else if (toDo && options.status &&
+             (!options.inputs.isEmpty() || options.destinations.isEmpty() || !onlyHosts))
+        options.error = QStringLiteral("--status asks printers given with --host, and takes no file");
+    else if (toDo && options.inputs.count(QStringLiteral("-")) > 1)
         options.error = QStringLiteral("- (standard input) may be given only once");
     return options;
 }
@@ -295,7 +308,9 @@ QString sendUsage()
                           "  varnet-send -H 192.0.2.10 -H 192.0.2.11:9101 firmware.bin\n"
                           "  some-generator | varnet-send -q -d Labels -t \"Shipping labels\"\n"
                           "  varnet-send --retry 4 --retry-delay 4 -H 192.0.2.10 first.pcl second.pcl\n"
-                          "  varnet-send --json --ipp ipp://printer.local/ipp/print --wait job.pcl\n\n")
+                          "  varnet-send --json --ipp ipp://printer.local/ipp/print --wait job.pcl\n"
+                          "  varnet-send --status -H 192.0.2.10 -H 192.0.2.11\n"
+                          "  varnet-send --check --wait -H 192.0.2.10 labels.zpl\n\n")
                .arg(RawPrintPort) +
            QString::fromStdString(exitStatusHelp(ExitStatusReader::Sender));
 }

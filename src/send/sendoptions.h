@@ -34,6 +34,10 @@ struct SendOptions
     int stallTimeoutMs = static_cast<int>(TcpBlockSender::StallTimeout.count());
     bool waitForJob = false;
     int waitTimeoutMs = 0; // 0: follow the job until it ends
+    bool status = false;   // no file: ask the printers how they stand
+    bool check = false;    // ask a TCP printer first, refuse one that cannot print
+    QString snmpCommunity = QStringLiteral("public");
+    int snmpPort = 161;
     int retries = 0;       // further attempts while nothing went out
     int retryDelayMs = 5000;
     bool keepGoing = false; // later files still go to a destination that failed

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-int exitCodeFor(const QList<DestinationResult> &results, int signal)
+int exitCodeFor(const QList<DestinationResult> &results, int signal, bool statusOnly)
 {
     if (signal != 0)
         return 128 + signal;
@@ -20,11 +20,12 @@ int exitCodeFor(const QList<DestinationResult> &results, int signal)
     const auto failure = std::find_if_not(results.cbegin(), results.cend(), delivered);
     if (failure == results.cend())
         return SendExit::Delivered;
-    return std::any_of(results.cbegin(), results.cend(), delivered) ? SendExit::Partial
-                                                                    : exitStatusFor(failure->outcome);
+    return !statusOnly && std::any_of(results.cbegin(), results.cend(), delivered)
+               ? SendExit::Partial
+               : exitStatusFor(failure->outcome);
 }
 
-QString textSummary(const QList<DestinationResult> &results)
+QString textSummary(const QList<DestinationResult> &results, bool statusOnly)
 {
     // Names and printers' messages may hold anything; written raw, a control
     // character would act on the terminal (clear it, forge a line). Pieces
@@ -50,9 +51,21 @@ QString textSummary(const QList<DestinationResult> &results)
         };
         if (severalFiles)
             line += shown(result.input).leftJustified(fileWidth) + u' ';
-        line += QString::number(result.bytes) + QStringLiteral(" bytes");
+        if (statusOnly)
+            line += result.printerState.isEmpty() ? QStringLiteral("not answered")
+                                                  : result.printerState;
+        else
+            line += QString::number(result.bytes) + QStringLiteral(" bytes");
+        add(" (", statusOnly ? result.printerAlerts.join(QStringLiteral(", ")) : QString());
+        if (statusOnly && result.pageCount >= 0)
+            line += QStringLiteral(", page count ") + QString::number(result.pageCount);
+        add(", ", statusOnly ? result.printerModel : QString(), "");
         if (result.attempts > 1)
             line += QStringLiteral(", %1 attempts").arg(result.attempts);
+        if (result.pagesPrinted >= 0)
+            line += QStringLiteral(", %1 printed")
+                        .arg(result.pagesPrinted == 1 ? QStringLiteral("1 page")
+                                                      : QStringLiteral("%1 pages").arg(result.pagesPrinted));
         if (result.jobId > 0)
             line += QStringLiteral(", job ") + QString::number(result.jobId);
         add(" ", result.jobState, "");
@@ -89,14 +102,24 @@ QByteArray jsonSummary(const QList<InputSummary> &inputs, const QList<Destinatio
         }
         if (result.jobId > 0)
             entry.insert(QStringLiteral("job"), result.jobId);
+        if (!result.printerState.isEmpty()) {
+            entry.insert(QStringLiteral("printerState"), result.printerState);
+            entry.insert(QStringLiteral("printerAlerts"), QJsonArray::fromStringList(result.printerAlerts));
+            if (!result.printerModel.isEmpty())
+                entry.insert(QStringLiteral("printerModel"), result.printerModel);
+        }
+        for (const auto &[key, count] : {std::pair("pageCount", result.pageCount), {"pagesPrinted", result.pagesPrinted}})
+            if (count >= 0)
+                entry.insert(QLatin1String(key), count);
         destinations.append(entry);
     }
     // The first file stands at the top, as it did when there could be only one.
-    const InputSummary first = inputs.value(0);
-    QJsonObject summary{{"input", first.input},
-                        {"inputBytes", first.bytes},
-                        {"exitCode", exitCode},
-                        {"destinations", destinations}};
+    QJsonObject summary{{"exitCode", exitCode}, {"destinations", destinations}};
+    // None when printers were only asked how they stand.
+    if (!inputs.isEmpty()) {
+        summary.insert(QStringLiteral("input"), inputs.first().input);
+        summary.insert(QStringLiteral("inputBytes"), inputs.first().bytes);
+    }
     QJsonArray all;
     for (const InputSummary &input : inputs)
         all.append(QJsonObject{{"input", input.input}, {"inputBytes", input.bytes}});

@@ -67,8 +67,9 @@ SendScheduler::SendScheduler(const SendOptions &options, std::unique_ptr<ByteSou
 void SendScheduler::start()
 {
     m_room = descriptorsFree();
-    // A destination waiting to try again lets go of a shared stream.
-    if (m_options.retries > 0 && m_transfers.size() > 1)
+    // A destination waiting to try again, or for its printer's answer, lets
+    // go of a shared stream.
+    if ((m_options.retries > 0 || m_options.check || m_options.waitForJob) && m_transfers.size() > 1)
         m_source->keepCopy();
     // Every reader of a shared stream must exist before it starts flowing.
     startWhatFits();

@@ -3,7 +3,9 @@
 #include "core/bytesource.h"
 #include "core/rawjob.h"
 #include "core/tcpblocksender.h"
+#include "platform/printerstatus.h"
 #include "platform/spooler.h"
+#include "printerwatch.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -22,6 +24,25 @@ void Transfer::finish(SendOutcome outcome, const QString &error)
     m_result.attempts = m_attempts.load();
     m_result.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     emit finished();
+}
+
+void Transfer::setNote(const QString &note)
+{
+    if (!note.isEmpty())
+        m_result.note += (m_result.note.isEmpty() ? QString() : QStringLiteral("; ")) + note;
+}
+
+void Transfer::setPrinter(const PrinterStatus &status, qint64 pagesPrinted)
+{
+    if (status.outcome != SendOutcome::Delivered)
+        return;
+    m_result.printerState = QString::fromStdString(status.state);
+    m_result.printerAlerts.clear();
+    for (const std::string &alert : status.alerts)
+        m_result.printerAlerts << QString::fromStdString(alert);
+    m_result.printerModel = QString::fromStdString(status.model);
+    m_result.pageCount = status.pageCount;
+    m_result.pagesPrinted = pagesPrinted;
 }
 
 int Transfer::retryDelay(const SendOptions &options, SendOutcome outcome, bool inputDrawn,
@@ -43,7 +64,8 @@ namespace {
 // Raw TCP to a printer's port, through the same sender the window uses. A
 // connection that fails before a byte went out is tried again when retries
 // are asked for; one that fails later never is, as the printer may already
-// be printing the first part.
+// be printing the first part. With --check or --wait the printer is asked
+// over SNMP first; with --wait it is followed until it has printed.
 class TcpTransfer final : public Transfer
 {
 public:
@@ -56,7 +78,11 @@ public:
 
     void cancel() override
     {
-        if (m_retryTimer.isActive()) {
+        if (m_watch && m_watch->busy()) {
+            // Its answer may be on its way already: it must not start the send.
+            m_cancelled = true;
+            m_watch->cancel();
+        } else if (m_retryTimer.isActive()) {
             m_retryTimer.stop();
             m_reader.reset();
             finish(SendOutcome::Cancelled,
@@ -69,6 +95,12 @@ public:
 private:
     void begin() override
     {
+        if ((m_options.check || m_options.waitForJob) && !m_watch) {
+            m_watch = new PrinterWatch(destination(), m_options, this);
+            m_reader->letGo();
+            m_watch->ask([this](const PrinterStatus &before) { onAsked(before); });
+            return;
+        }
         countAttempt();
         setStatus({});
         using std::chrono::milliseconds;
@@ -122,13 +154,56 @@ private:
             setNote(QStringLiteral("the printer kept its side open; every byte was acknowledged"));
         else if (!ok)
             setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());
+        if (ok && m_watch && m_options.waitForJob && m_before.outcome == SendOutcome::Delivered)
+            return m_watch->follow(
+                m_before, [this](const std::string &status) { setStatus(QString::fromStdString(status)); },
+                [this](const PrinterEnd &end) { onFollowed(end); });
         finish(m_sender->outcome(), m_sender->outcome() == SendOutcome::Cancelled
                                         ? QStringLiteral("interrupted, the connection was reset")
                                         : m_sender->failureReason());
     }
 
+    void onAsked(const PrinterStatus &before)
+    {
+        m_before = before;
+        setPrinter(before);
+        const QString refusal = QString::fromStdString(before.refusal());
+        if (m_cancelled || before.outcome == SendOutcome::Cancelled) {
+            m_reader.reset();
+            finish(SendOutcome::Cancelled, QStringLiteral("interrupted while asking the printer over SNMP"));
+            return;
+        }
+        if (m_options.check && !refusal.isEmpty()) {
+            m_reader.reset();
+            finish(SendOutcome::SpoolerRefused, refusal);
+            return;
+        }
+        if (before.outcome != SendOutcome::Delivered)
+            setNote(QLatin1String(m_options.check ? m_options.waitForJob ? "sent unchecked, not followed: "
+                                                                         : "sent unchecked: "
+                                                  : "not followed: ") +
+                    QString::fromStdString(before.sentence));
+        begin();
+    }
+
+    void onFollowed(const PrinterEnd &end)
+    {
+        setPrinter(end.last, end.pagesPrinted);
+        QString sentence = QString::fromStdString(end.sentence);
+        if (end.outcome == SendOutcome::Delivered)
+            setNote(std::exchange(sentence, QString()));
+        if (end.outcome == SendOutcome::WaitTimedOut)
+            sentence = QStringLiteral("the printer had not finished within %1 s (%2)")
+                           .arg(static_cast<double>(m_options.waitTimeoutMs) / 1000.0)
+                           .arg(sentence);
+        finish(end.outcome, sentence);
+    }
+
     SendOptions m_options;
     TcpBlockSender *m_sender = nullptr;
+    PrinterWatch *m_watch = nullptr;
+    bool m_cancelled = false; // while the printer was being asked
+    PrinterStatus m_before;   // before the first byte
     QTimer m_retryTimer;
     QString m_lastError;
     qint64 m_reported = 0;
@@ -255,6 +330,8 @@ private:
 
 Transfer *newTransfer(const Destination &destination, const SendOptions &options, QObject *parent)
 {
+    if (options.status)
+        return newStatusTransfer(destination, options, parent);
     if (destination.kind == Destination::Kind::Tcp)
         return new TcpTransfer(destination, options, parent);
     return new JobTransfer(destination, options, parent);

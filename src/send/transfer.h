@@ -13,6 +13,8 @@
 #include <mutex>
 #include <tuple>
 
+struct PrinterStatus;
+
 // Sending the input to one destination. Progress is read by polling
 // bytesSent(), which any thread may update.
 class Transfer : public QObject
@@ -80,7 +82,10 @@ protected:
     {
         std::tie(m_result.jobId, m_result.jobState) = std::pair(jobId, state);
     }
-    void setNote(const QString &note) { m_result.note = note; }
+    // Notes add up, joined by "; ".
+    void setNote(const QString &note);
+    // How the printer stood as last heard over SNMP; pages printed while followed.
+    void setPrinter(const PrinterStatus &status, qint64 pagesPrinted = -1);
     bool mayWaitForDescriptor() const { return m_mayWait && m_mayWait(); }
 
     // Shared with a job's thread, so cancel() can wake it.
@@ -98,5 +103,5 @@ private:
 };
 
 // Raw TCP through the window's sender, or a raw job to a spooler queue or
-// an IPP printer.
+// an IPP printer; for --status, only the question how a TCP printer stands.
 Transfer *newTransfer(const Destination &destination, const SendOptions &options, QObject *parent);

@@ -10,11 +10,14 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QProcessEnvironment>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include "testdata.h"
 
@@ -51,6 +54,84 @@ QJsonObject destinationNamed(const QJsonObject &summary, const QString &label)
     }
     return {};
 }
+
+// A printer's SNMP agent: snmpd as an ordinary process on 127.0.0.1 and a
+// free UDP port, with the Host Resources printer modules off and the
+// printer's values served from a state file by tests/support/snmp-printer.sh.
+class SnmpPrinter
+{
+public:
+    explicit SnmpPrinter(const QString &folder) : m_folder(folder)
+    {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        m_port = probe.localPort();
+    }
+    ~SnmpPrinter()
+    {
+        m_agent.terminate();
+        m_agent.waitForFinished(5000);
+    }
+    quint16 port() const { return m_port; }
+
+    // "STATE ALERTS COUNT": hrPrinterStatus, the alert octet in hex, the
+    // page counter. Replaced whole, as the agent may read it at any time.
+    void set(const QString &state)
+    {
+        QSaveFile file(path("state"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write((QString(state).replace(u' ', u'\n') + "\nModel X\n").toUtf8());
+        QVERIFY(file.commit());
+    }
+    // What it has been asked so far, in bytes of its log.
+    qint64 questions() const { return QFileInfo(path("state.log")).size(); }
+
+    // A state after "=" never changes, and the agent serves it itself: with
+    // a script behind every value, hundreds of questions at once would
+    // measure the script, not the sender.
+    bool start(const QString &state)
+    {
+        QString config = QStringLiteral("rocommunity public 127.0.0.1\n");
+        const QStringList fixed = state.startsWith(u'=') ? state.mid(1).split(u' ') : QStringList();
+        if (fixed.size() == 3)
+            config += QStringLiteral("override .1.3.6.1.2.1.25.3.5.1.1.1 integer %1\n"
+                                     "override .1.3.6.1.2.1.25.3.5.1.2.1 octet_str \"\"\n"
+                                     "override .1.3.6.1.2.1.43.10.2.1.4.1.1 counter %2\n"
+                                     "override .1.3.6.1.2.1.25.3.2.1.3.1 octet_str \"Model X\"\n")
+                          .arg(fixed.at(0), fixed.at(2));
+        else
+            set(state);
+        for (const char *base : {".1.3.6.1.2.1.25.3.2", ".1.3.6.1.2.1.25.3.5", ".1.3.6.1.2.1.43"})
+            config += fixed.isEmpty() ? QStringLiteral("pass_persist %1 /bin/bash %2 %3\n")
+                                            .arg(QLatin1String(base),
+                                                 QStringLiteral(VARNET_SOURCE_DIR "/tests/support/snmp-printer.sh"),
+                                                 path("state"))
+                                      : QString();
+        writeTestFile(path("snmpd.conf"), config.toUtf8());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SNMP_PERSISTENT_DIR", path("persistent"));
+        m_agent.setProcessEnvironment(environment);
+        m_agent.start(QStandardPaths::findExecutable("snmpd", {"/usr/sbin", "/usr/local/sbin"}),
+                      {"-f", "-C", "-c", path("snmpd.conf"), "-Lf", path("snmpd.log"), "-I",
+                       "-hr_print,hr_device,smux", QStringLiteral("udp:127.0.0.1:%1").arg(m_port)});
+        // It says its version once it listens.
+        for (QDeadlineTimer ready(10000); !ready.hasExpired() && m_agent.state() != QProcess::NotRunning;
+             QTest::qWait(50)) {
+            QFile log(path("snmpd.log"));
+            if (log.open(QIODevice::ReadOnly) && log.readAll().contains("NET-SNMP version"))
+                return true;
+        }
+        qWarning("snmpd did not start within 10 s: %s", qPrintable(m_agent.errorString()));
+        return false;
+    }
+
+private:
+    QString path(const char *name) const { return m_folder + u'/' + QLatin1String(name); }
+
+    QString m_folder;
+    quint16 m_port = 0;
+    QProcess m_agent;
+};
 
 } // namespace
 
@@ -113,6 +194,57 @@ private:
         result.err = process.readAllStandardError();
         result.summary = QJsonDocument::fromJson(result.out).object();
         return result;
+    }
+
+    // TCP printers with an SNMP agent, as printerAskedFirst gives them.
+    void askedOverSnmp(QString target, const QString &prepare, int exitCode, const QString &reason,
+                       TcpSink &printer)
+    {
+        const QByteArray data = randomBytes(300000, 12);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("snmp.bin")), data);
+        QTemporaryDir folder;
+        SnmpPrinter agent(folder.path());
+        QStringList states = prepare.split(QStringLiteral(" > "), Qt::SkipEmptyParts);
+        if (!states.isEmpty())
+            QVERIFY(agent.start(states.takeFirst()));
+        QProcess process;
+        qint64 askedBefore = -1;
+        QTimer later;
+        later.setInterval(1500);
+        QObject::connect(&printer, &TcpSink::dataArrived, &later, [&] {
+            if (printer.totalBytes() == data.size() && !later.isActive()) {
+                askedBefore = agent.questions();
+                if (!states.isEmpty())
+                    agent.set(states.takeFirst());
+                later.start();
+            }
+        });
+        QObject::connect(&later, &QTimer::timeout, &process, [&] {
+            if (!states.isEmpty())
+                agent.set(states.takeFirst());
+            else if (exitCode == 130 && agent.questions() > askedBefore)
+                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        });
+        const QStringList options =
+            target.replace(QStringLiteral("@SINK"), QStringLiteral("127.0.0.1:%1").arg(printer.port()))
+                .split(u' ');
+        const Run result = run(QStringList{"--json", "--snmp-port", QString::number(agent.port())} + options +
+                                   (options.first() == QLatin1String("--status") ? QStringList() : QStringList{path}),
+                               QString(), &process, 60000);
+        QVERIFY2(result.exitCode == exitCode, result.out.constData());
+        QVERIFY2(result.out.contains(reason.toUtf8()), result.out.constData());
+        // Each printer got what the summary says it was sent, over a connection of its own.
+        const QJsonArray entries = result.summary.value("destinations").toArray();
+        QCOMPARE(entries.size(), options.count(QStringLiteral("-H")));
+        qint64 sent = 0;
+        int connections = 0;
+        for (const QJsonValue &entry : entries) {
+            QCOMPARE(exitStatusOf(entry.toObject()), exitCode);
+            sent += entry.toObject().value("bytes").toInteger();
+            connections += entry.toObject().value("bytes").toInteger() > 0;
+        }
+        QTRY_COMPARE(printer.totalBytes(), sent);
+        QCOMPARE(printer.connectionCount(), connections);
     }
 
 private slots:
@@ -701,11 +833,17 @@ private slots:
     }
 
     // Asked before the first byte: nothing is streamed to a printer that is
-    // not there or takes no jobs; and a job that waits says why.
+    // not there or takes no jobs; and a job that waits says why. A TCP
+    // printer is asked over SNMP, and followed until it has printed.
     void printerAskedFirst_data()
     {
-        QTest::addColumn<QString>("target");  // -p QUEUE, or --ipp PATH at the scheduler
-        QTest::addColumn<QString>("prepare"); // "reject", "disable", or nothing
+        // -p QUEUE, --ipp PATH at the scheduler, or the options for TCP
+        // printers, each -H @SINK
+        QTest::addColumn<QString>("target");
+        // "reject", "disable", or nothing; for TCP the agent's "STATE ALERTS
+        // COUNT" at the start, once the printer has the file and every 1.5 s
+        // from then on, joined by " > "; none: no agent (and see SnmpPrinter::start)
+        QTest::addColumn<QString>("prepare");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("reason"); // part of the error
         QTest::newRow("ipp, no such printer") << "--ipp /printers/nosuch" << "" << 4 << "";
@@ -715,6 +853,27 @@ private slots:
         QTest::newRow("unknown queue") << "-p nosuch" << "" << 4 << "";
         QTest::newRow("stopped with a reason, --wait-timeout")
             << "-p sink" << "disable" << 8 << "stays queued; printer stopped (paused): out of paper";
+        QTest::newRow("tcp, ready, --check") << "-H @SINK --check" << "3 00 1234" << 0
+                                             << "\"printerState\": \"idle\"";
+        QTest::newRow("tcp, no paper, --check") << "-H @SINK --check" << "3 40 1234" << 6
+                                                << "the printer reports: no paper";
+        QTest::newRow("tcp, no agent, --check") << "-H @SINK --check" << "" << 0
+                                                << "sent unchecked: no answer over SNMP";
+        QTest::newRow("tcp, --wait, 2 pages") << "-H @SINK --wait" << "3 00 1234 > 4 00 1235 > 3 00 1236"
+                                              << 0 << "\"pagesPrinted\": 2";
+        QTest::newRow("tcp, jammed during --wait") << "-H @SINK --wait" << "3 00 1234 > 4 04 1236" << 6
+                                                   << "the printer reports: jammed after 2 pages";
+        QTest::newRow("tcp, still printing, --wait-timeout")
+            << "-H @SINK --wait-timeout 3" << "3 00 1234 > 4 00 1235" << 8
+            << "had not finished within 3 s (printing, 1 page printed)";
+        // 130: Ctrl-C once the printer was asked after it had the file.
+        QTest::newRow("tcp, Ctrl-C during --wait") << "-H @SINK --wait" << "3 00 1234 > 4 00 1235"
+                                                   << 130 << "interrupted while following the printer";
+        QTest::newRow("--status, no paper") << "--status -H @SINK" << "4 40 1234" << 6
+                                            << "the printer reports: no paper";
+        QTest::newRow("--status, 200 printers, one agent")
+            << "--status" + QStringLiteral(" -H @SINK").repeated(200) << "=3 00 1234" << 0
+            << "\"pageCount\": 1234";
     }
 
     void printerAskedFirst()
@@ -726,6 +885,10 @@ private slots:
 
         TcpSink queueDevice;
         QVERIFY(queueDevice.listen());
+        if (!target.startsWith(QLatin1String("-p")) && !target.startsWith(QLatin1String("--ipp"))) {
+            askedOverSnmp(target, prepare, exitCode, reason, queueDevice);
+            return;
+        }
         QVERIFY(startSandbox());
         CupsSandbox &sandbox = *m_sandbox;
         // A queue of its own for each row: what a row does to it stays there.

@@ -81,6 +81,12 @@ private slots:
             << QStringList{"--wait=yes", "--bogus", "f"} << "" << "unknown option --bogus";
         QTest::newRow("unknown before a bad value") << QStringList{"-H", "a:0", "--bogus", "f"} << ""
                                                     << "unknown option --bogus";
+        QTest::newRow("status of printers") << QStringList{"--status", "-H", "a", "-H", "b:2"}
+                                            << "tcp:a:9100 tcp:b:2" << "";
+        QTest::newRow("status with a file") << QStringList{"--status", "-H", "a", "f"} << "" << "--status";
+        QTest::newRow("status of a queue") << QStringList{"--status", "-p", "Q"} << "" << "--status";
+        QTest::newRow("status of nothing") << QStringList{"--status"} << "" << "--status";
+        QTest::newRow("SNMP port zero") << QStringList{"--snmp-port", "0", "f"} << "" << "--snmp-port";
     }
 
     void parse()
@@ -230,6 +236,18 @@ private slots:
                      files[1].contains(QLatin1String("from $LPDEST")),
                  qPrintable(files[1]));
         QVERIFY2(!lines[0].contains(QLatin1String("attempts")), qPrintable(lines[0]));
+
+        // How a printer stands, as it said over SNMP; its model is its own words.
+        DestinationResult asked = odd;
+        asked.jobId = 0;
+        asked.destination = good.destination;
+        asked.printerState = QStringLiteral("printing");
+        asked.printerAlerts = QStringList{"no paper", "low toner"};
+        asked.pageCount = 1234;
+        asked.printerModel = QStringLiteral("Model\x1b[2J X");
+        QVERIFY2(textSummary({asked}, true).contains(QLatin1String(
+                     "127.0.0.1:9100 printing (no paper, low toner), page count 1234, Model\\x1b[2J X: ")),
+                 qPrintable(textSummary({asked}, true)));
 
         const QJsonObject json = QJsonDocument::fromJson(jsonSummary({{"f", 45}}, {good, bad}, 7)).object();
         QCOMPARE(json.value("exitCode").toInt(), 7);
