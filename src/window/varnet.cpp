@@ -263,10 +263,6 @@ void Varnet::About_Click()
     static QPointer<frmAbout> box;
     if (!box) {
         box = new frmAbout;
-        // The frame's size is known only once the window is shown; centring
-        // again then keeps the title bar in the sum.
-        centerOnScreen(box);
-        box->show();
         centerOnScreen(box);
     }
     box->show();
