@@ -31,7 +31,7 @@ const char *noPassword(const char *, http_t *, const char *, const char *, void 
 
 // The library reports every failed connect as "host is down"; one plain
 // attempt at the first address learns the system's reason, within a slice
-// so that a stop is not held up. 0: nothing learnt.
+// so that a stop is not held up; it sends nothing. 0: nothing learnt.
 int connectError(const std::string &host, int port)
 {
     http_addrlist_t *addresses =
@@ -42,9 +42,7 @@ int connectError(const std::string &host, int port)
                        : -1;
     if (fd >= 0) {
         const timeval limit{0, std::chrono::microseconds(Slice).count()};
-        const linger hard{1, 0}; // a connection after all ends as none to the printer
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         if (::connect(fd, &addresses->addr.addr,
                       static_cast<socklen_t>(httpAddrLength(&addresses->addr))) != 0 &&
             errno != EINPROGRESS && errno != EINTR)
