@@ -71,7 +71,9 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
     if (m_http == nullptr) {
         m_stopped = m_limits.stop != nullptr && m_limits.stop->isSet();
         m_timedOut = !m_stopped && errno == ETIMEDOUT;
-        m_connectError = !m_stopped && !m_timedOut ? connectError(host, port) : 0;
+        // The scheduler's callers name the place that does not answer instead.
+        if (!m_stopped && !m_timedOut && peer != "the scheduler")
+            m_connectError = connectError(host, port);
         return false;
     }
     httpSetTimeout(m_http, std::chrono::duration<double>(Slice).count(), &keepWaiting, this);
