@@ -2,7 +2,7 @@
 //   varnet_tcpbench FILE HOST PORT
 // prints "seconds=... rss_start_kib=... rss_peak_kib=..." and exits 0 when
 // the whole file went out and the connection closed gracefully.
-#include "core/tcpsendsession.h"
+#include "core/tcpblocksender.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     }
 
     const qint64 rssStart = statusKib("VmRSS");
-    TcpSendSession sender;
+    TcpBlockSender sender;
     QElapsedTimer clock;
     QObject::connect(&sender, &TcpBlockSender::allQueued, &sender, &TcpBlockSender::close);
     QObject::connect(&sender, &TcpBlockSender::finished, &app, [&](bool ok) {

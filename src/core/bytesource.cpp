@@ -30,14 +30,15 @@ QString readFailed(int error)
 }
 
 // An input's descriptor, closed when its last user lets go.
-struct Descriptor
+using Descriptor = std::shared_ptr<const int>;
+
+Descriptor own(int fd)
 {
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() { file::close(fd); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    const int fd;
-};
+    return {new int(fd), [](const int *kept) {
+                file::close(*kept);
+                delete kept;
+            }};
+}
 
 // The one check that a file is still the file that was asked for. Its
 // length tells a cut or an append; a rewrite in place keeps the length,
@@ -61,15 +62,14 @@ QString changeBetween(const file::Stamp &then, const file::Stamp &now)
                                    : QStringLiteral("The file was changed during the send.");
 }
 
-// Reads a plain file by position, so every destination has its own place
-// in one descriptor, and hands it to a socket straight from the file cache
-// where the system can.
+// Reads a plain file by position, each destination on its own, and hands it
+// to a socket straight from the file cache where the system can.
 class FileReader final : public SourceReader
 {
 public:
-    // From start (standard input may have been read a little already) to
-    // the end of the file as stamped when it was opened.
-    FileReader(std::shared_ptr<const Descriptor> opened, qint64 start, file::Stamp stamp)
+    // From start (standard input may have been read a little) to the end
+    // the file had when it was opened.
+    FileReader(Descriptor opened, qint64 start, file::Stamp stamp)
         : m_file(std::move(opened)), m_stamp(stamp), m_start(start), m_offset(start)
     {
     }
@@ -85,7 +85,7 @@ public:
         }
         QByteArray data(std::min(maxBytes, m_stamp.size - m_offset), Qt::Uninitialized);
         int error = 0;
-        const long long got = file::readAt(m_file->fd, data.data(),
+        const long long got = file::readAt(*m_file, data.data(),
                                            static_cast<std::size_t>(data.size()), m_offset, &error);
         if (got <= 0) {
             m_error = got < 0 ? readFailed(error) : changed();
@@ -103,7 +103,7 @@ public:
         const qint64 left = m_stamp.size - m_offset;
         if (!m_direct || !m_error.isEmpty() || left <= 0)
             return {};
-        const tcp::Result result = tcp::sendFromFile(socket, m_file->fd, m_offset,
+        const tcp::Result result = tcp::sendFromFile(socket, *m_file, m_offset,
                                                      static_cast<std::size_t>(std::min(left, maxBytes)));
         // Perhaps only this way of sending fails, or the file ends sooner
         // than it did: reading finds the real error, or the change.
@@ -125,13 +125,13 @@ public:
         file::Kind kind{};
         file::Stamp now;
         int error = 0;
-        if (!file::inspect(m_file->fd, &kind, &now, &error))
+        if (!file::inspect(*m_file, &kind, &now, &error))
             return readFailed(error);
         return changeBetween(m_stamp, now);
     }
 
 private:
-    std::shared_ptr<const Descriptor> m_file;
+    Descriptor m_file;
     file::Stamp m_stamp;
     qint64 m_start;
     qint64 m_offset;
@@ -140,43 +140,38 @@ private:
     bool m_direct = tcp::canSendFromFile();
 };
 
+// Every reader starts as the first did: a destination whose turn comes
+// later still sends the file as it was opened.
 class FileSource final : public ByteSource
 {
 public:
-    // stamp: the file as it was opened, so that a destination whose turn
-    // comes later still sends the same file.
-    FileSource(std::shared_ptr<const Descriptor> opened, qint64 start, file::Stamp stamp)
-        : m_file(std::move(opened)), m_start(start), m_stamp(stamp)
-    {
-    }
-
-    qint64 size() const override { return m_stamp.size - m_start; }
+    explicit FileSource(const FileReader &first) : m_first(first) {}
+    qint64 size() const override { return m_first.size(); }
     std::unique_ptr<SourceReader> makeReader() override
     {
-        return std::make_unique<FileReader>(m_file, m_start, m_stamp);
+        return std::make_unique<FileReader>(m_first);
     }
 
 private:
-    std::shared_ptr<const Descriptor> m_file;
-    qint64 m_start;
-    file::Stamp m_stamp;
+    FileReader m_first;
 };
 
-// One reader's place in a stream.
+std::unique_ptr<ByteSource> fileSource(Descriptor opened, qint64 start, const file::Stamp &stamp)
+{
+    return std::make_unique<FileSource>(FileReader(std::move(opened), start, stamp));
+}
+
 struct Place
 {
     qint64 cursor = 0;
-    // Reads from the kept copy and holds nobody back.
-    bool detached = false;
+    bool detached = false; // reads from the kept copy, holding nobody back
     bool stopped = false;
     std::function<void()> notify;
 };
 
-// The bytes of a stream that every attached reader still needs, and where
-// each reader stands. The reading thread waits while the slowest attached
-// reader is a whole window behind, so memory stays bounded whatever the
-// input's size. With a copy kept, every byte also goes to a temporary file
-// before any reader sees it.
+// The bytes of a stream every attached reader still needs. The reading
+// thread waits while the slowest is a whole window behind, so memory stays
+// bounded. A kept copy has every byte before any reader sees it.
 struct SharedWindow
 {
     std::mutex mutex;
@@ -188,12 +183,13 @@ struct SharedWindow
     QString error;
     std::vector<Place *> places;
     qint64 window = 0;
-    std::shared_ptr<const Descriptor> copy;
+    Descriptor copy;
     QString copyError; // once set, the copy stops growing
 
     qint64 endOffset() const { return firstOffset + buffered; }
 
-    // Chunks every attached reader has passed are freed at once.
+    // Chunks every attached reader has passed are freed at once, and
+    // whoever waits looks again.
     void dropConsumed()
     {
         qint64 keepFrom = endOffset();
@@ -205,6 +201,7 @@ struct SharedWindow
             buffered -= chunks.front().size();
             chunks.pop_front();
         }
+        changed.notify_all();
     }
 };
 
@@ -225,7 +222,6 @@ public:
         const std::lock_guard lock(m_shared->mutex);
         std::erase(m_shared->places, &m_place);
         m_shared->dropConsumed();
-        m_shared->changed.notify_all();
     }
 
     QByteArray read(qint64 maxBytes, bool wait) override
@@ -249,7 +245,7 @@ public:
         lock.unlock();
         QByteArray data(count, Qt::Uninitialized);
         int error = 0;
-        const long long got = file::readAt(m_shared->copy->fd, data.data(),
+        const long long got = file::readAt(*m_shared->copy, data.data(),
                                            static_cast<std::size_t>(count), at, &error);
         lock.lock();
         if (got <= 0) {
@@ -297,7 +293,6 @@ public:
         }
         m_place.detached = true;
         m_shared->dropConsumed();
-        m_shared->changed.notify_all();
     }
 
 private:
@@ -320,10 +315,8 @@ private:
             }
             chunkStart = chunkEnd;
         }
-        if (!data.isEmpty()) {
+        if (!data.isEmpty())
             m_shared->dropConsumed();
-            m_shared->changed.notify_all();
-        }
         return data;
     }
 
@@ -355,7 +348,7 @@ public:
         int error = 0;
         const int fd = file::makeUnnamed(LocalPath::toBytes(QDir::tempPath()).toStdString(), &error);
         if (fd >= 0)
-            m_shared->copy = std::make_shared<const Descriptor>(fd);
+            m_shared->copy = own(fd);
     }
 
     std::unique_ptr<SourceReader> makeReader() override
@@ -388,7 +381,7 @@ private:
             const auto size = static_cast<std::size_t>(std::max(0LL, got));
             int copyError = 0;
             const bool copied = !shared.copy || !shared.copyError.isEmpty() ||
-                                file::writeAll(shared.copy->fd, chunk.data(), size, &copyError);
+                                file::writeAll(*shared.copy, chunk.data(), size, &copyError);
             const std::lock_guard lock(shared.mutex);
             if (!copied)
                 shared.copyError = QStringLiteral("Keeping the input in a temporary file failed: %1.")
@@ -402,7 +395,6 @@ private:
                     shared.error = readFailed(error);
             }
             shared.dropConsumed();
-            shared.changed.notify_all();
             for (const Place *place : shared.places)
                 if (place->notify)
                     place->notify();
@@ -416,9 +408,8 @@ private:
     std::shared_ptr<SharedWindow> m_shared;
 };
 
-// Keeps a stream whole in a temporary file with no name before anything
-// is sent. Every write is checked: a full disk must not pass for the end
-// of the input.
+// Keeps a stream whole in a temporary file before anything is sent; a full
+// disk must not pass for the end of the input.
 std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
                                   const ByteSource::OpenOptions &options, QString *error,
                                   bool *interrupted)
@@ -433,13 +424,14 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     const int spoolFd = file::makeUnnamed(LocalPath::toBytes(folder).toStdString(), &failure);
     if (spoolFd < 0)
         return cannotKeep();
-    auto kept = std::make_shared<const Descriptor>(spoolFd);
+    Descriptor kept = own(spoolFd);
     std::vector<char> chunk(1024 * 1024);
     for (;;) {
         const long long got =
             file::readWhenReady(fd, chunk.data(), chunk.size(), options.interruptFd, &failure);
         if (got == file::Interrupted) {
-            *interrupted = true;
+            if (interrupted)
+                *interrupted = true;
             return nullptr;
         }
         if (got < 0) {
@@ -455,7 +447,7 @@ std::unique_ptr<ByteSource> spool(int fd, const QString &inputName,
     file::Stamp stamp;
     if (!file::inspect(spoolFd, &kind, &stamp, &failure))
         return cannotKeep();
-    return std::make_unique<FileSource>(std::move(kept), 0, stamp);
+    return fileSource(std::move(kept), 0, stamp);
 }
 
 // A plain file given with < is read from where standard input stands, by
@@ -470,76 +462,65 @@ std::unique_ptr<ByteSource> fileOnStandardInput()
         at < 0 || stamp.size <= at)
         return nullptr;
     const int fd = file::duplicate(file::StandardInput);
-    return fd < 0 ? nullptr
-                  : std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), at, stamp);
+    return fd < 0 ? nullptr : fileSource(own(fd), at, stamp);
 }
 
-// Opened once, without waiting; -1 with why: the system's reason, or
-// "It is a folder.".
-int openInput(const QString &path, file::Kind *kind, file::Stamp *stamp, QString *why)
+// Opened once, without waiting; -1 with why. A pipe, a device, an empty
+// file or one whose size says nothing is a stream, read once to its end.
+int openInput(const QString &path, file::Stamp *stamp, bool *stream, QString *why)
 {
     int error = 0;
+    file::Kind kind{};
     const int fd = file::openForReading(LocalPath::toBytes(path).toStdString(), &error);
-    if (fd >= 0 && file::inspect(fd, kind, stamp, &error) && *kind != file::Kind::Folder)
+    if (fd >= 0 && file::inspect(fd, &kind, stamp, &error) && kind != file::Kind::Folder) {
+        *stream = kind != file::Kind::Regular || stamp->size == 0;
         return fd;
+    }
     if (fd >= 0)
         file::close(fd);
-    *why = fd >= 0 && *kind == file::Kind::Folder ? QStringLiteral("It is a folder.")
-                                                 : systemError(error);
+    *why = fd >= 0 ? QStringLiteral("It is a folder.") : systemError(error);
     return -1;
-}
-
-// A pipe, a device, an empty file or one whose size says nothing is read
-// once, to its end.
-bool isStream(file::Kind kind, const file::Stamp &stamp)
-{
-    return kind != file::Kind::Regular || stamp.size == 0;
 }
 
 } // namespace
 
 std::unique_ptr<ByteSource> ByteSource::openNamed(const QString &path, QString *why)
 {
-    file::Kind kind{};
     file::Stamp stamp;
-    const int fd = openInput(path, &kind, &stamp, why);
+    bool stream = false;
+    const int fd = openInput(path, &stamp, &stream, why);
     if (fd < 0)
         return nullptr;
-    if (isStream(kind, stamp))
-        return fromDescriptor(fd, StreamWindowBytes, true);
-    return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, stamp);
+    return stream ? fromDescriptor(fd, StreamWindowBytes, true) : fileSource(own(fd), 0, stamp);
 }
 
 std::unique_ptr<ByteSource> ByteSource::open(const QString &input, QString *error,
                                              const OpenOptions &options, bool *interrupted)
 {
-    bool stopped = false;
-    if (!interrupted)
-        interrupted = &stopped;
-    *interrupted = false;
-    if (input == QLatin1String("-")) {
+    const bool named = input != QLatin1String("-");
+    int fd = file::StandardInput;
+    if (!named) {
         if (auto plain = fileOnStandardInput())
             return plain;
-        if (options.replayable)
-            return spool(file::StandardInput, QStringLiteral("standard input"), options, error,
-                         interrupted);
-        return fromDescriptor(file::StandardInput, StreamWindowBytes);
+    } else {
+        QString why;
+        file::Stamp stamp;
+        bool stream = false;
+        fd = openInput(input, &stamp, &stream, &why);
+        if (fd < 0) {
+            *error = why == QLatin1String("It is a folder.") ? input + QStringLiteral(" is a folder")
+                                                            : input + QStringLiteral(": ") + why;
+            return nullptr;
+        }
+        if (!stream)
+            return fileSource(own(fd), 0, stamp);
     }
-    QString why;
-    file::Kind kind{};
-    file::Stamp stamp;
-    const int fd = openInput(input, &kind, &stamp, &why);
-    if (fd < 0) {
-        *error = why == QLatin1String("It is a folder.") ? input + QStringLiteral(" is a folder")
-                                                        : input + QStringLiteral(": ") + why;
-        return nullptr;
-    }
-    if (!isStream(kind, stamp))
-        return std::make_unique<FileSource>(std::make_shared<const Descriptor>(fd), 0, stamp);
     if (!options.replayable)
-        return fromDescriptor(fd, StreamWindowBytes, true);
-    std::unique_ptr<ByteSource> kept = spool(fd, input, options, error, interrupted);
-    file::close(fd);
+        return fromDescriptor(fd, StreamWindowBytes, named);
+    auto kept = spool(fd, named ? input : QStringLiteral("standard input"), options, error,
+                      interrupted);
+    if (named)
+        file::close(fd);
     return kept;
 }
 

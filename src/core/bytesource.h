@@ -8,43 +8,33 @@
 #include <functional>
 #include <memory>
 
-// One destination's way through the input. Readers of a file read it by
-// position, each on its own; readers of a stream share one bounded window
-// of it.
+// One destination's way through the input.
 class SourceReader
 {
 public:
     virtual ~SourceReader() = default;
 
-    // Up to maxBytes of what comes next. wait: on a thread of its own, until
-    // there is some, the end, or an error; otherwise a stream may have
-    // nothing yet, and the notification says when it has. Empty at the end
-    // and on an error.
+    // Up to maxBytes of what comes next; empty at the end and on an error.
+    // wait: on a thread of its own, until there is some; otherwise a stream
+    // may have nothing yet, and the notification says when it has.
     virtual QByteArray read(qint64 maxBytes, bool wait) = 0;
-    // Hands up to maxBytes of what comes next to the socket without copying
-    // them through the program, where the input allows it. Failed with
-    // nothing moved where it does not: the caller reads instead.
+    // Hands what comes next to the socket without copying it through the
+    // program where the input allows it; else Failed with nothing moved.
     virtual platform::tcp::Result sendTo(platform::tcp::Socket, qint64) { return {}; }
     virtual bool atEnd() const = 0;
-    // Why the input failed, as a sentence; empty if it did not.
-    virtual QString error() const = 0;
-    // The length the input is to have, -1 when it is not known in advance.
-    virtual qint64 size() const { return -1; }
-    // Whether the input is no longer what it was when it was opened, as a
-    // sentence. Bytes handed over by sendTo() are the file's own pages
-    // until the printer has them, so this is asked again at the end.
+    virtual QString error() const = 0; // a sentence; empty if it did not fail
+    virtual qint64 size() const { return -1; } // -1 when not known in advance
+    // Whether the input is no longer what it was when opened, as a sentence;
+    // asked again at the end, as sendTo() hands over the file's own pages.
     virtual QString changed() const { return {}; }
 
-    // From any thread: a read() that waits, and every later one, returns at
-    // once with nothing. For giving up on an input that may never come.
+    // From any thread: every read(), a waiting one too, returns nothing.
     virtual void stopWaiting() {}
-    // Called, on whatever thread produced it, when read() may have more to
-    // give; an empty function stops the calls. Once it returns, no call of
-    // the one it replaced is under way.
+    // Called, on whatever thread produced it, when read() may have more;
+    // once it returns, no call of the one it replaced is under way.
     virtual void setNotify(std::function<void()>) {}
     // The destination waits (to try again, for a descriptor): it stops
-    // holding back the others sharing a stream, and reads on from the kept
-    // copy when it comes back.
+    // holding back the others, and reads on from the kept copy later.
     virtual void letGo() {}
 };
 
@@ -53,8 +43,7 @@ struct SourceOpenOptions
     // Readers made one after another each need the input from its start,
     // so a stream is first kept whole in a temporary file.
     bool replayable = false;
-    // Readable once the user interrupts: keeping a stream gives up then.
-    int interruptFd = -1;
+    int interruptFd = -1; // readable once the user interrupts
 };
 
 // The input, opened once. A plain file is read by each destination on its
@@ -68,8 +57,8 @@ public:
     using OpenOptions = SourceOpenOptions;
 
     // A path, or "-" for standard input. Never waits for a pipe's writer,
-    // except while keeping a replayable stream. Null with error set when it
-    // cannot be read, or with interrupted set when the user stopped it.
+    // except while keeping a replayable stream. Null with error set, or with
+    // interrupted set when the user stopped it.
     static std::unique_ptr<ByteSource> open(const QString &input, QString *error,
                                             const OpenOptions &options = {},
                                             bool *interrupted = nullptr);
@@ -77,18 +66,15 @@ public:
     // it words it, or "It is a folder.".
     static std::unique_ptr<ByteSource> openNamed(const QString &path, QString *why);
     // A stream read by a thread of its own through a window of windowBytes.
-    // ownsFd: the descriptor is closed once the stream has ended.
     static std::unique_ptr<ByteSource> fromDescriptor(int fd, qint64 windowBytes,
                                                       bool ownsFd = false);
 
     virtual qint64 size() const = 0; // -1 when not known in advance
-    // The input's length once known: the size, or a stream's once it has
-    // been read to its end; else -1.
+    // Also a stream's length once it has been read to its end; else -1.
     virtual qint64 knownLength() const { return size(); }
-    // A stream is also written to a temporary file as it is read, so that a
-    // reader that lets go can come back. Before start().
+    // Before start(): a stream is also kept in a temporary file, for readers
+    // that let go and come back.
     virtual void keepCopy() {}
-    // All readers must be made before start().
-    virtual std::unique_ptr<SourceReader> makeReader() = 0;
+    virtual std::unique_ptr<SourceReader> makeReader() = 0; // all before start()
     virtual void start() {}
 };

@@ -4,4 +4,7 @@
 
 // The command line names one file; quotes only group its parts, so every
 // double quote goes, wherever it stands. Everything else stays, blanks too.
-QString stripDoubleQuotes(const QString &commandLine);
+inline QString stripDoubleQuotes(const QString &commandLine)
+{
+    return QString(commandLine).remove(u'"');
+}

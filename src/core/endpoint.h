@@ -13,8 +13,7 @@ struct Endpoint
     QString host; // a name or an address; an IPv6 address without brackets
     quint16 port = RawPrintPort;
 
-    // "host:port", or "[IPv6]:port".
-    QString label() const;
+    QString label() const; // "host:port", or "[IPv6]:port"
 
     // HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 literal has no
     // port. Null, with error saying why, for anything else.
@@ -24,6 +23,5 @@ struct Endpoint
 // A port as typed on its own: a decimal number from 1 to 65535.
 std::optional<quint16> parsePort(const QString &text);
 
-// "[::1]" is how people write an IPv6 printer next to a port; the socket
-// wants the bare address.
+// "[::1]" as people write an IPv6 printer next to a port, unbracketed.
 QString bareHost(const QString &host);

@@ -26,8 +26,7 @@ constexpr Outcome Outcomes[] = {
     {SendOutcome::NotStarted, SendExit::Interrupted, "not-started"},
 };
 
-// What each status means to the user of each program; null where that
-// program never ends with it.
+// What each status means to each program's user; null where it never ends so.
 struct Meaning
 {
     int status;

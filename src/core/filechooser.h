@@ -3,8 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-// The modal file chooser behind the Open dialog. The real one is a
-// QFileDialog; tests put in one that answers at once.
+// The modal file chooser behind the Open dialog; tests answer at once.
 class FileChooser
 {
 public:

@@ -18,8 +18,7 @@ QStringList nameFilters(const QString &convertedFilter, PatternRules rules)
 {
     const QStringList parts = convertedFilter.split(QChar(u'\0'));
     QStringList filters;
-    // The list ends at the first pair with an empty description or pattern,
-    // which the double NUL at the end always provides.
+    // Up to the first pair with an empty part, as the closing NULs make one.
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString &description = parts.at(i);
         if (description.isEmpty() || parts.at(i + 1).isEmpty())
@@ -53,9 +52,9 @@ QString OpenDialog(FileChooser &chooser, const QString &title,
     const QString path = QDir::toNativeSeparators(chooser.chooseExistingFile(request));
     if (path.isEmpty())
         return QString();
-    const FolderAndName split = splitAtFolder(path, QDir::separator());
-    startFolder = split.folder;
-    return split.name;
+    auto [folder, name] = splitAtFolder(path, QDir::separator());
+    startFolder = folder;
+    return name;
 }
 
 } // namespace Module1

@@ -10,28 +10,25 @@ class FileChooser;
 // classic dialog call, around whatever chooser shows the dialog.
 namespace Module1 {
 
-// "All|*.*" becomes "All", NUL, "*.*", NUL, NUL: every "|" of the text with
-// "||" appended turned into a NUL.
+// "All|*.*" becomes "All", NUL, "*.*", NUL, NUL.
 QString convertFilter(const QString &filter);
 
 enum class PatternRules { Windows, Unix };
 
-// The pairs of a converted filter as Qt name filters, "Description (patterns)".
-// Under Unix rules "*.*" would hide every file without a dot in its name, so
-// it becomes "*" there.
+// The pairs of a converted filter as "Description (patterns)". Under Unix
+// rules "*.*" would hide every file without a dot, so it becomes "*".
 QStringList nameFilters(const QString &convertedFilter, PatternRules rules);
 
 struct FolderAndName
 {
     QString folder; // up to and including the last separator
-    QString name;   // the rest, extension and all
+    QString name;
 };
 
 FolderAndName splitAtFolder(const QString &path, QChar separator);
 
-// Shows the chooser and returns the chosen file's name, or an empty string on
-// cancel. A completed choice stores the file's folder, trailing separator
-// included, in startFolder; a cancel leaves it untouched.
+// The chosen file's name, or empty on cancel. A completed choice stores its
+// folder, trailing separator included, in startFolder.
 QString OpenDialog(FileChooser &chooser, const QString &title,
                    QString &startFolder, const QString &fileName, const QString &filter,
                    const QString &defaultExtension);

@@ -2,11 +2,6 @@
 
 #include "platform/printercollection.h"
 
-PrinterSelection::PrinterSelection(PrinterCollection &collection)
-    : m_collection(collection)
-{
-}
-
 QString PrinterSelection::currentPrinter() const
 {
     if (!m_current)
@@ -24,8 +19,7 @@ QStringList PrinterSelection::deviceNames() const
 
 bool PrinterSelection::selectPrinter(const QString &name)
 {
-    // Asks the system afresh, as the old collection did: a queue deleted
-    // since start-up is no longer found.
+    // Asked afresh: a queue deleted since start-up is no longer found.
     if (!deviceNames().contains(name))
         return false;
     m_current = name;
@@ -35,9 +29,4 @@ bool PrinterSelection::selectPrinter(const QString &name)
 QString PrinterSelection::unreachableReason() const
 {
     return QString::fromStdString(m_collection.unreachableReason());
-}
-
-int indexOfExact(const QStringList &items, const QString &name)
-{
-    return static_cast<int>(items.indexOf(name));
 }

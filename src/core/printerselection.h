@@ -12,28 +12,20 @@ class PrinterCollection;
 class PrinterSelection
 {
 public:
-    explicit PrinterSelection(PrinterCollection &collection);
+    explicit PrinterSelection(PrinterCollection &collection) : m_collection(collection) {}
 
     QStringList deviceNames() const;
-    // Asks the system for its default only when first needed, so a run
-    // that never uses a printer never waits on the spooler.
+    // Asked of the system only when first needed: the spooler may be slow.
     QString currentPrinter() const;
-
-    // SelectPrinter: exact, case-sensitive match in collection order.
+    // Exact, case-sensitive match among the printers installed now.
     bool selectPrinter(const QString &name);
-    // Why the last look at the printers could not ask the system; empty
-    // when it answered.
+    // Why the last look at the printers could not ask the system.
     QString unreachableReason() const;
-
     // Puts back a printer remembered earlier, even one removed since or
-    // none at all, so the Print command leaves the current printer as it
-    // found it on every path.
+    // none at all, so Print leaves the current printer as it found it.
     void restore(const QString &remembered) { m_current = remembered; }
 
 private:
     PrinterCollection &m_collection;
     mutable std::optional<QString> m_current;
 };
-
-// Index of the first item equal to name (exact, case-sensitive), or -1.
-int indexOfExact(const QStringList &items, const QString &name);

@@ -30,10 +30,8 @@ struct RawJob
         return outcome;
     }
 
-    // Once the job is started the handle is closed on every path, and a
-    // failure first withdraws whatever part of the job the spooler already
-    // holds (the backend knows whether there is one: a failed start may
-    // still have created the job).
+    // Once started, a failed job is withdrawn (a failed start may still
+    // have created one) and the handle closed.
     RawJobOutcome abandon(const char *fallback)
     {
         failed(fallback);
@@ -42,9 +40,8 @@ struct RawJob
         return outcome;
     }
 
-    // Every piece is written, an empty first one too: the Windows spooler
-    // keeps an empty job as one empty page. False when the spooler took
-    // less, a stop came, or the input failed (inputError then says how).
+    // An empty first piece is written too: the Windows spooler keeps an
+    // empty job as one empty page.
     bool writeAll(const RawJobInput &input, const std::function<void(long long)> &taken,
                   std::string *inputError)
     {

@@ -21,15 +21,14 @@ struct RawJobOutcome : SendResult
     bool inputDrawn = false; // input was asked for a piece: trying again could print twice
 };
 
-// Gives the job's next piece; false once there is none left, with error set
-// when the input failed. A piece stays valid until the next call.
+// The next piece, valid until the next call; false once there is none left,
+// with error set when the input failed.
 using RawJobInput = std::function<bool(std::string_view *piece, std::string *error)>;
 
 // Sends what input gives to the named queue as one raw job of one page.
-// Every call and every written count is checked; a job that was started and
-// then failed is withdrawn, so nothing half-sent is printed. A set stop flag
-// withdraws it too. taken hears of every piece the spooler took. Free of Qt,
-// so the Windows spooler runs it under Wine as the program does.
+// Every call and count is checked; a job that failed or was stopped after
+// it started is withdrawn, so nothing half-sent is printed. taken hears of
+// every piece the spooler took. Free of Qt, so it runs under Wine.
 RawJobOutcome sendRawJob(Spooler &spooler, const std::string &printer,
                          const std::string &documentName, const RawJobInput &input,
                          const StopFlag *stop = nullptr,

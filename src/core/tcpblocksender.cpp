@@ -1,7 +1,10 @@
 #include "core/tcpblocksender.h"
 
 #include "core/bytesource.h"
+#include "core/endpoint.h"
+#include "core/localpath.h"
 
+#include <QHostInfo>
 #include <QPointer>
 
 #include <algorithm>
@@ -9,13 +12,23 @@
 namespace tcp = platform::tcp;
 using namespace std::chrono_literals;
 
+static QString errorText(int error)
+{
+    return QString::fromStdString(tcp::errorText(error));
+}
+
+// "10 s", or "300 ms" where it is no whole number of seconds.
+static QString durationText(std::chrono::milliseconds duration)
+{
+    const auto ms = duration.count();
+    return ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
+}
+
 namespace {
 
-// Enough blocks per write that the socket sees large writes; the count still
-// moves block by block.
+// Large writes; the count still moves block by block.
 constexpr qint64 ChunkBytes = 65536 / TcpBlockSender::BlockSize * TcpBlockSender::BlockSize;
-// Straight from the file, the system takes what it has room for; asking for
-// much at once saves calls.
+// Straight from the file the system takes what it has room for: ask for much.
 constexpr qint64 DirectChunkBytes = qint64{4} << 20;
 // The system may overshoot its unsent limit by about one write, and our own
 // buffer holds at most one chunk more.
@@ -26,20 +39,20 @@ constexpr qint64 UnsentLimit = TcpBlockSender::QueueLimit - 4 * ChunkBytes;
 TcpBlockSender::TcpBlockSender(QObject *parent)
     : QObject(parent)
 {
+    m_connectTimer.setSingleShot(true);
+    m_fillTimer.setSingleShot(true);
+    connect(&m_fillTimer, &QTimer::timeout, this, &TcpBlockSender::fill);
+    connect(&m_connectTimer, &QTimer::timeout, this, &TcpBlockSender::onConnectTimeout);
     connect(&m_watchTimer, &QTimer::timeout, this, &TcpBlockSender::onWatch);
-    connect(&m_connection, &PrinterConnection::connected, this, &TcpBlockSender::onConnected);
-    connect(&m_connection, &PrinterConnection::connectFailed, this, &TcpBlockSender::onConnectFailed);
-    connect(&m_connection, &PrinterConnection::readyWrite, this, &TcpBlockSender::onReadyWrite);
-    connect(&m_connection, &PrinterConnection::peerEndedSending, this, &TcpBlockSender::settle);
-    connect(&m_connection, &PrinterConnection::failed, this,
-            [this](const QString &reason) { fail(SendOutcome::TransferFailed, reason); });
+    connect(&m_readNotifier, &QSocketNotifier::activated, this, &TcpBlockSender::onReadable);
+    connect(&m_writeNotifier, &QSocketNotifier::activated, this, &TcpBlockSender::onWritable);
 }
 
 TcpBlockSender::~TcpBlockSender()
 {
-    releaseSource();
     // Gone mid-send is cancelled: the printer must not take it as complete.
-    dropConnection(m_phase == Phase::Done && m_outcome == SendOutcome::Delivered);
+    if (m_phase != Phase::Done)
+        end(SendOutcome::Cancelled);
 }
 
 void TcpBlockSender::start(std::shared_ptr<SourceReader> source, const QString &host, quint16 port)
@@ -51,52 +64,59 @@ void TcpBlockSender::start(std::shared_ptr<SourceReader> source, const QString &
     m_source = std::move(source);
     m_fileSize = m_source->size();
     m_source->setNotify([this] {
-        QMetaObject::invokeMethod(this, &TcpBlockSender::scheduleFill, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&m_fillTimer, qOverload<>(&QTimer::start), Qt::QueuedConnection);
     });
-    m_connection.open(host, port, m_timing.connect);
+    m_port = port;
+    m_connectTimer.start(m_timing.connect);
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        m_addresses = {literal};
+        // Even a refusal comes from the event loop, never from inside start().
+        QMetaObject::invokeMethod(this, &TcpBlockSender::connectNext, Qt::QueuedConnection);
+        return;
+    }
+    m_phase = Phase::LookingUp;
+    m_lookupId = QHostInfo::lookupHost(host, this, &TcpBlockSender::onLookedUp);
 }
 
-void TcpBlockSender::refuse(SendOutcome outcome, const QString &reason, const QString &host)
+void TcpBlockSender::start(const QString &path, const QString &host, const QString &portText)
 {
     if (m_phase != Phase::Idle)
         return;
-    m_phase = Phase::Connecting;
-    m_host = host;
-    QMetaObject::invokeMethod(
-        this, [this, outcome, reason] { fail(outcome, reason); }, Qt::QueuedConnection);
-}
-
-void TcpBlockSender::onConnected()
-{
-    m_phase = Phase::Sending;
-    m_connection.limitUnsent(UnsentLimit);
-    m_lastReport = m_lastProgress = Clock::now();
-    m_watchTimer.start(std::clamp<std::chrono::milliseconds>(m_timing.stall / 10, 10ms, 100ms));
-    fill();
-}
-
-void TcpBlockSender::onConnectFailed(const QString &reason, PrinterConnection::Stage timedOutIn)
-{
-    m_gaveUpIn = timedOutIn;
-    fail(SendOutcome::ConnectionFailed, reason);
-}
-
-void TcpBlockSender::onReadyWrite()
-{
-    if (m_phase == Phase::Done || !flushPending())
-        return;
-    if (m_phase == Phase::Sending)
-        fill();
-    else
-        settle();
+    m_path = path;
+    const QString address = bareHost(host);
+    // A send that cannot even begin fails from the event loop like every other.
+    const auto refuse = [this, &address](SendOutcome outcome, const QString &reason) {
+        m_phase = Phase::Connecting;
+        m_host = address;
+        QMetaObject::invokeMethod(
+            this, [this, outcome, reason] { fail(outcome, reason); }, Qt::QueuedConnection);
+    };
+    const std::optional<quint16> port = parsePort(portText);
+    if (!port)
+        return refuse(SendOutcome::ConnectionFailed,
+                      QStringLiteral("The port \"%1\" is not a number from 1 to 65535.").arg(portText));
+    // A pipe is looked at before it is opened: opening one, even without
+    // waiting, would release a writer blocked on its other end.
+    const LocalPath::Status found = LocalPath::status(path);
+    QString why = QStringLiteral("It is a pipe or a device, not a file.");
+    std::unique_ptr<ByteSource> source;
+    if (!found.exists || found.isRegular || found.isFolder)
+        source = ByteSource::openNamed(path, &why);
+    if (!source)
+        return refuse(SendOutcome::InputUnreadable, why);
+    // A file that says 0, or one of /proc or /sys, is read to its end.
+    std::shared_ptr<SourceReader> reader = source->makeReader();
+    source->start();
+    start(std::move(reader), address, *port);
 }
 
 void TcpBlockSender::onWatch()
 {
-    if (m_phase == Phase::Done || m_connection.stage() != PrinterConnection::Stage::Connected)
+    if (!connected())
         return;
     // No more reads tell of a reset now; the socket's error does.
-    if (m_connection.peerEnded() && failedOnSocketError())
+    if (m_peerEnded && failedOnSocketError())
         return;
     const qint64 unacknowledged = unacknowledgedData();
     const qint64 taken = unacknowledged >= 0 ? m_written - unacknowledged : m_written;
@@ -118,7 +138,7 @@ void TcpBlockSender::onWatch()
 
 void TcpBlockSender::close()
 {
-    if (m_phase == Phase::Connecting || m_phase == Phase::Sending)
+    if (isBusy())
         m_closeWhenQueued = true;
     if (m_phase != Phase::Queued)
         return;
@@ -138,11 +158,15 @@ void TcpBlockSender::cancel()
 
 void TcpBlockSender::end(SendOutcome outcome)
 {
+    m_acknowledged = acknowledgedBytes();
     m_phase = Phase::Done;
     m_outcome = outcome;
     m_watchTimer.stop();
     releaseSource();
-    dropConnection(outcome == SendOutcome::Delivered);
+    m_buffer = QByteArray();
+    m_bufferSent = 0;
+    // Every failed or cancelled send ends with a reset, never a clean close.
+    closeConnection(outcome == SendOutcome::Delivered);
 }
 
 // The one place that decides whether the printer took every byte, asked
@@ -150,48 +174,37 @@ void TcpBlockSender::end(SendOutcome outcome)
 // closed its side or took more, or time passed.
 void TcpBlockSender::settle()
 {
-    if (m_phase == Phase::Closing && !sendEnd())
-        return;
     if (m_phase == Phase::AwaitingPeerClose)
-        judgeDelivery();
-}
-
-bool TcpBlockSender::sendEnd()
-{
-    if (!flushPending())
-        return false;
-    // Bytes sent from the file are the file's pages until the printer
-    // has them: a file changed by then must end in a reset, not in an
-    // end of stream that makes the printer take a changed job for a
-    // whole one.
+        return judgeDelivery();
+    // Our end of stream goes once every byte is out. A file changed before
+    // the printer has its pages must end in a reset, not in an end of stream
+    // that passes a changed job for a whole one.
+    if (m_phase != Phase::Closing || !flushPending())
+        return;
     if (m_sentFromFile) {
         if (failedOnSocketError() || unacknowledgedData() > 0)
-            return false;
-        if (const QString change = m_source->changed(); !change.isEmpty()) {
-            fail(SendOutcome::TransferFailed, change);
-            return false;
-        }
+            return;
+        if (const QString change = m_source->changed(); !change.isEmpty())
+            return fail(SendOutcome::TransferFailed, change);
     }
-    if (!m_connection.endSending()) {
+    if (!tcp::shutdownSending(m_socket)) {
         if (!failedOnSocketError())
             fail(SendOutcome::TransferFailed,
                  QStringLiteral("The connection was gone before the end of the job could be "
                                 "sent."));
-        return false;
+        return;
     }
     m_endSent = true;
     m_phase = Phase::AwaitingPeerClose;
     m_peerCloseDeadline = Clock::now() + m_timing.peerCloseWait;
-    return true;
+    judgeDelivery();
 }
 
 void TcpBlockSender::judgeDelivery()
 {
-    // A printer that closes with our bytes unread resets the connection
-    // instead; a printer that closed in order has acknowledged them. One
-    // that keeps its side open has them all the same once it acknowledged
-    // every byte.
-    const bool closed = m_connection.peerEnded();
+    // A printer that closed in order, or that acknowledged every byte, has
+    // them all; one that closes with bytes unread resets instead.
+    const bool closed = m_peerEnded;
     const bool waitsForClose = m_timing.peerCloseWait.count() > 0;
     const bool timedOut = waitsForClose && Clock::now() >= m_peerCloseDeadline;
     if ((waitsForClose && !closed && !timedOut) || failedOnSocketError())
@@ -199,8 +212,6 @@ void TcpBlockSender::judgeDelivery()
     const qint64 unacknowledged = unacknowledgedData();
     // Where the system cannot tell, the printer's close is the best sign.
     if (unacknowledged == 0 || (unacknowledged < 0 && (closed || !waitsForClose))) {
-        // What went out straight from the file was read by the system only
-        // as it sent it.
         if (const QString change = m_sentFromFile ? m_source->changed() : QString();
             !change.isEmpty())
             return fail(SendOutcome::TransferFailed, change);
@@ -217,13 +228,13 @@ void TcpBlockSender::judgeDelivery()
                  .arg(unacknowledged)
                  .arg(durationText(m_timing.peerCloseWait)));
     }
-    // Otherwise the printer closed only its sending side early and still
-    // reads; the watch sees the rest acknowledged, or the time run out.
+    // Otherwise the printer closed only its sending side and still reads.
 }
 
 qint64 TcpBlockSender::unacknowledgedData() const
 {
-    const qint64 held = m_connection.unacknowledged();
+    const qint64 held =
+        connected() ? tcp::unacknowledgedBytes(m_socket) : -1;
     if (held < 0)
         return -1;
     // Our end of stream takes one place in the count once it is sent.
@@ -232,36 +243,24 @@ qint64 TcpBlockSender::unacknowledgedData() const
 
 qint64 TcpBlockSender::queuedBytes() const
 {
-    return m_buffer.size() - m_bufferSent + std::max<qint64>(0, m_connection.unsent());
+    const qint64 unsent = connected() ? tcp::unsentBytes(m_socket) : 0;
+    return m_buffer.size() - m_bufferSent + std::max<qint64>(0, unsent);
 }
 
 qint64 TcpBlockSender::acknowledgedBytes() const
 {
-    if (m_connection.stage() != PrinterConnection::Stage::Connected)
+    if (!connected())
         return m_acknowledged;
     const qint64 unacknowledged = unacknowledgedData();
     return unacknowledged >= 0 ? m_written - unacknowledged : -1;
 }
 
-void TcpBlockSender::scheduleFill()
-{
-    if (m_fillScheduled)
-        return;
-    m_fillScheduled = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_fillScheduled = false;
-            fill();
-        },
-        Qt::QueuedConnection);
-}
-
 bool TcpBlockSender::flushPending()
 {
     while (m_bufferSent < m_buffer.size()) {
+        const auto left = static_cast<std::size_t>(m_buffer.size() - m_bufferSent);
         const tcp::Result result =
-            m_connection.send(m_buffer.constData() + m_bufferSent, m_buffer.size() - m_bufferSent);
+            watched(tcp::send(m_socket, m_buffer.constData() + m_bufferSent, left));
         if (result.status == tcp::Status::WouldBlock)
             return false;
         if (result.status != tcp::Status::Done) {
@@ -280,7 +279,7 @@ TcpBlockSender::Step TcpBlockSender::next(qint64 wanted)
 {
     // Straight from a file where the source can; otherwise through our buffer.
     const tcp::Result direct =
-        m_connection.sendFrom(*m_source, wanted == BlockSize ? BlockSize : DirectChunkBytes);
+        watched(m_source->sendTo(m_socket, wanted == BlockSize ? BlockSize : DirectChunkBytes));
     switch (direct.status) {
     case tcp::Status::Done:
         m_count += static_cast<qint64>(direct.bytes);
@@ -326,11 +325,10 @@ void TcpBlockSender::fill()
             return reportProgress(false);
         if (Clock::now() >= sliceEnd) {
             reportProgress(blockByBlock);
-            return scheduleFill();
+            return m_fillTimer.start();
         }
     }
-    // A file whose pages the system still sends from is looked at again at
-    // the end.
+    // A file whose pages the system still sends is looked at again at the end.
     if (!m_sentFromFile)
         releaseSource();
     m_phase = Phase::Queued;
@@ -343,12 +341,10 @@ void TcpBlockSender::fill()
 
 void TcpBlockSender::reportProgress(bool force)
 {
-    // After the end nothing more is reported, not even a count that grew
-    // just before a failure.
+    // Nothing after the end, not even a count that grew just before a failure.
     if (m_phase == Phase::Done)
         return;
-    // The system may take part of a block; the count still moves block by
-    // block, up to the file's length at its end.
+    // The system may take part of a block; the count moves by whole blocks.
     const bool whole = m_phase != Phase::Sending || (m_fileSize >= 0 && m_count >= m_fileSize);
     const qint64 count = whole ? m_count : m_count - m_count % BlockSize;
     const auto now = Clock::now();
@@ -361,12 +357,13 @@ void TcpBlockSender::reportProgress(bool force)
 
 void TcpBlockSender::failOnSocket(int error)
 {
-    fail(SendOutcome::TransferFailed, m_connection.reason(error));
+    fail(SendOutcome::TransferFailed, socketReason(error));
 }
 
+// Fails the send with the error the connection holds, if any.
 bool TcpBlockSender::failedOnSocketError()
 {
-    const int error = m_connection.pendingError();
+    const int error = tcp::pendingError(m_socket);
     if (error != 0)
         failOnSocket(error);
     return error != 0;
@@ -386,20 +383,163 @@ void TcpBlockSender::fail(SendOutcome outcome, const QString &reason)
 
 void TcpBlockSender::releaseSource()
 {
-    // The source may be read again by another sender (a retry): it must
-    // not call this one any more.
+    // Another sender (a retry) may read the source next.
     if (m_source)
         m_source->setNotify({});
     m_source.reset();
 }
 
-void TcpBlockSender::dropConnection(bool graceful)
+void TcpBlockSender::onLookedUp(const QHostInfo &info)
 {
-    m_buffer = QByteArray();
-    m_bufferSent = 0;
-    if (m_connection.stage() == PrinterConnection::Stage::Connected) {
-        const qint64 unacknowledged = unacknowledgedData();
-        m_acknowledged = unacknowledged >= 0 ? m_written - unacknowledged : -1;
+    m_lookupId = -1;
+    if (m_phase != Phase::LookingUp)
+        return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        giveUp(info.errorString() + QLatin1Char('.'), Phase::Done);
+        return;
     }
-    m_connection.close(graceful);
+    m_phase = Phase::Connecting;
+    m_addresses = info.addresses();
+    connectNext();
+}
+
+void TcpBlockSender::connectNext()
+{
+    if (m_phase != Phase::Connecting)
+        return;
+    while (!m_addresses.isEmpty()) {
+        m_address = m_addresses.takeFirst().toString();
+        tcp::Result result;
+        const tcp::Socket socket = tcp::startConnect(m_address.toStdString(), m_port, &result);
+        if (socket == tcp::NoSocket) {
+            m_lastError = errorText(result.error);
+            // No other address would fare better.
+            if (tcp::isOutOfDescriptors(result.error)) {
+                m_lackedDescriptor = true;
+                m_addresses.clear();
+            }
+            continue;
+        }
+        m_socket = socket;
+        m_readNotifier.setSocket(socket);
+        m_writeNotifier.setSocket(socket);
+        if (result.status == tcp::Status::Done)
+            onWritable();
+        else
+            m_writeNotifier.setEnabled(true);
+        return;
+    }
+    giveUp(m_lastError + QLatin1Char('.'), Phase::Done);
+}
+
+void TcpBlockSender::onConnectTimeout()
+{
+    if (m_phase == Phase::LookingUp || m_phase == Phase::Connecting)
+        giveUp((m_phase == Phase::LookingUp
+                    ? QStringLiteral("The printer's name could not be looked up within %1.")
+                    : QStringLiteral("The printer did not accept the connection within %1."))
+                   .arg(durationText(m_timing.connect)),
+               m_phase);
+}
+
+void TcpBlockSender::onWritable()
+{
+    m_writeNotifier.setEnabled(false);
+    if (m_socket == tcp::NoSocket)
+        return;
+    if (connected()) {
+        if (m_phase != Phase::Done && flushPending())
+            m_phase == Phase::Sending ? fill() : settle();
+        return;
+    }
+    const tcp::Result result = tcp::finishConnect(m_socket);
+    if (result.status == tcp::Status::WouldBlock) {
+        m_writeNotifier.setEnabled(true);
+        return;
+    }
+    if (result.status != tcp::Status::Done) {
+        m_lastError = errorText(result.error);
+        m_readNotifier.setEnabled(false);
+        tcp::closeAbortively(m_socket);
+        m_socket = tcp::NoSocket;
+        connectNext();
+        return;
+    }
+    m_connectTimer.stop();
+    m_readNotifier.setEnabled(true);
+    m_phase = Phase::Sending;
+    tcp::limitUnsent(m_socket, static_cast<std::size_t>(UnsentLimit));
+    m_lastReport = m_lastProgress = Clock::now();
+    m_watchTimer.start(std::clamp<std::chrono::milliseconds>(m_timing.stall / 10, 10ms, 100ms));
+    fill();
+}
+
+void TcpBlockSender::onReadable()
+{
+    // Whatever a printer says back (status, echoes) is not ours to keep, but
+    // it must be read, or a talkative printer stops taking our bytes.
+    if (m_socket == tcp::NoSocket)
+        return;
+    char scratch[16384];
+    for (int round = 0; round < 64; ++round) {
+        const tcp::Result result = tcp::receive(m_socket, scratch, sizeof scratch);
+        switch (result.status) {
+        case tcp::Status::Done:
+            continue;
+        case tcp::Status::WouldBlock:
+            return;
+        case tcp::Status::EndOfStream:
+            // Only the printer's sending direction ended; it may still read.
+            m_peerEnded = true;
+            m_readNotifier.setEnabled(false);
+            settle();
+            return;
+        case tcp::Status::Reset:
+        case tcp::Status::Failed:
+            fail(SendOutcome::TransferFailed, socketReason(result.error));
+            return;
+        }
+    }
+}
+
+// The notification brings the caller back once the system has room.
+tcp::Result TcpBlockSender::watched(tcp::Result result)
+{
+    if (result.status == tcp::Status::WouldBlock)
+        m_writeNotifier.setEnabled(true);
+    return result;
+}
+
+QString TcpBlockSender::socketReason(int error) const
+{
+    if (!tcp::isResetError(error))
+        return errorText(error) + QLatin1Char('.');
+    // A printer that closes with our bytes unread resets the connection.
+    return m_peerEnded ? QStringLiteral("The printer closed the connection before it had taken "
+                                        "every byte.")
+                       : QStringLiteral("The printer reset the connection.");
+}
+
+void TcpBlockSender::giveUp(const QString &reason, Phase timedOutIn)
+{
+    m_gaveUpIn = timedOutIn;
+    fail(SendOutcome::ConnectionFailed, reason);
+}
+
+void TcpBlockSender::closeConnection(bool graceful)
+{
+    m_connectTimer.stop();
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    if (m_socket == tcp::NoSocket)
+        return;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    if (graceful)
+        tcp::closeGracefully(m_socket);
+    else
+        tcp::closeAbortively(m_socket);
+    m_socket = tcp::NoSocket;
 }

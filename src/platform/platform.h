@@ -24,12 +24,15 @@ void adviseLargeBuffer(void *data, std::size_t size);
 // dot), and whether the settings live in the registry (else in a file).
 extern const bool starDotStarMeansAll;
 extern const bool settingsInRegistry;
+// Whether a printer can be reached over IPP without the system's spooler
+// (libcups can; on Windows only the spooler's own printers are there).
+extern const bool ippDirect;
 
 // No display for a window: none named in the environment, and no other
 // platform for Qt asked for. Windows always has its desktop.
 bool noDisplay();
 
-// For a program run from a shell, on POSIX descriptors (varnet-send, Linux).
+// For a program run from a shell: varnet-send, their one user.
 namespace console {
 
 // A standard descriptor the caller closed would be the number the next

@@ -18,7 +18,7 @@ struct JobEnd : SendResult
     std::string state; // the job's state as last seen: "completed", "pending"
 };
 
-// Waits for the time given; false as soon as stop is requested (libcups only).
+// Waits for the time given; false as soon as stop is requested.
 bool waitUnlessStopped(const std::stop_token &stop, std::chrono::milliseconds time);
 
 // How a job is followed: for how long, and who hears how it and its printer stand.
@@ -70,5 +70,6 @@ public:
 };
 
 std::unique_ptr<Spooler> createSystemSpooler();
-// Only where libcups is the backend, as varnet-send, its one user.
+// A printer reached straight over IPP, where libcups is the backend
+// (platform::ippDirect); elsewhere null.
 std::unique_ptr<Spooler> createIppSpooler();

@@ -2,6 +2,7 @@
 
 #include "core/endpoint.h"
 #include "core/exitstatus.h"
+#include "platform/platform.h"
 
 #include <QUrl>
 
@@ -88,6 +89,9 @@ Apply destination(Destination::Kind kind)
         } else if (kind == Destination::Kind::Tcp) {
             const Endpoint endpoint = Endpoint::parse(value, &error).value_or(Endpoint());
             found = {kind, endpoint.host, endpoint.port};
+        } else if (kind == Destination::Kind::Ipp && !platform::ippDirect) {
+            error = QStringLiteral("--ipp is not available here: add the printer to the system's "
+                                   "spooler and use --printer");
         } else if (kind == Destination::Kind::Ipp && !value.startsWith(QLatin1String("ipp://")) &&
                    !value.startsWith(QLatin1String("ipps://"))) {
             error = QStringLiteral("--ipp needs an ipp:// or ipps:// URI, not \"%1\"").arg(value);
@@ -112,7 +116,10 @@ const QList<Option> &sendOptions()
         {"H", "host", "HOST[:PORT]",
          QStringLiteral("raw TCP to HOST, port %1 unless given; repeat for several").arg(RawPrintPort),
          destination(Kind::Tcp)},
-        {"", "ipp", "URI", "raw job straight to an IPP printer", destination(Kind::Ipp)},
+        {"", "ipp", "URI",
+         platform::ippDirect ? "raw job straight to an IPP printer"
+                             : "not on Windows: add the printer to the spooler",
+         destination(Kind::Ipp)},
         {"", "parallel", "N", "how many destinations at once (default: all)",
          wholeNumber(&SendOptions::parallel, 1, std::numeric_limits<int>::max(), "of at least 1")},
         {"", "connect-timeout", "S",

@@ -31,14 +31,12 @@ QString whyUnreadable(const QString &path)
 int Varnet::commandLineSend()
 {
     m_commandLineMode = true;
-    // Only the send's own windows appear; closing one of them must not end
-    // the program before the send has said how it went.
+    // Closing one of the send's own windows must not end the program early.
     QApplication::setQuitOnLastWindowClosed(false);
 
     Text2->setText(stripDoubleQuotes(Text2->text()));
 
     // A file that cannot be loaded is not sent as an empty job.
-    // Where the loader could say why, it has.
     if (const SendResult loaded = OpenFi(); loaded.outcome != SendOutcome::Delivered) {
         if (loaded.sentence.empty())
             MessageSeam::show(this, QStringLiteral("Nothing was sent: the file \"%1\" cannot be read, %2.")
@@ -55,9 +53,7 @@ int Varnet::commandLineSend()
         waitForTcp.quit();
     });
     Command2_Click();
-    // The program must not end while bytes are still on their way: the send
-    // ends once the printer has taken every byte and the connection has
-    // closed, or with a failure (a reset, a printer that stalls).
+    // Not ended while bytes are still on their way.
     if (Option2->isChecked() && SocketForm && !tcpFinished)
         waitForTcp.exec();
     return m_sendStatus;

@@ -1,11 +1,14 @@
-#include "window/dropintake.h"
+#include "window/varnet.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QUrl>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -21,27 +24,19 @@ void acceptAsCopy(QDropEvent *event)
     event->accept();
 }
 
-QString firstLocalFile(const QMimeData *data)
-{
-    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
-    const auto file =
-        std::find_if(urls.cbegin(), urls.cend(), [](const QUrl &url) { return url.isLocalFile(); });
-    return file == urls.cend() ? QString() : QDir::toNativeSeparators(file->toLocalFile());
-}
-
 } // namespace
 
-DropIntake::DropIntake(QLineEdit *pathBox, std::function<void()> load,
-                       std::initializer_list<QWidget *> targets,
-                       std::initializer_list<QWidget *> refusers, QObject *parent)
-    : QObject(parent), m_pathBox(pathBox), m_load(std::move(load))
+void Varnet::acceptFileDrops()
 {
     // A widget that does not accept drops hands the drag on to its parent,
-    // the window background, which would take it; so refusers accept drops
-    // only to turn them away.
+    // the window background, which would take it; so the TCP controls accept
+    // drops only to turn them away.
+    const std::initializer_list<QWidget *> refusers{Command3, Label4, IP, Port, Option1, Option2};
     for (QWidget *refuser : refusers)
         refuser->setProperty(refuserProperty, true);
-    for (const auto &widgets : {targets, refusers}) {
+    for (const auto &widgets : {{centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1,
+                                 Label1, Label2, Label3},
+                                refusers}) {
         for (QWidget *widget : widgets) {
             widget->setAcceptDrops(true);
             widget->installEventFilter(this);
@@ -49,34 +44,29 @@ DropIntake::DropIntake(QLineEdit *pathBox, std::function<void()> load,
     }
 }
 
-bool DropIntake::eventFilter(QObject *watched, QEvent *event)
+// The first local file dropped goes into Text2 and is loaded.
+bool Varnet::filterDrop(QObject *watched, QEvent *event)
 {
-    // Every event handled here is a QDropEvent (QDragEnterEvent and
-    // QDragMoveEvent derive from it).
-    const auto drop = [event] { return static_cast<QDropEvent *>(event); };
-    switch (event->type()) {
-    case QEvent::DragEnter:
-        // Even a refuser takes the enter: that makes it the drag's target, so
-        // the drag stops here instead of travelling on to the background.
-        // Its answer to the moves that follow shows the no-drop cursor.
-        acceptAsCopy(drop());
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    // Even a refuser takes the enter: that makes it the drag's target, so the
+    // drag stops here instead of travelling on to the background; its answer
+    // to the moves that follow shows the no-drop cursor.
+    if (type != QEvent::DragEnter && watched->property(refuserProperty).toBool()) {
+        event->ignore();
         return true;
-    case QEvent::DragMove:
-    case QEvent::Drop:
-        if (watched->property(refuserProperty).toBool()) {
-            event->ignore();
-            return true;
-        }
-        acceptAsCopy(drop());
-        if (event->type() == QEvent::Drop) {
-            // Text, pictures and other data never reach the path box; the
-            // file named there is loaded again all the same.
-            if (const QString path = firstLocalFile(drop()->mimeData()); !path.isEmpty())
-                m_pathBox->setText(path);
-            m_load();
-        }
-        return true;
-    default:
-        return QObject::eventFilter(watched, event);
     }
+    auto *drop = static_cast<QDropEvent *>(event); // drag events derive from it
+    acceptAsCopy(drop);
+    if (type == QEvent::Drop) {
+        // Only a local file reaches the path box; what it names is loaded
+        // again all the same.
+        const QList<QUrl> urls = drop->mimeData() ? drop->mimeData()->urls() : QList<QUrl>();
+        const auto file = std::ranges::find_if(urls, &QUrl::isLocalFile);
+        if (file != urls.cend() && !file->toLocalFile().isEmpty())
+            Text2->setText(QDir::toNativeSeparators(file->toLocalFile()));
+        OpenFi();
+    }
+    return true;
 }

@@ -47,9 +47,8 @@ void Varnet::Command1_Click()
         m_fileChooser = m_ownFileChooser.get();
     }
 
-    // The dialog opens where the last completed choice was made. That folder
-    // is kept here rather than in the process's current directory, which
-    // would also move every relative path the program is given.
+    // The dialog opens where the last choice was made, kept here: moving the
+    // current directory would move every relative path we are given.
     const QChar separator = QDir::separator();
     QString folder =
         m_startFolder.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : m_startFolder;
@@ -66,11 +65,6 @@ void Varnet::Command1_Click()
     m_startFolder = folder;
     Text2->setText(folder + name);
     OpenFi();
-}
-
-void Varnet::Open_Click()
-{
-    Command1_Click();
 }
 
 SendResult Varnet::OpenFi()

@@ -12,20 +12,23 @@
 
 namespace {
 
-QLabel *placeLabel(QWidget *parent, const char *name, const QRect &geometry, const QString &text)
-{
-    auto *label = place<QLabel>(parent, name, geometry, text);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
 // Fixed colours, so that a dark desktop theme cannot recolour them.
 void setColor(QWidget *widget, QPalette::ColorRole role, const QColor &color)
 {
     QPalette palette = widget->palette();
     palette.setColor(role, color);
     widget->setPalette(palette);
+}
+
+QLabel *placeLabel(QWidget *parent, const char *name, const QRect &geometry, const QString &text,
+                   const QColor &color = {})
+{
+    auto *label = place<QLabel>(parent, name, geometry, text);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (color.isValid())
+        setColor(label, QPalette::WindowText, color);
+    return label;
 }
 
 } // namespace
@@ -55,22 +58,19 @@ frmAbout::frmAbout(QWidget *parent)
     picIcon->setAlignment(Qt::AlignCenter);
     picIcon->setPixmap(QPixmap(picturePath("abouticon.png")));
 
-    auto *lblDescription = placeLabel(
-        this, "lblDescription", twipsRect(1050, 1125, 3885, 1050),
-        QStringLiteral("Send file directly to selected printerspooler or TCP-Port. If you send big "
-                       "files, the processing will take several minutes. Some spooler check the "
-                       "datas, this can provocate an error. In this case, try Windows Generic "
-                       "Driver."));
-    auto *lblDisclaimer =
-        placeLabel(this, "lblDisclaimer", twipsRect(240, 2400, 3870, 420),
-                   QStringLiteral("Warning: No warranty. If you send firmware updates "
-                                  "to a printer you do it at your own risc!"));
-    auto *lblTitle =
-        placeLabel(this, "lblTitle", twipsRect(1050, 240, 3885, 480), QStringLiteral("Varnet"));
+    placeLabel(this, "lblDescription", twipsRect(1050, 1125, 3885, 1050),
+               QStringLiteral("Send file directly to selected printerspooler or TCP-Port. If you "
+                              "send big files, the processing will take several minutes. Some "
+                              "spooler check the datas, this can provocate an error. In this "
+                              "case, try Windows Generic Driver."),
+               Qt::black);
+    placeLabel(this, "lblDisclaimer", twipsRect(240, 2400, 3870, 420),
+               QStringLiteral("Warning: No warranty. If you send firmware updates "
+                              "to a printer you do it at your own risc!"),
+               QColor(255, 0, 0));
+    placeLabel(this, "lblTitle", twipsRect(1050, 240, 3885, 480), QStringLiteral("Varnet"),
+               Qt::black);
     placeLabel(this, "lblVersion", twipsRect(1050, 780, 3885, 225), QStringLiteral("Version 2.4"));
-    setColor(lblDescription, QPalette::WindowText, Qt::black);
-    setColor(lblDisclaimer, QPalette::WindowText, QColor(255, 0, 0));
-    setColor(lblTitle, QPalette::WindowText, Qt::black);
 
     auto *Command1 =
         place<QPushButton>(this, "Command1", twipsRect(240, 2880, 3975, 375), HomePage::address());

@@ -2,8 +2,7 @@
 
 #include <QDialog>
 
-// The About box: fixed texts, the home page link and OK. It deletes itself
-// when closed.
+// The About box: fixed texts, the home page link and OK; deleted on close.
 class frmAbout : public QDialog
 {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #include "window/frmsocket.h"
 
 #include "core/localpath.h"
-#include "core/tcpsendsession.h"
+#include "core/tcpblocksender.h"
 #include "window/classicstyle.h"
 #include "window/twips.h"
 
@@ -23,11 +23,10 @@ frmsocket::frmsocket(QWidget *parent)
     Label1->setFont(classicFont(9.75));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    winsock = new TcpSendSession(this);
+    winsock = new TcpBlockSender(this);
     winsock->setObjectName(QStringLiteral("winsock"));
     connect(winsock, &TcpBlockSender::finished, this, [this] {
-        // Unloading waits for the connection; once it is gone, so is the
-        // window.
+        // Unloading waits for the connection to go.
         if (m_unloading)
             deleteLater();
     });
@@ -67,12 +66,13 @@ void frmsocket::closeEvent(QCloseEvent *event)
 
 int frmsocket::classicState() const
 {
-    using Stage = PrinterConnection::Stage;
     switch (winsock->phase()) {
     case TcpBlockSender::Phase::Idle:
         return 0;
+    case TcpBlockSender::Phase::LookingUp:
+        return 4;
     case TcpBlockSender::Phase::Connecting:
-        return winsock->connectionStage() == Stage::LookingUp ? 4 : 6;
+        return 6;
     case TcpBlockSender::Phase::Sending:
     case TcpBlockSender::Phase::Queued:
         return 7;
@@ -86,8 +86,8 @@ int frmsocket::classicState() const
         winsock->outcome() == SendOutcome::Cancelled)
         return 0;
     // Given up on while it still waited, the control stays where it was.
-    return winsock->gaveUpIn() == Stage::LookingUp    ? 4
-           : winsock->gaveUpIn() == Stage::Connecting ? 6
+    return winsock->gaveUpIn() == TcpBlockSender::Phase::LookingUp    ? 4
+           : winsock->gaveUpIn() == TcpBlockSender::Phase::Connecting ? 6
                                                       : 9;
 }
 

@@ -39,8 +39,7 @@ void printUsage()
 
 int main(int argc, char **argv)
 {
-    // Taken before QApplication, which strips the arguments it understands.
-    // As bytes: a file name need not be UTF-8.
+    // As bytes, before QApplication strips the arguments it understands.
     const QString commandLine =
         LocalPath::fromBytes(QByteArray::fromStdString(platform::commandLineText(argc, argv)));
 

@@ -12,7 +12,6 @@ qsizetype pairSafe(const QString &text, qsizetype at)
 {
     return at > 0 && at < text.size() && text.at(at).isLowSurrogate() ? at - 1 : at;
 }
-} // namespace
 
 QString fitToScreen(const QString &text)
 {
@@ -36,6 +35,7 @@ QString fitToScreen(const QString &text)
     }
     return fitted;
 }
+} // namespace
 
 QMessageBox::StandardButton show(QWidget *parent, const QString &text, const QString &title,
                                  QMessageBox::Icon icon)

@@ -26,11 +26,6 @@ QMessageBox::StandardButton show(QWidget *parent, const QString &text,
                                  const QString &title = QString(),
                                  QMessageBox::Icon icon = QMessageBox::NoIcon);
 
-// The text as a box shows it: at most a screenful, the middle of what is
-// longer left out.
-QString fitToScreen(const QString &text);
-
-// Replaces the real boxes; an empty handler restores them.
-void setHandler(Handler handler);
+void setHandler(Handler handler); // an empty one restores the real boxes
 
 } // namespace MessageSeam

@@ -13,8 +13,7 @@ void Varnet::Command2_Click()
 
     if (Option1->isChecked()) {
         const QString remembered = m_printers.currentPrinter();
-        // A name that matches no installed printer (an empty one included)
-        // sends nothing and says nothing; only the exit status tells.
+        // A name that matches no installed printer: only the exit status tells.
         if (m_printers.selectPrinter(Combo1->currentText()))
             sendToCurrentPrinter();
         else
@@ -29,8 +28,8 @@ void Varnet::Command2_Click()
 void Varnet::printerNotFound(const QString &printer)
 {
     m_sendStatus = SendExit::ConnectionFailed;
-    // Not installed is said by nothing, as ever; a scheduler that could not
-    // be asked is worth a word, or Print would seem to do nothing at all.
+    // A scheduler that could not be asked is worth a word, or Print would
+    // seem to do nothing at all.
     const QString unreachable = m_printers.unreachableReason();
     if (printer.isEmpty() || unreachable.isEmpty())
         return;
@@ -62,8 +61,6 @@ void Varnet::sendToCurrentPrinter()
             QStringLiteral("only %1 of %2 bytes were accepted").arg(job.taken).arg(job.offered);
         reason = reason.isEmpty() ? counts : reason + QStringLiteral(" (") + counts + u')';
     }
-    // Never "Executed!" for a job the spooler did not take whole: say which
-    // queue failed and in the spooler's own words why.
     MessageSeam::show(
         this, QStringLiteral("The file was not printed on \"%1\": %2").arg(printer, reason));
 }

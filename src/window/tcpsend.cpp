@@ -1,7 +1,7 @@
 #include "window/varnet.h"
 #include "core/exitstatus.h"
 #include "window/frmsocket.h"
-#include "core/tcpsendsession.h"
+#include "core/tcpblocksender.h"
 #include "window/messageseam.h"
 
 #include <QLabel>
@@ -10,27 +10,23 @@
 
 void Varnet::sendTcp()
 {
-    if (SocketForm && SocketForm->winsock->isBusy()) {
-        // One window and one timer serve one send; the running one finishes
-        // undisturbed.
+    // One window and one timer serve one send; the running one finishes
+    // undisturbed. One that has ended closes now, as its timer would. The
+    // guarded pointer is read once: each read may find it null again.
+    if (const frmsocket *running = SocketForm; running && running->winsock->isBusy()) {
         MessageSeam::show(this,
                           QStringLiteral("Still sending to %1. Print again when that send has "
                                          "ended.")
-                              .arg(SocketForm->winsock->remoteAddress()),
+                              .arg(running->winsock->remoteAddress()),
                           QStringLiteral("Message"));
         return;
     }
-    // The earlier send has ended and only waits for its timer: it closes now,
-    // as the timer would have closed it.
     if (SocketForm)
         Timer1_Timer();
 
     auto *form = new frmsocket;
     SocketForm = form;
     form->show();
-    // Closing, by Timer1 or at the end of an unattended send, waits until
-    // the printer has taken every byte, so that only a delivered file ends
-    // without a message.
     form->winsock->setTiming(m_tcpTiming);
     followTcpSend(form);
     form->winsock->start(Text2->text(), IP->text(), Port->text());
@@ -38,17 +34,15 @@ void Varnet::sendTcp()
 
 void Varnet::followTcpSend(frmsocket *form)
 {
-    TcpSendSession *sender = form->winsock;
-    // Text1 is read each time: a file loaded meanwhile changes the size shown,
-    // never what is sent.
+    TcpBlockSender *sender = form->winsock;
+    // Text1 is read each time: a file loaded meanwhile changes the size shown.
     connect(sender, &TcpBlockSender::progress, form, [this, form](qint64 count) {
         form->Label1->setText(
             QStringLiteral("Sending %1 bytes / %2").arg(QString::number(count), Text1->text()));
     });
     connect(sender, &TcpBlockSender::allQueued, form, [this, form] {
         form->Label1->setText(QStringLiteral("Sending %1 / %1").arg(Text1->text()));
-        // Unattended, nobody watches the window: close as soon as every block
-        // is queued, rather than after the timer's pause.
+        // Unattended, nobody watches the window: no pause before closing.
         if (SocketForm == form && m_commandLineMode)
             Timer1_Timer();
         else if (SocketForm == form)

@@ -1,7 +1,6 @@
 #include "window/varnet.h"
 
 #include "window/frmabout.h"
-#include "window/dropintake.h"
 #include "core/commandline.h"
 #include "core/filechooser.h"
 #include "core/localpath.h"
@@ -52,17 +51,13 @@ Varnet::Varnet(PrinterCollection &printers, QWidget *parent)
     buildControls();
     buildMenus();
 
-    new DropIntake(
-        Text2, [this] { OpenFi(); },
-        {centralWidget(), Text2, Text1, Combo1, Command1, Command2, Image1, Label1, Label2, Label3},
-        {Command3, Label4, IP, Port, Option1, Option2}, this);
+    acceptFileDrops();
     resize(twipsToPixels(6960), twipsToPixels(3000) + menuBar()->sizeHint().height());
 }
 
 Varnet::~Varnet()
 {
-    // The progress window has no owner; it must not outlive the window whose
-    // controls its captions read.
+    // The progress window has no owner; its captions read our controls.
     delete SocketForm.data();
 }
 
@@ -120,8 +115,7 @@ void Varnet::buildControls()
 
     Option1->setChecked(true);
 
-    // Labels and the picture take no focus, so the chain holds the rest in
-    // their classic order.
+    // Labels and the picture take no focus.
     const QList<QWidget *> chain{Command1, Combo1, Text1, Command2, Text2,
                                  Command3, IP, Option1, Option2, Port};
     for (qsizetype i = 1; i < chain.size(); ++i)
@@ -137,7 +131,7 @@ void Varnet::buildControls()
     connect(Command2, &QPushButton::clicked, this, &Varnet::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Varnet::Command3_Click);
     connect(Option1, &QRadioButton::clicked, this, &Varnet::Option1_Click);
-    connect(Option2, &QRadioButton::clicked, this, &Varnet::Option2_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Varnet::Option1_Click);
 }
 
 void Varnet::buildMenus()
@@ -152,7 +146,7 @@ void Varnet::buildMenus()
         action->setObjectName(name);
         connect(action, &QAction::triggered, this, handler);
     };
-    addEntry(file, QStringLiteral("Open"), &Varnet::Open_Click);
+    addEntry(file, QStringLiteral("Open"), &Varnet::Command1_Click);
     addEntry(file, QStringLiteral("Print"), &Varnet::Command2_Click);
     addEntry(file, QStringLiteral("Exit"), &Varnet::Exit_Click);
     addEntry(help, QStringLiteral("About"), &Varnet::About_Click);
@@ -160,16 +154,14 @@ void Varnet::buildMenus()
 
 bool Varnet::Form_Load(const QString &commandLine)
 {
-    // "--open FILE" comes from a file manager: the file is chosen as File >
-    // Open would choose it and nothing is sent before Print. A file really
-    // named so is sent, as the command line names a file before an option.
+    // "--open FILE" comes from a file manager: nothing is sent before Print.
+    // A file really named so is sent, as the command line names a file.
     const QString openOption = QStringLiteral("--open");
     const bool open = (commandLine == openOption ||
                        commandLine.startsWith(openOption + QLatin1Char(' '))) &&
                       !LocalPath::status(stripDoubleQuotes(commandLine)).exists;
 
-    // An unattended send to the saved TCP address never shows the printer
-    // list, and must not wait on a print scheduler that may not answer.
+    // An unattended send over TCP must not wait on a print scheduler.
     const std::optional<bool> printerQueue =
         optFromText(StartupSettings::read(StartupSettings::KeyOpt));
     if (open || commandLine.isEmpty() || printerQueue.value_or(true))
@@ -194,7 +186,6 @@ bool Varnet::Form_Load(const QString &commandLine)
 
 void Varnet::Form_Unload()
 {
-    // All three or none; a store that cannot be written is said once.
     const QString failure =
         StartupSettings::save({{StartupSettings::KeyPrinter, Combo1->currentText()},
                                {StartupSettings::KeyIp, IP->text()},
@@ -212,9 +203,11 @@ void Varnet::closeEvent(QCloseEvent *event)
 
 bool Varnet::eventFilter(QObject *watched, QEvent *event)
 {
+    if (filterDrop(watched, event))
+        return true;
     if (watched == Image1 && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-        Image1_Click();
+        About_Click();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -229,8 +222,7 @@ void Varnet::GetPrinters(QComboBox *list)
 
 void Varnet::Command3_Click()
 {
-    // With no current printer, or one installed after start-up, there is no
-    // item to pick and the selection stays as the user left it.
+    // A printer installed after start-up has no item: the selection stays.
     const int index = Combo1->findText(m_printers.currentPrinter());
     if (index >= 0)
         Combo1->setCurrentIndex(index);
@@ -238,15 +230,9 @@ void Varnet::Command3_Click()
 
 void Varnet::Option1_Click()
 {
-    // Both buttons sit in one auto-exclusive group; this only makes sure the
-    // printer queue wins should both ever be set.
+    // Should both ever be set, the printer queue wins.
     if (Option1->isChecked())
         Option2->setChecked(false);
-}
-
-void Varnet::Option2_Click()
-{
-    Option1_Click();
 }
 
 void Varnet::Exit_Click()
@@ -257,9 +243,8 @@ void Varnet::Exit_Click()
 
 void Varnet::About_Click()
 {
-    // One box for the whole program. It has no owner, so the main window
-    // stays usable and either window may be closed first; the box's own
-    // deletion on close clears the pointer for the next request.
+    // One box for the whole program, without an owner, so either window may
+    // be closed first; its deletion on close clears the pointer.
     static QPointer<frmAbout> box;
     if (!box) {
         box = new frmAbout;
@@ -268,9 +253,4 @@ void Varnet::About_Click()
     box->show();
     box->raise();
     box->activateWindow();
-}
-
-void Varnet::Image1_Click()
-{
-    About_Click();
 }

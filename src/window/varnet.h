@@ -22,8 +22,7 @@ class frmsocket;
 class Spooler;
 
 // The main window: every input of a send lives in its controls, and its
-// handlers are the program's actions. Controls carry their classic names as
-// object names so tests and tools can find them.
+// handlers are the program's actions.
 class Varnet : public QMainWindow
 {
     Q_OBJECT
@@ -32,50 +31,42 @@ public:
     explicit Varnet(PrinterCollection &printers, QWidget *parent = nullptr);
     ~Varnet() override;
 
-    // Start-up before the window is shown. Returns true when the command
-    // line named a file, i.e. the caller goes on with command-line sending.
+    // Start-up before the window is shown; true when the command line named
+    // a file to send.
     bool Form_Load(const QString &commandLine);
 
-    // The whole content of the file loaded last, byte for byte.
-    QByteArray Druckertext;
+    QByteArray Druckertext; // the file loaded last, byte for byte
 
-    // Loads the file Text2 names, telling the user only of a file too large
-    // to hold.
+    // Loads the file Text2 names, telling only of one too large to hold.
     SendResult OpenFi();
-    // The rest of start-up when the command line named a file: send it once
-    // to the restored destination, unattended. Returns the exit status.
+    // Sends the file the command line named once, unattended; the exit status.
     int commandLineSend();
     void GetPrinters(QComboBox *list);
 
-    void Command1_Click();
-    void Open_Click();
-    void Command2_Click();
+    void Command1_Click(); // also File > Open
+    void Command2_Click(); // also File > Print
     void Command3_Click();
-    void Option1_Click();
-    void Option2_Click();
+    void Option1_Click(); // also Option2's
     void Exit_Click();
-    void About_Click();
-    void Image1_Click();
+    void About_Click(); // also the picture's
 
-    // The TCP destination: sendTcp() is the Print command's TCP branch; the
-    // progress window of the latest send stays in SocketForm until Timer1
-    // lets it go.
+    // Print's TCP branch; the progress window of the latest send stays in
+    // SocketForm until Timer1 lets it go.
     void sendTcp();
     void Timer1_Timer();
     QPointer<frmsocket> SocketForm;
 
     PrinterSelection &printers() { return m_printers; }
 
-    // Seams for tests; the window owns nothing passed here.
+    // Seams for tests; the window owns nothing passed here. A null spooler
+    // gives a fresh system spooler per Print.
     void setFileChooser(FileChooser *chooser) { m_fileChooser = chooser; }
     void setTcpTiming(const TcpBlockSender::Timing &timing) { m_tcpTiming = timing; }
-    // The spooler Print uses; null gives a fresh system spooler per run.
     void setSpooler(Spooler *spooler) { m_spooler = spooler; }
 
 signals:
-    // Once per TCP send: its connection is gone and any failure message has
-    // been answered. ok: the printer took the whole file and the connection
-    // closed gracefully.
+    // Once per TCP send, when its connection is gone and any failure message
+    // answered. ok: the printer took the whole file and it closed gracefully.
     void tcpSendFinished(bool ok);
 
 protected:
@@ -87,11 +78,12 @@ private:
     void buildMenus();
     void Form_Unload();
     void sendToCurrentPrinter();
-    // Shows the progress of the send in form and ends it as Timer1 or the
-    // unattended mode wants.
     void followTcpSend(frmsocket *form);
-    // The chosen printer is not in the list: silent, unless the list could not be asked.
+    // Silent, unless the list of printers could not be asked.
     void printerNotFound(const QString &printer);
+    // Files dropped on the window; the TCP controls turn drags away.
+    void acceptFileDrops();
+    bool filterDrop(QObject *watched, QEvent *event);
 
     PrinterSelection m_printers;
     FileChooser *m_fileChooser = nullptr;

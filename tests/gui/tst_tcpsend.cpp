@@ -3,7 +3,7 @@
 #include "messagerecorder.h"
 #include "tcpsink.h"
 #include "window/frmsocket.h"
-#include "core/tcpsendsession.h"
+#include "core/tcpblocksender.h"
 #include "window/twips.h"
 #include "windows.h"
 

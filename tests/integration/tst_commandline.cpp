@@ -7,7 +7,7 @@
 #include "tcpsink.h"
 #include "testdata.h"
 #include "window/frmsocket.h"
-#include "core/tcpsendsession.h"
+#include "core/tcpblocksender.h"
 #include "varnetversion.h"
 
 #include <QApplication>

@@ -60,26 +60,6 @@ private slots:
         QVERIFY(!selection.selectPrinter(QStringLiteral("B")));
         QCOMPARE(selection.currentPrinter(), QStringLiteral("A"));
     }
-
-    void indexOfExact_data()
-    {
-        QTest::addColumn<QStringList>("items");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("index");
-
-        QTest::newRow("first of duplicates") << QStringList{"X", "Dup", "Dup"} << "Dup" << 1;
-        QTest::newRow("case differs") << QStringList{"X", "Dup"} << "DUP" << -1;
-        QTest::newRow("empty list") << QStringList() << "X" << -1;
-        QTest::newRow("empty name matches nothing") << QStringList{"X"} << "" << -1;
-    }
-
-    void indexOfExact()
-    {
-        QFETCH(QStringList, items);
-        QFETCH(QString, name);
-        QFETCH(int, index);
-        QCOMPARE(::indexOfExact(items, name), index);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPrinterSelection)

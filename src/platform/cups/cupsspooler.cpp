@@ -3,7 +3,6 @@
 #include "cupsconnection.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <iterator>
 #include <mutex>
 #include <string_view>
@@ -539,14 +538,6 @@ private:
 };
 
 } // namespace
-
-bool waitUnlessStopped(const std::stop_token &stop, std::chrono::milliseconds time)
-{
-    std::mutex mutex;
-    std::unique_lock lock(mutex);
-    std::condition_variable_any().wait_for(lock, stop, time, [] { return false; });
-    return !stop.stop_requested();
-}
 
 std::unique_ptr<Spooler> createSystemSpooler()
 {

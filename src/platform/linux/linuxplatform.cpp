@@ -46,6 +46,7 @@ void adviseLargeBuffer(void *data, std::size_t size)
 
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
+const bool ippDirect = true;
 
 bool noDisplay()
 {

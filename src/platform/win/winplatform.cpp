@@ -27,6 +27,7 @@ void adviseLargeBuffer(void *, std::size_t)
 
 const bool starDotStarMeansAll = true;
 const bool settingsInRegistry = true;
+const bool ippDirect = false;
 
 bool noDisplay()
 {

@@ -79,8 +79,13 @@ Socket startConnect(const std::string &address, std::uint16_t port, Result *resu
     int status = ioctlsocket(s, static_cast<long>(FIONBIO), &nonBlocking);
     if (status == 0)
         status = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen));
-    const int error = status == 0 ? 0 : WSAGetLastError();
+    int error = status == 0 ? 0 : WSAGetLastError();
     freeaddrinfo(found);
+    // A refusal that came at once (a closed port on this machine) is taken
+    // now: Wine posts no connect event for a connection that failed before
+    // the event loop started watching it.
+    if (error == WSAEWOULDBLOCK && hasErrorFlag(static_cast<Socket>(s)))
+        error = pendingError(static_cast<Socket>(s));
     if (status == 0 || error == WSAEWOULDBLOCK) {
         *result = status == 0 ? Result::done(0) : failure(WSAEWOULDBLOCK);
         return static_cast<Socket>(s);
@@ -187,7 +192,11 @@ void closeGracefully(Socket socket)
 
 std::string errorText(int error)
 {
-    return systemErrorText(static_cast<unsigned long>(error));
+    // Worded as strerror words it, without the closing full stop: callers end the sentence.
+    std::string text = systemErrorText(static_cast<unsigned long>(error));
+    if (text.ends_with('.'))
+        text.pop_back();
+    return text;
 }
 
 } // namespace platform::tcp

@@ -122,3 +122,9 @@ std::unique_ptr<Spooler> createSystemSpooler()
 {
     return std::make_unique<WinSpooler>();
 }
+
+std::unique_ptr<Spooler> createIppSpooler()
+{
+    // Nothing asks while ippDirect is false.
+    return nullptr;
+}

@@ -1,0 +1,16 @@
+# Cross-compiling for 64-bit Windows with Debian's MinGW-w64. The posix
+# thread model, as the Qt we link was built with: std::thread and
+# std::jthread need it, and mixing the two models' runtimes does not work.
+# Where that Qt lives comes in as VARNET_QT_MINGW.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${VARNET_QT_MINGW})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Try-compiles see the same Qt.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VARNET_QT_MINGW)
