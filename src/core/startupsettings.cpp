@@ -40,11 +40,25 @@ QString whyNotWritable(const QString &fileName)
         return existing.errorString();
     return QStringLiteral("the settings store reported an error");
 }
+
+QtMessageHandler passOn = nullptr;
+
+void withoutUnknownTypeWarning(QtMsgType type, const QMessageLogContext &context,
+                               const QString &message)
+{
+    if (!message.startsWith(QLatin1String("QVariant::load: unknown user type")))
+        passOn(type, context, message);
+}
 } // namespace
 
 QString read(const char *key)
 {
-    return store().value(fullKey(key)).toString();
+    // A value of a type this program does not know reads as none, and the
+    // caller's default applies; Qt's warning about it would only alarm.
+    passOn = qInstallMessageHandler(&withoutUnknownTypeWarning);
+    QString value = store().value(fullKey(key)).toString();
+    qInstallMessageHandler(passOn);
+    return value;
 }
 
 QString save(const QList<std::pair<const char *, QString>> &values)

@@ -1,5 +1,6 @@
 #include "window/classicstyle.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -24,7 +25,8 @@ QString picturePath(const char *name)
     return QStringLiteral(":/varnet/") + QLatin1String(name);
 }
 
-void centerOnScreen(QWidget *window)
+namespace {
+void centre(QWidget *window)
 {
     const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -32,4 +34,28 @@ void centerOnScreen(QWidget *window)
     QRect frame = window->frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
     window->move(frame.topLeft());
+}
+
+// A window manager puts its frame around the window only after it is shown,
+// and moves it then; once the frame is known the window is centred again.
+struct CentreWhenFramed : QObject
+{
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *window = static_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Move && window->frameGeometry() != window->geometry()) {
+            window->removeEventFilter(this);
+            deleteLater();
+            centre(window);
+        }
+        return false;
+    }
+};
+} // namespace
+
+void centerOnScreen(QWidget *window)
+{
+    centre(window);
+    window->installEventFilter(new CentreWhenFramed(window));
 }

@@ -12,5 +12,6 @@ QFont classicFont(qreal pointSize);
 // The path of one of the program's own pictures ("banner.png").
 QString picturePath(const char *name);
 
-// Places a top-level window, frame included, in the middle of its screen.
+// Places a top-level window, frame included, in the middle of its screen,
+// and again once a window manager has put its frame around it.
 void centerOnScreen(QWidget *window);

@@ -71,7 +71,5 @@ int main(int argc, char **argv)
         return window.commandLineSend();
     centerOnScreen(&window);
     window.show();
-    // The frame's size is known only once the window manager has it.
-    centerOnScreen(&window);
     return app.exec();
 }

@@ -248,9 +248,6 @@ void Varnet::About_Click()
     static QPointer<frmAbout> box;
     if (!box) {
         box = new frmAbout;
-        // The frame's size is known only once the window is shown.
-        centerOnScreen(box);
-        box->show();
         centerOnScreen(box);
     }
     box->show();

@@ -950,6 +950,9 @@ private slots:
                                               << "the address saved by the Varnet window";
         QTest::newRow("then the scheduler's default") << QStringList{} << "" << true << "sink"
                                                       << "the scheduler's default printer";
+        QTest::newRow("saved as a type unknown here")
+            << QStringList{} << "Drucker=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x5\\x42ogus)\nOpt=True" << true
+            << "sink" << "the scheduler's default printer";
         QTest::newRow("none at all") << QStringList{} << "" << false << "" << "";
     }
 
@@ -975,10 +978,8 @@ private slots:
             QVERIFY(sandbox.setDefault(QStringLiteral("sink")));
         // The window's address goes to port 9100, which no test may take
         // over; that row checks only what was chosen.
-        QMap<QString, QString> settings;
-        for (const QString &line : saved.split(u'\n', Qt::SkipEmptyParts))
-            settings.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
-        writeSettings(settings);
+        QVERIFY(QDir().mkpath(QFileInfo(settingsFile()).absolutePath()));
+        writeTestFile(settingsFile(), "[STARTUP]\n" + saved.toUtf8());
 
         QTemporaryDir home;
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
@@ -996,6 +997,7 @@ private slots:
             QVERIFY2(result.err.contains("no destination given"), result.err.constData());
             return;
         }
+        QVERIFY2(!result.err.contains("QVariant"), result.err.constData());
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QCOMPARE(entry.value("destination").toString(), destination);
         QCOMPARE(entry.value("chosenBy").toString(), chosenBy);
@@ -1134,6 +1136,8 @@ private slots:
                                                 << QByteArray("x") << QByteArray() << 0;
         QTest::newRow("IPv6 in brackets") << "exec \"$VS\" --ipp \"ipp://[::1]:$DEAD/ipp/print\" \"$DATA\""
                                           << 4 << QByteArray() << QByteArray("connect to [::1]:") << 0;
+        QTest::newRow("IPP port refused") << "exec \"$VS\" --ipp \"ipp://127.0.0.1:$DEAD/ipp/print\" \"$DATA\""
+                                          << 4 << QByteArray() << QByteArray(": Connection refused)") << 0;
         QTest::newRow("control characters in names")
             << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
             << QByteArray() << QByteArray("/Q%1\\x1b[2J\\x0d\\x0aok ") << 0;

@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <thread>
 #include <utility>
@@ -27,6 +28,30 @@ const char *noPassword(const char *, http_t *, const char *, const char *, void 
     return nullptr;
 }
 
+// The library reports every failed connect as "host is down"; one plain
+// attempt at the first address learns the system's reason, within a slice
+// so that a stop is not held up; it sends nothing. 0: nothing learnt.
+int connectError(const std::string &host, int port)
+{
+    http_addrlist_t *addresses =
+        httpAddrGetList(host.c_str(), AF_UNSPEC, std::to_string(port).c_str());
+    int error = 0;
+    const int fd = addresses != nullptr
+                       ? ::socket(httpAddrFamily(&addresses->addr), SOCK_STREAM | SOCK_CLOEXEC, 0)
+                       : -1;
+    if (fd >= 0) {
+        const timeval limit{0, std::chrono::microseconds(Slice).count()};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        if (::connect(fd, &addresses->addr.addr,
+                      static_cast<socklen_t>(httpAddrLength(&addresses->addr))) != 0 &&
+            errno != EINPROGRESS && errno != EINTR)
+            error = errno;
+        ::close(fd);
+    }
+    httpAddrFreeList(addresses);
+    return error;
+}
+
 } // namespace
 
 bool CupsConnection::open(const std::string &host, int port, http_encryption_t encryption,
@@ -37,6 +62,7 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
     cupsSetPasswordCB2(&noPassword, nullptr); // the library keeps one per thread
     m_stopped = false;
     m_timedOut = false;
+    m_connectError = 0;
     errno = 0;
     m_http = httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, encryption, 1,
                           m_limits.connectTimeoutMs,
@@ -44,6 +70,9 @@ bool CupsConnection::open(const std::string &host, int port, http_encryption_t e
     if (m_http == nullptr) {
         m_stopped = m_limits.stop != nullptr && m_limits.stop->isSet();
         m_timedOut = !m_stopped && errno == ETIMEDOUT;
+        // The scheduler's callers name the place that does not answer instead.
+        if (!m_stopped && !m_timedOut && peer != "the scheduler")
+            m_connectError = connectError(host, port);
         return false;
     }
     httpSetTimeout(m_http, std::chrono::duration<double>(Slice).count(), &keepWaiting, this);
@@ -175,6 +204,8 @@ std::string CupsConnection::failureText(const std::string &fallback) const
                                        : " did not answer within ";
         return m_peer + what + seconds + " s";
     }
+    if (m_http == nullptr && m_connectError != 0)
+        return std::strerror(m_connectError);
     if (m_http != nullptr && httpError(m_http) == EPIPE)
         return "the connection was closed";
     if (m_http != nullptr && httpError(m_http) != 0)

@@ -61,6 +61,7 @@ private:
     bool m_pastDeadline = false;
     bool m_stopped = false;
     bool m_timedOut = false;
+    int m_connectError = 0; // the system's reason the last open failed, if learnt
     bool m_answeredEarly = false;
 };
 
