@@ -94,8 +94,8 @@ check "varnet-send.exe delivers the file byte for byte and exits 0" received $? 
 start_sink "$work/closed.received" && kill "$sink_pid" && wait "$sink_pid" 2>/dev/null
 "$native_send" -q -H "127.0.0.1:$sink_port" "$work/input.prn" >/dev/null 2>&1
 expected=$?
-timeout 120 # A command put in the background by a script starts with SIGINT ignored.
-python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])' \
+# A command put in the background by a script starts with SIGINT ignored.
+timeout 120 python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])' \
     "$wine" "$programs/varnet-send.exe" -q -H "127.0.0.1:$sink_port" "$(windows_path "$work/input.prn")" \
     >"$work/refused.out" 2>&1
 status=$?
@@ -116,13 +116,13 @@ done
 timeout 120 "$wine" "$programs/Varnet.exe" >"$work/window.out" 2>&1 &
 window_pid=$!
 geometry=""
-for _ in $(seq 1 600); do
+for _ in $(seq 1 1200); do
     geometry="$(xwininfo -root -tree | sed -n 's/.*"Varnet - Socket closed": .* \([0-9]*x[0-9]*+[0-9]*+[0-9]*\) .*/\1/p')"
     [ -n "$geometry" ] && break
     sleep 0.1
 done
 centred() {
-    [[ "$geometry" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || { echo "no window [$geometry]"; return 1; }
+    [[ "$geometry" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || { echo "no window [$geometry]"; head -c 400 "$work/window.out"; return 1; }
     local left=$(((screen_width - BASH_REMATCH[1]) / 2))
     if [ $((BASH_REMATCH[3] - left)) -gt 8 ] || [ $((left - BASH_REMATCH[3])) -gt 8 ]; then
         echo "window at $geometry, not centred"
