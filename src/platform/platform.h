@@ -23,6 +23,8 @@ extern const bool settingsInRegistry;
 // Whether a printer can be reached over IPP without the system's spooler
 // (libcups can; on Windows only the spooler's own printers are there).
 extern const bool ippDirect;
+// Whether printers can be asked over SNMP (the Windows build has no library for it).
+extern const bool snmpAgent;
 
 // No display for a window: none named in the environment, and no other
 // platform for Qt asked for. Windows always has its desktop.

@@ -134,14 +134,22 @@ const QList<Option> &sendOptions()
          "TCP: give up when the printer takes no byte for S seconds\n(default " +
              seconds(TcpBlockSender::StallTimeout) + ")",
          duration(&SendOptions::stallTimeoutMs, false)},
-        {"", "wait", "", "wait until the job has ended and report it; TCP:\nfollow the printer over SNMP until it is idle again,\nand count the pages it printed",
+        {"", "wait", "",
+         platform::snmpAgent ? "wait until the job has ended and report it; TCP:\nfollow the printer over SNMP until it "
+                               "is idle again,\nand count the pages it printed"
+                             : "wait until the job has ended and report it; not for\nTCP on Windows (no SNMP there)",
          flag(&SendOptions::waitForJob)},
         {"", "wait-timeout", "S",
          "stop following the job or printer after S seconds\n(implies --wait); a queued job stays queued",
          duration(&SendOptions::waitTimeoutMs, false, &SendOptions::waitForJob)},
-        {"", "check", "", "TCP: ask the printer over SNMP first; send nothing to\none that reports it cannot print (no paper, jammed, ...)",
+        {"", "check", "",
+         platform::snmpAgent ? "TCP: ask the printer over SNMP first; send nothing to\none that reports it cannot "
+                               "print (no paper, jammed, ...)"
+                             : "not on Windows (no SNMP there): the file goes unchecked",
          flag(&SendOptions::check)},
-        {"", "status", "", "no FILE: ask each --host printer over SNMP for its state,\nalerts, page counter and model",
+        {"", "status", "",
+         platform::snmpAgent ? "no FILE: ask each --host printer over SNMP for its state,\nalerts, page counter and model"
+                             : "not on Windows (no SNMP there)",
          flag(&SendOptions::status)},
         {"", "snmp-community", "NAME", "SNMP community (default public)", text(&SendOptions::snmpCommunity)},
         {"", "snmp-port", "N", "the printers' SNMP port (default 161)",

@@ -55,6 +55,7 @@ void adviseLargeBuffer(void *data, std::size_t size)
 const bool starDotStarMeansAll = false;
 const bool settingsInRegistry = false;
 const bool ippDirect = true;
+const bool snmpAgent = true;
 
 bool noDisplay()
 {

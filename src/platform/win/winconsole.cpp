@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,15 +19,17 @@ namespace {
 // The Windows counterpart of the self-pipe: a loopback connection, since an
 // event loop can watch only sockets there. The console's handler runs on a
 // thread of its own and may send; the loop reads the other end.
-SOCKET interruptWriter = INVALID_SOCKET;
+std::atomic<SOCKET> interruptWriter{INVALID_SOCKET};
 
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
     // Ctrl-C cancels as SIGINT does; Ctrl-Break, a closed console window, a
     // logoff or shutdown as SIGTERM, so the statuses are those on Linux.
     const char signal = static_cast<char>(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+    // Before the loop listens nothing has gone out yet, and nothing needs a
+    // reset: the program ends by the signal at once.
     if (interruptWriter == INVALID_SOCKET || send(interruptWriter, &signal, 1, 0) != 1)
-        return FALSE;
+        endBySignal(signal);
     // The system ends the process as soon as the handler of a closing
     // console returns; waiting gives the loop its few seconds to reset the
     // connections and write the summary, then endBySignal ends it.
@@ -34,6 +37,11 @@ BOOL WINAPI onConsoleEvent(DWORD event)
         Sleep(INFINITE);
     return TRUE;
 }
+
+// From the first moment, not only once the loop listens: Wine ends a program
+// that has no handler of its own with status 0, which a script would take
+// for a delivery.
+[[maybe_unused]] const BOOL handlerInstalled = SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 
 SOCKET loopbackPair(SOCKET *writer)
 {
@@ -93,7 +101,6 @@ int catchInterrupts()
     if (reader == INVALID_SOCKET)
         return -1;
     interruptWriter = writer;
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     // Socket handles are small numbers, as the event loop's notifier takes them.
     return static_cast<int>(reader);
 }

@@ -84,6 +84,7 @@ void adviseLargeBuffer(void *, std::size_t)
 const bool starDotStarMeansAll = true;
 const bool settingsInRegistry = true;
 const bool ippDirect = false;
+const bool snmpAgent = false;
 
 bool noDisplay()
 {
