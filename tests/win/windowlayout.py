@@ -1,11 +1,11 @@
 """Compares where a window has its white fields (combo and edit boxes) with
 where a wireframe drawing has them.
 
-    windowlayout.py SCREEN.xwd WxH+X+Y MENU-HEIGHT WIREFRAME.png [SHOT.png]
+    windowlayout.py SCREEN.xwd WxH+X+Y WIREFRAME.png [SHOT.png]
 
 SCREEN.xwd is the X server's screen (Xvfb -fbdir), the geometry the window's
-place on it, MENU-HEIGHT the menu bar above the client area the wireframe
-shows. Every white box of the wireframe must have a white box in the window
+place on it. The wireframe shows the client area below the menu bar, at the
+window's width scaled. Every white box of the wireframe must have a white box in the window
 at the same place and size, scaled, within a tolerance of a few of the
 window's pixels, and the window must have no other: a control missing, moved
 or resized fails. SHOT.png, when given, receives the window as seen.
@@ -135,14 +135,14 @@ def write_png(path, rows):
 
 
 def main():
-    screen, geometry, menu, wireframe = sys.argv[1:5]
+    screen, geometry, wireframe = sys.argv[1:4]
     size, left, top = geometry.split("+")
     width, height = (int(n) for n in size.split("x"))
     window = read_xwd(screen, int(left), int(top), width, height)
-    if len(sys.argv) > 5:
-        write_png(sys.argv[5], window)
-    client = window[int(menu):]
+    if len(sys.argv) > 4:
+        write_png(sys.argv[4], window)
     drawing = read_png(wireframe)
+    client = window[height - round(width * len(drawing) / len(drawing[0])):]
     scale_x, scale_y = len(drawing[0]) / width, len(drawing) / len(client)
     wanted = [[round(box[0] / scale_x), round(box[1] / scale_y), round(box[2] / scale_x), round(box[3] / scale_y)]
               for box in distinct(light_boxes(drawing))]

@@ -4,7 +4,7 @@
 # send from the command line with its settings in the Wine registry, and
 # varnet-send.exe, each against a loopback sink, compared byte for byte.
 #
-#   wine-programs.sh ZIP PREFIX-DIR NATIVE-VARNET-SEND CLOSEBOX-EXE
+#   wine-programs.sh ZIP PREFIX-DIR NATIVE-VARNET-SEND CLOSEBOX-EXE WIREFRAME.png
 #
 # Meant to run in a network of its own (scripts/own-network.sh): the
 # unattended send goes to port 9100. Exit code 77 (skipped) when there is no
@@ -15,6 +15,7 @@ zip="$1"
 prefix="$2"
 native_send="$3"
 closebox="$4"
+wireframe="$5"
 wine="${VARNET_WINE:-/usr/lib/wine/wine64}"
 wineserver="$(dirname "$wine")/wineserver"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -47,12 +48,36 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$prefix" && WINEPREFIX="$(cd "$prefix" && pwd)"
 export WINEPREFIX
+# A run that was killed leaves its wineserver, with its programs and the
+# display they had, and maybe a prefix half made: every later program would
+# join that server, and a window go to an X server long gone.
+timeout 60 "$wineserver" -k 2>/dev/null
+timeout 60 "$wineserver" -w 2>/dev/null
+if [ ! -f "$WINEPREFIX/varnet-ready" ]; then
+    rm -rf "${WINEPREFIX:?}"
+    mkdir -p "$WINEPREFIX"
+fi
+
+# One X server for the whole run, before the first Wine program, so that
+# Wine's desktop never starts without one. It picks a free display number
+# itself (other tests run X servers too) and keeps its screen in a file, the
+# screenshot. Always one size: Wine keeps the screen it first met in the prefix.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -fbdir "$work" 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+for _ in $(seq 1 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+if [ ! -s "$work/display" ]; then
+    echo "Xvfb gave no display within 30 s: $(head -c 400 "$work/xvfb.log")"
+    exit 1
+fi
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
+
 if ! timeout 300 "$wine" cmd.exe /c echo wine-ready >"$work/probe.out" 2>&1 ||
     ! grep -q wine-ready "$work/probe.out"; then
     cat "$work/probe.out"
     echo "SKIPPED: Wine cannot start"
     exit 77
 fi
+touch "$WINEPREFIX/varnet-ready"
 
 (cd "$work" && unzip -q "$zip") || { fail "unpack $zip"; exit 1; }
 programs="$(echo "$work"/Varnet-*-win64)"
@@ -101,13 +126,43 @@ timeout 120 python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, sig
 status=$?
 check "varnet-send.exe to a refused port exits $expected as on Linux" test "$status" = "$expected"
 
-# The window, on an X server of its own, with the settings a user left.
-# The server picks a free display number itself: other tests run X servers too.
-# Always one size: Wine keeps the screen it first met in the prefix.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-DISPLAY=":$(head -n 1 "$work/display")"
-export DISPLAY
+# Ctrl-C in the middle of a send: the printer must see a reset, not a
+# complete job, and the caller the status of an interruption. This printer
+# takes the connection, reads nothing for a while, then says how it ended.
+python3 -c '
+import socket, sys, time
+with socket.create_server(("127.0.0.1", 0)) as server:
+    server.settimeout(120)
+    print(server.getsockname()[1], flush=True)
+    peer = server.accept()[0]
+    print("connected", flush=True)
+    time.sleep(3)
+    peer.settimeout(60)
+    try:
+        while peer.recv(65536):
+            pass
+        print("closed cleanly")
+    except ConnectionResetError:
+        print("reset")
+' >"$work/stalled.log" 2>&1 &
+stalled_pid=$!
+for _ in $(seq 1 100); do [ -s "$work/stalled.log" ] && break; sleep 0.1; done
+timeout 120 python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])' \
+    "$wine" "$programs/varnet-send.exe" -q -H "127.0.0.1:$(head -n 1 "$work/stalled.log")" \
+    "$(windows_path "$work/input.prn")" >"$work/interrupted.out" 2>&1 &
+sender=$!
+for _ in $(seq 1 1200); do grep -q connected "$work/stalled.log" && break; sleep 0.1; done
+kill -INT "$sender"
+wait "$sender"
+status=$?
+timeout 90 tail --pid="$stalled_pid" -f /dev/null
+interrupted() {
+    [ "$status" = 130 ] || { echo "exit status $status, not 130"; cat "$work/interrupted.out"; return 1; }
+    grep -qx reset "$work/stalled.log" || { echo "the printer saw: $(tail -n 1 "$work/stalled.log")"; return 1; }
+}
+check "varnet-send.exe interrupted by Ctrl-C resets the connection and exits 130" interrupted
+
+# The window, with the settings a user left.
 screen_width="$(xwininfo -root | sed -n 's/^ *Width: //p')"
 for setting in "Opt False" "IP 127.0.0.1"; do
     "$wine" reg add 'HKCU\Software\Varnet\Varnet\STARTUP' /v "${setting% *}" /d "${setting#* }" /f \
@@ -119,10 +174,16 @@ geometry=""
 for _ in $(seq 1 1200); do
     geometry="$(xwininfo -root -tree | sed -n 's/.*"Varnet - Socket closed": .* \([0-9]*x[0-9]*+[0-9]*+[0-9]*\) .*/\1/p')"
     [ -n "$geometry" ] && break
+    kill -0 "$window_pid" 2>/dev/null || break
     sleep 0.1
 done
 centred() {
-    [[ "$geometry" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || { echo "no window [$geometry]"; head -c 400 "$work/window.out"; return 1; }
+    if ! [[ "$geometry" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]]; then
+        echo "no window within 120 s; the windows there:"
+        xwininfo -root -children | grep '^ *0x' | head -n 20
+        head -c 400 "$work/window.out"
+        return 1
+    fi
     local left=$(((screen_width - BASH_REMATCH[1]) / 2))
     if [ $((BASH_REMATCH[3] - left)) -gt 8 ] || [ $((left - BASH_REMATCH[3])) -gt 8 ]; then
         echo "window at $geometry, not centred"
@@ -130,8 +191,21 @@ centred() {
     fi
 }
 check "Varnet.exe shows \"Varnet - Socket closed\" centred on the screen" centred
+# Shown is not yet painted: the screen is read until it matches, for a while.
+# What it showed last is kept beside the prefix.
+laid_out() {
+    [ -n "$geometry" ] || { echo "no window"; return 1; }
+    for _ in $(seq 1 30); do
+        python3 "$here/windowlayout.py" "$work/Xvfb_screen0" "$geometry" "$wireframe" "$prefix-window.png" &&
+            return 0
+        sleep 1
+    done
+    return 1
+}
+check "Varnet.exe has its fields and buttons where the wireframe has them" laid_out
 kill "$window_pid" 2>/dev/null
-"$wineserver" -k 2>/dev/null
+timeout 60 "$wineserver" -k 2>/dev/null
+timeout 60 "$wineserver" -w 2>/dev/null
 
 # Unattended: Varnet.exe FILE sends to the saved address and ends by itself.
 start_sink "$work/window.received" 9100
