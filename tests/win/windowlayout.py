@@ -1,15 +1,16 @@
-"""Compares where a window has its white fields (combo and edit boxes) with
-where a wireframe drawing has them.
+"""Checks that a window has its fields and buttons where a wireframe drawing
+has them.
 
     windowlayout.py SCREEN.xwd WxH+X+Y WIREFRAME.png [SHOT.png]
 
 SCREEN.xwd is the X server's screen (Xvfb -fbdir), the geometry the window's
-place on it. The wireframe shows the client area below the menu bar, at the
-window's width scaled. Every white box of the wireframe must have a white box in the window
-at the same place and size, scaled, within a tolerance of a few of the
-window's pixels, and the window must have no other: a control missing, moved
-or resized fails. SHOT.png, when given, receives the window as seen.
-Only the standard library: the test machine need not have an imaging tool."""
+place on it. The wireframe shows the client area below the menu bar, its
+width the window's, scaled. Each box of one light colour in the wireframe
+(the fields and buttons) must be found in the window, scaled, within a few of
+its pixels: as a face of one light colour, or as a sunken frame. A control
+missing, moved or resized fails; the window's colours and text do not
+matter. SHOT.png, when given, receives the window as seen. Only the standard
+library: the test machine need not have an imaging tool."""
 import struct
 import sys
 import zlib
@@ -51,18 +52,19 @@ def read_png(path):
                 guess = left + up - corner
                 near = min((abs(guess - left), 0), (abs(guess - up), 1), (abs(guess - corner), 2))[1]
                 line[i] = (line[i] + (left, up, corner)[near]) & 255
-        rows.append([tuple(line[x * size + c * depth // 8] for c in range(min(channels, 3)))
+        # The high byte of each colour sample; grey becomes three equal ones.
+        rows.append([tuple(line[x * size + c * depth // 8] for c in ((0, 0, 0) if channels < 3 else (0, 1, 2)))
                      for x in range(width)])
         previous = line
-    return [[p if len(p) == 3 else p * 3 for p in row] for row in rows]
+    return rows
 
 
 def read_xwd(path, left, top, width, height):
     data = open(path, "rb").read()
     header = struct.unpack(">25I", data[:100])
-    header_size, depth_bits, line_bytes, colours = header[0], header[11], header[12], header[19]
-    if header[10] != 32 or header[6] != 0:  # bits per pixel, byte order: Xvfb's 24-bit screen
-        sys.exit("unexpected screen format (bits %d, byte order %d, depth %d)" % (header[10], header[6], depth_bits))
+    header_size, byte_order, bits, line_bytes, colours = (header[i] for i in (0, 7, 11, 12, 19))
+    if bits != 32 or byte_order != 0:  # Xvfb's 24-bit screen: blue, green, red, unused
+        sys.exit("unexpected screen format: %d bits a pixel, byte order %d" % (bits, byte_order))
     pixels = header_size + 12 * colours
     return [[tuple(data[pixels + y * line_bytes + x * 4 + c] for c in (2, 1, 0))
              for x in range(left, left + width)] for y in range(top, top + height)]
