@@ -1,5 +1,6 @@
 #include "cupssandbox.h"
 #include "ippprinter.h"
+#include "lpdserver.h"
 #include "tcpsink.h"
 
 #include <QDir>
@@ -22,10 +23,12 @@
 #include "testdata.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
@@ -424,6 +427,37 @@ private slots:
         QTRY_COMPARE(queueDevice.received(1), data);
         QVERIFY(sandbox.runClient("lpstat", {"-W", "completed", "-l", "-o", "sink"}));
 
+        // Through the scheduler's LPD server: the file, the same from a pipe,
+        // then the file to an LPD queue, a TCP port and an IPP printer at once.
+        const quint16 lpdPort = TcpSink::unusedPort();
+        QVERIFY(sandbox.startLpd(lpdPort));
+        const QString lpd = QStringLiteral("lpd://127.0.0.1:%1/sink").arg(lpdPort);
+        const Run viaLpd = run({"--json", "--title", "Label run", "--lpd", lpd, path});
+        QVERIFY2(viaLpd.exitCode == 0, viaLpd.out.constData());
+        QCOMPARE(destinationNamed(viaLpd.summary, lpd).value("kind").toString(), QStringLiteral("lpd"));
+        QTRY_COMPARE(queueDevice.connectionCount(), 3);
+        QTRY_COMPARE(queueDevice.received(2), data);
+        const auto pageLog = [&sandbox] {
+            QFile log(sandbox.directory() + QStringLiteral("/log/page_log"));
+            return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        };
+        QTRY_VERIFY2(pageLog().contains(" Label run "), pageLog().constData());
+        QProcess writer;
+        QProcess piped;
+        writer.setStandardOutputProcess(&piped);
+        writer.start(QStringLiteral("cat"), {path});
+        QVERIFY2(run({"-q", "--lpd", lpd}, QString(), &piped).exitCode == 0, "from a pipe");
+        QTRY_COMPARE(queueDevice.connectionCount(), 4);
+        QTRY_COMPARE(queueDevice.received(3), data);
+        TcpSink port;
+        QVERIFY(port.listen());
+        const Run all = run({"--json", "--lpd", lpd, "-H", QStringLiteral("127.0.0.1:%1").arg(port.port()),
+                             "--ipp", uri, path});
+        QVERIFY2(all.exitCode == 0, all.out.constData());
+        QTRY_COMPARE(port.received(), data);
+        QTRY_COMPARE(queueDevice.connectionCount(), 6);
+        QTRY_VERIFY(queueDevice.received(4) == data && queueDevice.received(5) == data);
+
         QVERIFY(sandbox.rejectJobs(QStringLiteral("sink")));
         const Run refused = run({"--json", "-p", "sink", path});
         QCOMPARE(refused.exitCode, 6);
@@ -525,15 +559,82 @@ private slots:
         }
     }
 
+    void lpdServerAnswers_data()
+    {
+        QTest::addColumn<LpdServer::Fault>("fault");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("reason"); // part of the error
+
+        using Fault = LpdServer::Fault;
+        QTest::newRow("takes the job") << Fault::None << 0 << 0 << "";
+        const char *const steps[] = {"the job for queue \"Q\" (no such queue",
+                                     "the control file's size and name: no, thank you",
+                                     "the control file: no, thank you",
+                                     "the data file's size and name: no, thank you",
+                                     "the data file: no, thank you"};
+        for (int step = 1; step <= 5; ++step)
+            QTest::addRow("refuses step %d", step) << Fault::Refuse << step << 6
+                                                   << QStringLiteral("refused ") + steps[step - 1];
+        // Bytes left unread make the close a reset.
+        QTest::newRow("closes in the data file") << Fault::Close << 5 << 5 << "the connection";
+        QTest::newRow("resets before answering the data file")
+            << Fault::Reset << 5 << 5 << "reset the connection";
+        QTest::newRow("silent after the control file's size")
+            << Fault::Silent << 2 << 5 << "did not acknowledge the control file's size and name within 1 s";
+        QTest::newRow("silent after the data file")
+            << Fault::Silent << 5 << 5 << "did not acknowledge the data file within 1 s";
+        QTest::newRow("answers before reading the data file")
+            << Fault::AnswerEarly << 5 << 5 << "answered before it had read the data file";
+    }
+
+    void lpdServerAnswers()
+    {
+        QFETCH(LpdServer::Fault, fault);
+        QFETCH(int, step);
+        QFETCH(int, exitCode);
+        QFETCH(QString, reason);
+
+        // More than the socket buffers hold, so a server that stops
+        // reading holds the sender up.
+        const QByteArray data = randomBytes(8 << 20, 12);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("lpd.bin")), data);
+        LpdServer server(fault, step);
+        QVERIFY(server.listen());
+        // Silence is waited for briefly; a server slowed by a busy machine is not silent.
+        const Run result = run({"--json", "--stall-timeout", fault == LpdServer::Fault::Silent ? "1" : "30",
+                                "--retry", "2", "--retry-delay", "0.1", "--title", "Two\nlines", "--lpd",
+                                QStringLiteral("lpd://127.0.0.1:%1/Q").arg(server.port()), path});
+        QVERIFY2(result.exitCode == exitCode, result.out.constData());
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
+        // Never tried again once the server took the connection; nothing
+        // called delivered that the server did not acknowledge.
+        QCOMPARE(entry.value("attempts").toInt(), 1);
+        QCOMPARE(entry.value("delivered").toBool(), exitCode == 0);
+        if (exitCode != 0)
+            return;
+        const QList<QByteArray> steps = server.steps();
+        QCOMPARE(steps.size(), 5);
+        QCOMPARE(steps.at(0), QByteArray("\2Q\n"));
+        // Each line of its own: a title cannot add commands.
+        const QByteArray name = steps.at(1).mid(steps.at(1).indexOf(" cf") + 3).trimmed();
+        QVERIFY2(steps.at(2).contains("\nJTwo lines\nldf" + name + QByteArray("\n\0", 2)),
+                 steps.at(2).constData());
+        QCOMPARE(steps.at(3), "\3" + QByteArray::number(data.size()) + " df" + name + '\n');
+        QVERIFY(steps.at(4) == data + '\0');
+    }
+
     void silentPeersAndCtrlC_data()
     {
-        QTest::addColumn<QString>("kind");     // "-p" through the scheduler, or "--ipp"
-        QTest::addColumn<QString>("scheme");   // of the IPP printer's URI
+        QTest::addColumn<QString>("kind");     // "-p" through the scheduler, "--ipp" or "--lpd"
+        QTest::addColumn<QString>("scheme");   // of the printer's URI
         QTest::addColumn<int>("interrupts");   // SIGINTs sent; 0: the time-out ends it
 
         QTest::newRow("scheduler, time-out") << "-p" << "" << 0;
         QTest::newRow("scheduler, Ctrl-C") << "-p" << "" << 1;
         QTest::newRow("printer, Ctrl-C") << "--ipp" << "ipp" << 1;
+        QTest::newRow("LPD server, Ctrl-C") << "--lpd" << "lpd" << 1;
         // The library's TLS handshake cannot be interrupted; a second Ctrl-C
         // still ends the program at once.
         QTest::newRow("printer over TLS, Ctrl-C twice") << "--ipp" << "ipps" << 2;
@@ -576,6 +677,12 @@ private slots:
             QCOMPARE(process.exitStatus(), QProcess::CrashExit);
             QCOMPARE(process.exitCode(), SIGINT);
             QVERIFY2(process.readAllStandardOutput().contains("\"cancelled\""), "no summary");
+            // The server waited for our next word: it hears a reset, not an end.
+            const std::unique_ptr<QTcpSocket> peer(silent.nextPendingConnection());
+            char byte = 0;
+            if (kind == "--lpd")
+                QVERIFY(::recv(static_cast<int>(peer->socketDescriptor()), &byte, 1, 0) < 0 &&
+                        errno == ECONNRESET);
             return;
         }
         const Run result = run(arguments, QString(), &process, 30000);
@@ -675,6 +782,9 @@ private slots:
             << QStringList{"--json", "-H", refused, "/nonexistent/job.prn"} << 3;
         QTest::newRow("folder as input") << QStringList{"-H", refused, "/tmp"} << 3;
         QTest::newRow("connection refused") << QStringList{"-H", refused, "@FILE@"} << 4;
+        QTest::newRow("lpd, connection refused")
+            << QStringList{"--lpd", "lpd://" + refused + "/Q", "@FILE@"} << 4;
+        QTest::newRow("lpd without a queue") << QStringList{"--lpd", "lpd://127.0.0.1/", "f"} << 2;
     }
 
     void failuresAndUsage()
@@ -851,6 +961,10 @@ private slots:
                                             << "not accepting jobs";
         QTest::newRow("queue not accepting") << "-p sink" << "reject" << 6 << "not accepting jobs";
         QTest::newRow("unknown queue") << "-p nosuch" << "" << 4 << "";
+        // The LPD server answers for the queue before any of the file goes.
+        QTest::newRow("lpd, unknown queue") << "--lpd nosuch" << "" << 6 << "refused the job for queue";
+        QTest::newRow("lpd, not accepting, --check")
+            << "--lpd sink --check" << "reject" << 6 << "refused the job for queue";
         QTest::newRow("stopped with a reason, --wait-timeout")
             << "-p sink" << "disable" << 8 << "stays queued; printer stopped (paused): out of paper";
         QTest::newRow("tcp, ready, --check") << "-H @SINK --check" << "3 00 1234" << 0
@@ -885,7 +999,7 @@ private slots:
 
         TcpSink queueDevice;
         QVERIFY(queueDevice.listen());
-        if (!target.startsWith(QLatin1String("-p")) && !target.startsWith(QLatin1String("--ipp"))) {
+        if (target.startsWith(QLatin1String("-H")) || target.startsWith(QLatin1String("--status"))) {
             askedOverSnmp(target, prepare, exitCode, reason, queueDevice);
             return;
         }
@@ -902,10 +1016,15 @@ private slots:
         // Far more than the buffers on the way hold: streamed, it would show.
         const QString path =
             writeTestFile(m_dir.filePath(QStringLiteral("asked.bin")), randomBytes(24 << 20, 9));
-        QStringList arguments{"--json", "--wait-timeout", "2", target.section(' ', 0, 0)};
-        arguments << (target.startsWith("--ipp")
-                          ? QStringLiteral("ipp://127.0.0.1:%1%2").arg(m_ippPort).arg(target.section(' ', 1))
-                          : target.section(' ', 1));
+        QStringList arguments{"--json", "--wait-timeout", "2"};
+        arguments << target.split(u' ');
+        if (target.startsWith("--ipp"))
+            arguments[4] = QStringLiteral("ipp://127.0.0.1:%1%2").arg(m_ippPort).arg(arguments[4]);
+        const quint16 lpdPort = TcpSink::unusedPort();
+        if (target.startsWith("--lpd")) {
+            QVERIFY(sandbox.startLpd(lpdPort));
+            arguments[4] = QStringLiteral("lpd://127.0.0.1:%1/%2").arg(lpdPort).arg(arguments[4]);
+        }
         arguments << path;
 
         const Run result = run(arguments);
