@@ -63,17 +63,14 @@ bool CupsSandbox::startLpd(quint16 port)
 {
     m_lpd.kill();
     m_lpd.waitForFinished(5000);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("CUPS_SERVER"), socketPath());
-    m_lpd.setProcessEnvironment(environment);
+    // CUPS_SERVER, set for this process, leads cups-lpd to the sandbox.
     m_lpd.start(QStringLiteral("socat"),
                 {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port),
                  // A child that fails makes socat end at once, perhaps before
                  // it passed on the refusal the child wrote last.
                  QStringLiteral("SYSTEM:/usr/lib/cups/daemon/cups-lpd; exit 0")});
     // Ready once it takes a connection; the cups-lpd behind it ends at once.
-    for (QDeadlineTimer deadline(10000); m_lpd.waitForStarted(10000) && !deadline.hasExpired();
-         QThread::msleep(50)) {
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(50)) {
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, port);
         if (probe.waitForConnected(1000))
