@@ -44,8 +44,9 @@ LpdSender::LpdSender(const QString &queue, const QString &title, QObject *parent
                 "\nldf" + m_name + '\n';
     m_answerTimer.setSingleShot(true);
     connect(&m_answerTimer, &QTimer::timeout, this, [this] {
-        fail(SendOutcome::TransferFailed,
-             sentence("did not acknowledge") + QStringLiteral(" within ") + durationText(timing().stall) + u'.');
+        fail(SendOutcome::TransferFailed, sentence("did not acknowledge") +
+                                              QStringLiteral(" within ") +
+                                              durationText(timing().stall) + u'.');
     });
 }
 
@@ -75,7 +76,8 @@ void LpdSender::onReceived(const QByteArray &answer)
     if (m_step == Answered)
         return;
     if (answer.isEmpty())
-        return fail(SendOutcome::TransferFailed, sentence("closed the connection before it acknowledged") + u'.');
+        return fail(SendOutcome::TransferFailed,
+                    sentence("closed the connection before it acknowledged") + u'.');
     if (answer.at(0) != 0) {
         // Some servers say why after the refusing byte.
         const QString said = QString::fromUtf8(answer.mid(1, 200)).trimmed();
@@ -105,7 +107,8 @@ QString LpdSender::sentence(const char *did) const
     static const char *const steps[] = {"the job for queue", "the control file's size and name",
                                         "the control file", "the data file's size and name",
                                         "the data file"};
-    QString text = QStringLiteral("The server ") + QLatin1String(did) + u' ' + QLatin1String(steps[m_step]);
+    QString text =
+        QStringLiteral("The server ") + QLatin1String(did) + u' ' + QLatin1String(steps[m_step]);
     if (m_step == Job)
         text += QStringLiteral(" \"") + m_queue +
                 QStringLiteral("\" (no such queue, it takes no jobs, or only from privileged "

@@ -28,7 +28,15 @@ protected:
     bool readyToEnd() override;
 
 private:
-    enum Step { Job, ControlHeader, ControlFile, DataHeader, DataFile, Answered };
+    enum Step
+    {
+        Job,
+        ControlHeader,
+        ControlFile,
+        DataHeader,
+        DataFile,
+        Answered
+    };
     // Sends message and waits for the server's answer to it.
     void ask(const QByteArray &message);
     // "The server <did> <the step>", and why the first step may fail.

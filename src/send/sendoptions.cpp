@@ -105,8 +105,10 @@ Apply destination(Destination::Kind kind)
             const auto blank = [](QChar c) { return c.unicode() <= u' '; };
             found.port = static_cast<quint16>(uri.port(LpdPort));
             if (uri.scheme() != QLatin1String("lpd") || !uri.isValid() || uri.host().isEmpty() ||
-                found.port == 0 || queue.isEmpty() || std::any_of(queue.cbegin(), queue.cend(), blank))
-                error = QStringLiteral("--lpd needs lpd://HOST[:PORT]/QUEUE, not \"%1\"").arg(value);
+                found.port == 0 || queue.isEmpty() ||
+                std::any_of(queue.cbegin(), queue.cend(), blank))
+                error = QStringLiteral("--lpd needs lpd://HOST[:PORT]/QUEUE, not \"%1\"")
+                            .arg(value);
         }
         if (error.isEmpty())
             options.destinations.append(found);

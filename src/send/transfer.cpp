@@ -109,8 +109,8 @@ private:
         setStatus({});
         using std::chrono::milliseconds;
         m_reported = 0;
-        m_sender = m_lpd ? new LpdSender(QUrl(destination().name).path(QUrl::FullyDecoded).mid(1), m_options.title, this)
-                         : new TcpBlockSender(this);
+        const QString queue = QUrl(destination().name).path(QUrl::FullyDecoded).mid(1);
+        m_sender = m_lpd ? new LpdSender(queue, m_options.title, this) : new TcpBlockSender(this);
         m_sender->setTiming({.connect = milliseconds(m_options.connectTimeoutMs),
                              .stall = milliseconds(m_options.stallTimeoutMs),
                              .peerCloseWait = milliseconds(m_options.waitEofMs)});
