@@ -10,11 +10,8 @@ namespace {
 // must not start lines of its own.
 QByteArray field(QString text, qsizetype limit)
 {
-    for (QChar &character : text) {
-        if (character.unicode() < 0x20 || character.unicode() == 0x7f)
-            character = u' ';
-    }
-    return text.left(limit).toUtf8();
+    static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
+    return text.replace(control, QStringLiteral(" ")).left(limit).toUtf8();
 }
 
 // 000 to 999, one for each job of a run, from where another run is not

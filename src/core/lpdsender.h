@@ -28,15 +28,7 @@ protected:
     bool readyToEnd() override;
 
 private:
-    enum Step
-    {
-        Job,
-        ControlHeader,
-        ControlFile,
-        DataHeader,
-        DataFile,
-        Answered
-    };
+    enum Step { Job, ControlHeader, ControlFile, DataHeader, DataFile, Answered };
     // Sends message and waits for the server's answer to it.
     void ask(const QByteArray &message);
     // "The server <did> <the step>", and why the first step may fail.
@@ -46,6 +38,7 @@ private:
     QByteArray m_name; // the job's number and host, after "cfA" or "dfA"
     QByteArray m_control;
     Step m_step = Job;
-    // Runs from a question until its answer; none is due while it stands still.
+    // Runs from a question until its answer: an answer while it stands
+    // still is one that was not asked for yet.
     QTimer m_answerTimer;
 };
