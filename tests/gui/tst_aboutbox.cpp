@@ -297,13 +297,13 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(shown->frameGeometry() != shown->geometry(),
                                       "the window manager put no frame around it within 5 s", 5000);
         const QPoint centre = shown->screen()->availableGeometry().center();
-        const auto where = [&] {
-            const QRect frame = shown->frameGeometry();
-            return QString::asprintf("frame %dx%d at %d,%d; screen centre %d,%d", frame.width(),
-                                     frame.height(), frame.x(), frame.y(), centre.x(), centre.y());
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT((shown->frameGeometry().center() - centre).manhattanLength() <= 2,
-                                  qPrintable(where()), 5000);
+        const auto frame = [shown] { return shown->frameGeometry(); };
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (frame().center() - centre).manhattanLength() <= 2,
+            qPrintable(QString::asprintf("frame %dx%d at %d,%d, screen centre %d,%d", frame().width(),
+                                         frame().height(), frame().x(), frame().y(), centre.x(),
+                                         centre.y())),
+            5000);
     }
 
     void linkReachesBrowser()
