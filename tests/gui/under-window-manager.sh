@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a window test on an X server of its own, under a window manager that
-# frames windows with a title bar as a desktop does; the offscreen platform
-# the other window tests use never frames anything.
+# puts a frame with a title bar around each window once it is shown, as a
+# desktop does, some time after; the offscreen platform the other window
+# tests use frames it the moment it is shown.
 #   under-window-manager.sh TEST-PROGRAM [ARGUMENTS...]
 set -u
 work="$(mktemp -d)"
