@@ -1276,7 +1276,7 @@ private slots:
         QTest::newRow("IPv6 in brackets") << "exec \"$VS\" --ipp \"ipp://[::1]:$DEAD/ipp/print\" \"$DATA\""
                                           << 4 << QByteArray() << QByteArray("connect to [::1]:") << 0;
         QTest::newRow("IPP port refused") << "exec \"$VS\" --ipp \"ipp://127.0.0.1:$DEAD/ipp/print\" \"$DATA\""
-                                          << 4 << QByteArray() << QByteArray(": Connection refused)") << 0;
+                                          << 4 << QByteArray() << QByteArray(": Connection refused.)") << 0;
         QTest::newRow("control characters in names")
             << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
             << QByteArray() << QByteArray("/Q%1\\x1b[2J\\x0d\\x0aok ") << 0;
