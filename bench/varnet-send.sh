@@ -129,7 +129,10 @@ v0=$(now)
 /usr/bin/time -f "%U %S" -o "$work/single.cpu" \
     "$sender" --json -H "127.0.0.1:${sink_ports[0]}" "$work/file" >"$work/single.json"
 v1=$(now)
+# Reading the sinks' CPU time takes a while (a process or two per sink): the
+# clock starts after it, or nc would be charged for it.
 sink1=$(sinks_cpu)
+n0=$(now)
 /usr/bin/time -f "%U %S" -o "$work/nc.cpu" nc -N 127.0.0.1 "${sink_ports[0]}" <"$work/file"
 n1=$(now)
 sink2=$(sinks_cpu)
@@ -155,6 +158,7 @@ check_summary "$work/fanout.json" "$fanout"
 fanout_rss=$(sed -n 's/.*"maxRssKiB": \([0-9]*\).*/\1/p' "$work/fanout.json")
 
 nc_pids=()
+g0=$(now)
 for port in "${sink_ports[@]}"; do
     nc -N 127.0.0.1 "$port" <"$work/file" &
     nc_pids+=($!)
@@ -177,12 +181,12 @@ done
 p2=$(now)
 
 awk -v mib="$mib" -v n="$fanout" -v load="$load" -v rss="$rss" -v frss="$fanout_rss" \
-    -v v0="$v0" -v v1="$v1" -v n1="$n1" -v f0="$f0" -v f1="$f1" -v g1="$g1" \
+    -v v0="$v0" -v v1="$v1" -v n0="$n0" -v n1="$n1" -v f0="$f0" -v f1="$f1" -v g0="$g0" -v g1="$g1" \
     -v su="$sender_user" -v ss="$sender_sys" -v sinks="$sinks_ticks" -v tck="$(getconf CLK_TCK)" \
     -v cores="$cores" -v p0="$p0" -v p1="$p1" -v p2="$p2" -v pmib="$paced_mib" \
     -v vu="$single_user" -v vs="$single_sys" -v nu="$nc_user" -v ns="$nc_sys" \
     -v sv="$((sink1 - sink0))" -v sn="$((sink2 - sink1))" 'BEGIN {
-    v = v1 - v0; c = n1 - v1; f = f1 - f0; g = g1 - f1
+    v = v1 - v0; c = n1 - n0; f = f1 - f0; g = g1 - g0
     sender = su + ss; sk = sinks / tck
     printf "file:                     %d MiB over loopback, load average %s\n", mib, load
     printf "close:                    both wait for the sink to close (--wait-eof default 30, nc -N)\n"

@@ -17,8 +17,7 @@ static QString errorText(int error)
     return QString::fromStdString(tcp::errorText(error));
 }
 
-// "10 s", or "300 ms" where it is no whole number of seconds.
-static QString durationText(std::chrono::milliseconds duration)
+QString TcpBlockSender::durationText(std::chrono::milliseconds duration)
 {
     const auto ms = duration.count();
     return ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
@@ -187,6 +186,8 @@ void TcpBlockSender::settle()
         if (const QString change = m_source->changed(); !change.isEmpty())
             return fail(SendOutcome::TransferFailed, change);
     }
+    if (!readyToEnd())
+        return;
     if (!tcp::shutdownSending(m_socket)) {
         if (!failedOnSocketError())
             fail(SendOutcome::TransferFailed,
@@ -194,7 +195,7 @@ void TcpBlockSender::settle()
                                 "sent."));
         return;
     }
-    m_endSent = true;
+    ++m_trailing;
     m_phase = Phase::AwaitingPeerClose;
     m_peerCloseDeadline = Clock::now() + m_timing.peerCloseWait;
     judgeDelivery();
@@ -237,8 +238,7 @@ qint64 TcpBlockSender::unacknowledgedData() const
         connected() ? tcp::unacknowledgedBytes(m_socket) : -1;
     if (held < 0)
         return -1;
-    // Our end of stream takes one place in the count once it is sent.
-    return std::clamp<qint64>(held - (m_endSent ? 1 : 0), 0, m_written);
+    return std::clamp<qint64>(held - m_trailing, 0, m_written);
 }
 
 qint64 TcpBlockSender::queuedBytes() const
@@ -268,11 +268,27 @@ bool TcpBlockSender::flushPending()
             return false;
         }
         m_bufferSent += static_cast<qint64>(result.bytes);
-        m_written += static_cast<qint64>(result.bytes);
+        (m_saying ? m_trailing : m_written) += static_cast<qint64>(result.bytes);
     }
     m_buffer.resize(0);
     m_bufferSent = 0;
+    m_saying = false;
     return true;
+}
+
+void TcpBlockSender::say(const QByteArray &bytes)
+{
+    m_buffer += bytes;
+    m_saying = true;
+    flushPending();
+}
+
+void TcpBlockSender::sendFile()
+{
+    // What the printer answered it has read: only what follows the file counts.
+    m_trailing = 0;
+    m_fileStarted = true;
+    fill();
 }
 
 TcpBlockSender::Step TcpBlockSender::next(qint64 wanted)
@@ -311,7 +327,7 @@ void TcpBlockSender::fill()
     const auto sliceEnd = Clock::now() + m_timing.slice;
     const bool blockByBlock = m_timing.slice.count() == 0;
     for (;;) {
-        if (m_phase != Phase::Sending)
+        if (m_phase != Phase::Sending || !m_fileStarted)
             return;
         if (!flushPending())
             return reportProgress(false);
@@ -471,20 +487,20 @@ void TcpBlockSender::onWritable()
     tcp::limitUnsent(m_socket, static_cast<std::size_t>(UnsentLimit));
     m_lastReport = m_lastProgress = Clock::now();
     m_watchTimer.start(std::clamp<std::chrono::milliseconds>(m_timing.stall / 10, 10ms, 100ms));
-    fill();
+    onConnected();
 }
 
 void TcpBlockSender::onReadable()
 {
-    // Whatever a printer says back (status, echoes) is not ours to keep, but
-    // it must be read, or a talkative printer stops taking our bytes.
-    if (m_socket == tcp::NoSocket)
-        return;
+    // Whatever a printer says back (status, echoes) must be read, or a
+    // talkative printer stops taking our bytes.
     char scratch[16384];
-    for (int round = 0; round < 64; ++round) {
+    for (int round = 0; round < 64 && m_socket != tcp::NoSocket; ++round) {
         const tcp::Result result = tcp::receive(m_socket, scratch, sizeof scratch);
         switch (result.status) {
         case tcp::Status::Done:
+            if (result.bytes > 0)
+                onReceived(QByteArray(scratch, static_cast<qsizetype>(result.bytes)));
             continue;
         case tcp::Status::WouldBlock:
             return;
@@ -492,6 +508,7 @@ void TcpBlockSender::onReadable()
             // Only the printer's sending direction ended; it may still read.
             m_peerEnded = true;
             m_readNotifier.setEnabled(false);
+            onReceived({});
             settle();
             return;
         case tcp::Status::Reset:

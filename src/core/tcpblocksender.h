@@ -104,6 +104,25 @@ signals:
     void failed();
     void finished(bool ok); // the connection is gone; ok: delivered, closed in order
 
+protected:
+    // The connection stands. A protocol with steps of its own before the
+    // file takes over here, and calls sendFile() once they are done.
+    virtual void onConnected() { sendFile(); }
+    // What the printer said back, empty once it ended its sending; a plain
+    // printer's chatter is read only to keep it talking.
+    virtual void onReceived(const QByteArray &) {}
+    // The whole file is out and unchanged: false while a protocol still has
+    // to hear something before our end of stream; settle() asks again.
+    virtual bool readyToEnd() { return true; }
+    void sendFile();
+    // A protocol's own bytes, ahead of anything else, not counted as the file's.
+    void say(const QByteArray &bytes);
+    const Timing &timing() const { return m_timing; }
+    void fail(SendOutcome outcome, const QString &reason);
+    void settle();
+    // "10 s", or "300 ms" where it is no whole number of seconds.
+    static QString durationText(std::chrono::milliseconds duration);
+
 private:
     using Clock = std::chrono::steady_clock;
     void onLookedUp(const QHostInfo &info);
@@ -120,9 +139,7 @@ private:
     Step next(qint64 wanted);
     void fill();
     bool flushPending();
-    void settle();
     void judgeDelivery();
-    void fail(SendOutcome outcome, const QString &reason);
     void end(SendOutcome outcome);
     void failOnSocket(int error);
     bool failedOnSocketError();
@@ -159,7 +176,11 @@ private:
     // Until the printer has them, bytes sent straight from the file are the
     // file's own pages: a change to the file changes them too.
     bool m_sentFromFile = false;
-    bool m_endSent = false;
+    bool m_fileStarted = false;
+    bool m_saying = false; // the buffer holds a protocol's bytes
+    // Sent after the file's bytes, taking places in the count: a protocol's
+    // last words, our end of stream.
+    qint64 m_trailing = 0;
     bool m_closeWhenQueued = false;
     Timing m_timing;
     QTimer m_watchTimer; // watches the printer's progress

@@ -122,7 +122,7 @@ public:
         // name service takes. Every connection is closed; nothing is left to do.
         if (std::any_of(m_options.destinations.cbegin(), m_options.destinations.cend(),
                         [](const Destination &to) {
-                            return to.kind == Destination::Kind::Tcp && !QHostAddress().setAddress(to.name);
+                            return !to.host().isEmpty() && !QHostAddress().setAddress(to.host());
                         })) {
             std::fflush(nullptr);
             std::_Exit(code);
@@ -182,9 +182,12 @@ private:
         if (m_inputClosed && namesStandardInput(m_input))
             *why = QStringLiteral("standard input is closed");
         bool interrupted = false;
-        // Destinations that must wait their turn need the input from its start.
+        // Destinations that must wait their turn need the input from its
+        // start; an LPD server is told its size before the bytes.
+        const auto lpd = [](const Destination &to) { return to.kind == Destination::Kind::Lpd; };
         ByteSource::OpenOptions opening;
-        opening.replayable = !SendScheduler::allFitAtOnce(file);
+        opening.replayable = !SendScheduler::allFitAtOnce(file) ||
+                             std::any_of(file.destinations.cbegin(), file.destinations.cend(), lpd);
         opening.interruptFd = m_interrupts;
         std::unique_ptr<ByteSource> source =
             why->isEmpty() ? ByteSource::open(m_input, why, opening, &interrupted) : nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/endpoint.h"
 #include "core/exitstatus.h"
+#include "core/lpdsender.h"
 #include "platform/platform.h"
 
 #include <QUrl>
@@ -98,6 +99,16 @@ Apply destination(Destination::Kind kind)
         } else if (const QUrl uri(value);
                    kind == Destination::Kind::Ipp && (!uri.isValid() || uri.host().isEmpty())) {
             error = QStringLiteral("--ipp needs a printer's address in the URI, not \"%1\"").arg(value);
+        } else if (kind == Destination::Kind::Lpd) {
+            // The server is asked for the queue on a line of its own.
+            const QString queue = uri.path(QUrl::FullyDecoded).mid(1);
+            const auto blank = [](QChar c) { return c.unicode() <= u' '; };
+            found.port = static_cast<quint16>(uri.port(LpdPort));
+            if (uri.scheme() != QLatin1String("lpd") || !uri.isValid() || uri.host().isEmpty() ||
+                found.port == 0 || queue.isEmpty() ||
+                std::any_of(queue.cbegin(), queue.cend(), blank))
+                error = QStringLiteral("--lpd needs lpd://HOST[:PORT]/QUEUE, not \"%1\"")
+                            .arg(value);
         }
         if (error.isEmpty())
             options.destinations.append(found);
@@ -120,19 +131,23 @@ const QList<Option> &sendOptions()
          platform::ippDirect ? "raw job straight to an IPP printer"
                              : "not on Windows: add the printer to the spooler",
          destination(Kind::Ipp)},
+        {"", "lpd", "URI",
+         QStringLiteral("raw job to an LPD queue, lpd://HOST[:PORT]/QUEUE,\nport %1 unless given")
+             .arg(LpdPort),
+         destination(Kind::Lpd)},
         {"", "parallel", "N", "how many destinations at once (default: all)",
          wholeNumber(&SendOptions::parallel, 1, std::numeric_limits<int>::max(), "of at least 1")},
         {"", "connect-timeout", "S",
          "seconds to wait for a connection (default " + seconds(TcpBlockSender::ConnectTimeout) + ")",
          duration(&SendOptions::connectTimeoutMs, false)},
         {"", "wait-eof", "S",
-         QStringLiteral("TCP: after the last byte, wait up to S seconds for the\nprinter to close "
-                        "its side (default %1; 0 = wait only\nuntil every byte is acknowledged)")
+         QStringLiteral("TCP/LPD: after the last byte, wait up to S seconds\nfor the printer to "
+                        "close its side (default %1;\n0 = wait only until every byte is acknowledged)")
              .arg(seconds(TcpBlockSender::PeerCloseWait)),
          duration(&SendOptions::waitEofMs, true)},
         {"", "stall-timeout", "S",
-         "TCP: give up when the printer takes no byte for S seconds\n(default " +
-             seconds(TcpBlockSender::StallTimeout) + ")",
+         "TCP/LPD: give up when the printer takes no byte, or an\nLPD server gives no answer, "
+         "for S seconds\n(default " + seconds(TcpBlockSender::StallTimeout) + ")",
          duration(&SendOptions::stallTimeoutMs, false)},
         {"", "wait", "",
          platform::snmpAgent ? "wait until the job has ended and report it; TCP:\nfollow the printer over SNMP until it "
@@ -222,9 +237,15 @@ QString Destination::label() const
     return kind == Kind::Tcp ? Endpoint{name, port}.label() : name;
 }
 
+QString Destination::host() const
+{
+    return kind == Kind::Tcp ? name : kind == Kind::Lpd ? QUrl(name).host() : QString();
+}
+
 QString Destination::kindName() const
 {
-    return QLatin1String(kind == Kind::Tcp ? "tcp" : kind == Kind::Ipp ? "ipp" : "printer");
+    static const char *const names[] = {"printer", "tcp", "ipp", "lpd"}; // in Kind's order
+    return QLatin1String(names[static_cast<int>(kind)]);
 }
 
 SendOptions parseSendArguments(const QStringList &arguments)
@@ -317,6 +338,7 @@ QString sendUsage()
                           "  some-generator | varnet-send -q -d Labels -t \"Shipping labels\"\n"
                           "  varnet-send --retry 4 --retry-delay 4 -H 192.0.2.10 first.pcl second.pcl\n"
                           "  varnet-send --json --ipp ipp://printer.local/ipp/print --wait job.pcl\n"
+                          "  varnet-send --lpd lpd://printserver.local/raw label.zpl\n"
                           "  varnet-send --status -H 192.0.2.10 -H 192.0.2.11\n"
                           "  varnet-send --check --wait -H 192.0.2.10 labels.zpl\n\n")
                .arg(RawPrintPort) +

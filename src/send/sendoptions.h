@@ -10,14 +10,17 @@
 // One place a file goes to.
 struct Destination
 {
-    enum class Kind { Printer, Tcp, Ipp };
+    enum class Kind { Printer, Tcp, Ipp, Lpd };
 
     Kind kind = Kind::Tcp;
-    QString name; // queue name, host, or IPP URI
+    QString name; // queue name, host, or IPP or LPD URI
     quint16 port = 0;
 
     QString label() const;
     QString kindName() const;
+    // The host connected to straight (TCP, LPD); empty for a spooler queue
+    // or an IPP printer, reached through the printing library.
+    QString host() const;
 };
 
 // Retries wait longer each time, but never longer than this.

@@ -14,8 +14,7 @@ namespace {
 // a host name's lookup or a job's look at its queue.
 long long descriptorsFor(const Destination &destination)
 {
-    return destination.kind == Destination::Kind::Tcp && QHostAddress().setAddress(destination.name) ? 1
-                                                                                                    : 2;
+    return QHostAddress().setAddress(destination.host()) ? 1 : 2;
 }
 
 // What the limit on open files leaves for connections, after what the

@@ -2,13 +2,14 @@
 
 #include "core/bytesource.h"
 #include "core/rawjob.h"
-#include "core/tcpblocksender.h"
+#include "core/lpdsender.h"
 #include "platform/printerstatus.h"
 #include "platform/spooler.h"
 #include "printerwatch.h"
 
 #include <QMetaObject>
 #include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 #include <thread>
@@ -61,11 +62,14 @@ int Transfer::retryDelay(const SendOptions &options, SendOutcome outcome, bool i
 
 namespace {
 
-// Raw TCP to a printer's port, through the same sender the window uses. A
-// connection that fails before a byte went out is tried again when retries
-// are asked for; one that fails later never is, as the printer may already
-// be printing the first part. With --check or --wait the printer is asked
-// over SNMP first; with --wait it is followed until it has printed.
+// Raw TCP to a printer's port, through the same sender the window uses, or
+// an LPD job, the same bytes inside the server's conversation. A connection
+// that fails before a byte went out is tried again when retries are asked
+// for; one that fails later never is, as the printer may already be printing
+// the first part. With --check or --wait a printer on its port is asked over
+// SNMP first; with --wait it is followed until it has printed. An LPD server
+// may be a print server in front of the printer: it is not asked, its answer
+// to the queue is the check.
 class TcpTransfer final : public Transfer
 {
 public:
@@ -95,7 +99,7 @@ public:
 private:
     void begin() override
     {
-        if ((m_options.check || m_options.waitForJob) && !m_watch) {
+        if ((m_options.check || m_options.waitForJob) && !m_watch && !m_lpd) {
             m_watch = new PrinterWatch(destination(), m_options, this);
             m_reader->letGo();
             m_watch->ask([this](const PrinterStatus &before) { onAsked(before); });
@@ -105,7 +109,8 @@ private:
         setStatus({});
         using std::chrono::milliseconds;
         m_reported = 0;
-        m_sender = new TcpBlockSender(this);
+        const QString queue = QUrl(destination().name).path(QUrl::FullyDecoded).mid(1);
+        m_sender = m_lpd ? new LpdSender(queue, m_options.title, this) : new TcpBlockSender(this);
         m_sender->setTiming({.connect = milliseconds(m_options.connectTimeoutMs),
                              .stall = milliseconds(m_options.stallTimeoutMs),
                              .peerCloseWait = milliseconds(m_options.waitEofMs)});
@@ -119,7 +124,7 @@ private:
             m_sender->close();
         });
         connect(m_sender, &TcpBlockSender::finished, this, &TcpTransfer::onFinished);
-        m_sender->start(m_reader, destination().name, destination().port);
+        m_sender->start(m_reader, destination().host(), destination().port);
     }
 
     void onFinished(bool ok)
@@ -154,6 +159,8 @@ private:
             setNote(QStringLiteral("the printer kept its side open; every byte was acknowledged"));
         else if (!ok)
             setSent(acknowledged >= 0 ? acknowledged : m_sender->handedOverBytes());
+        if (ok && m_lpd && m_options.waitForJob)
+            setNote(QStringLiteral("not followed: an LPD server is not asked about its jobs"));
         if (ok && m_watch && m_options.waitForJob && m_before.outcome == SendOutcome::Delivered)
             return m_watch->follow(
                 m_before, [this](const std::string &status) { setStatus(QString::fromStdString(status)); },
@@ -203,6 +210,7 @@ private:
     TcpBlockSender *m_sender = nullptr;
     PrinterWatch *m_watch = nullptr;
     bool m_cancelled = false; // while the printer was being asked
+    const bool m_lpd = destination().kind == Destination::Kind::Lpd;
     PrinterStatus m_before;   // before the first byte
     QTimer m_retryTimer;
     QString m_lastError;
@@ -332,7 +340,7 @@ Transfer *newTransfer(const Destination &destination, const SendOptions &options
 {
     if (options.status)
         return newStatusTransfer(destination, options, parent);
-    if (destination.kind == Destination::Kind::Tcp)
+    if (!destination.host().isEmpty())
         return new TcpTransfer(destination, options, parent);
     return new JobTransfer(destination, options, parent);
 }

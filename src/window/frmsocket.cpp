@@ -8,8 +8,6 @@
 #include <QCloseEvent>
 #include <QLabel>
 
-#include <utility>
-
 frmsocket::frmsocket(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint)
@@ -17,6 +15,9 @@ frmsocket::frmsocket(QWidget *parent)
     setObjectName(QStringLiteral("frmsocket"));
     setWindowTitle(QStringLiteral("Message"));
     setFixedSize(twipsToPixels(4980), twipsToPixels(1185));
+    // Before it is first shown: a window manager then moves it into its frame,
+    // which tells when to centre it again.
+    centerOnScreen(this);
 
     Label1 = place<QLabel>(this, "Label1", twipsRect(720, 240, 4095, 495),
                            QStringLiteral("Sending..."));
@@ -39,13 +40,6 @@ void frmsocket::unload()
         deleteLater();
     else
         winsock->close();
-}
-
-void frmsocket::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (!std::exchange(m_centred, true))
-        centerOnScreen(this);
 }
 
 void frmsocket::closeEvent(QCloseEvent *event)

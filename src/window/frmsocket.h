@@ -24,10 +24,8 @@ public:
     QString failureMessage() const;
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    bool m_centred = false;
     bool m_unloading = false;
 };

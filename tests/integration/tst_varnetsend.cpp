@@ -22,10 +22,12 @@
 #include "testdata.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
@@ -424,7 +426,41 @@ private slots:
         QTRY_COMPARE(queueDevice.received(1), data);
         QVERIFY(sandbox.runClient("lpstat", {"-W", "completed", "-l", "-o", "sink"}));
 
+        // Through the scheduler's LPD server: the file, the same from a pipe,
+        // then the file to an LPD queue, a TCP port and an IPP printer at once.
+        const quint16 lpdPort = TcpSink::unusedPort();
+        QVERIFY(sandbox.startLpd(lpdPort));
+        const QString lpd = QStringLiteral("lpd://127.0.0.1:%1/sink").arg(lpdPort);
+        const Run viaLpd = run({"--json", "--title", "Label run", "--lpd", lpd, path});
+        QVERIFY2(viaLpd.exitCode == 0, viaLpd.out.constData());
+        QCOMPARE(destinationNamed(viaLpd.summary, lpd).value("kind").toString(), QStringLiteral("lpd"));
+        QTRY_COMPARE(queueDevice.connectionCount(), 3);
+        QTRY_COMPARE(queueDevice.received(2), data);
+        const auto pageLog = [&sandbox] {
+            QFile log(sandbox.directory() + QStringLiteral("/log/page_log"));
+            return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        };
+        QTRY_VERIFY2(pageLog().contains(" Label run "), pageLog().constData());
+        QProcess writer;
+        QProcess piped;
+        writer.setStandardOutputProcess(&piped);
+        writer.start(QStringLiteral("cat"), {path});
+        QVERIFY2(run({"-q", "--lpd", lpd}, QString(), &piped).exitCode == 0, "from a pipe");
+        QTRY_COMPARE(queueDevice.connectionCount(), 4);
+        QTRY_COMPARE(queueDevice.received(3), data);
+        TcpSink port;
+        QVERIFY(port.listen());
+        const Run all = run({"--json", "--lpd", lpd, "-H", QStringLiteral("127.0.0.1:%1").arg(port.port()),
+                             "--ipp", uri, path});
+        QVERIFY2(all.exitCode == 0, all.out.constData());
+        QTRY_COMPARE(port.received(), data);
+        QTRY_COMPARE(queueDevice.connectionCount(), 6);
+        QTRY_VERIFY(queueDevice.received(4) == data && queueDevice.received(5) == data);
+
         QVERIFY(sandbox.rejectJobs(QStringLiteral("sink")));
+        // The server answers for the queue before any of the file goes.
+        QCOMPARE(run({"--check", "--lpd", lpd, path}).exitCode, 6);
+        QCOMPARE(run({"--lpd", QString(lpd).replace("/sink", "/nosuch"), path}).exitCode, 6);
         const Run refused = run({"--json", "-p", "sink", path});
         QCOMPARE(refused.exitCode, 6);
         const Run unknown = run({"--json", "-p", "nosuchqueue", path});
@@ -525,15 +561,110 @@ private slots:
         }
     }
 
+    // A line printer daemon on loopback that does one wrong thing (refuse,
+    // close, reset, silent, early: says yes before reading) at one step: 1
+    // the queue, 2 and 3 the control file's size and name and the file, 4
+    // and 5 the data file's.
+    void lpdServerAnswers_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("reason"); // part of the error
+
+        QTest::newRow("takes the job") << "" << 0 << 0 << "";
+        const char *const steps[] = {"the job for queue \"Q\" (no such queue",
+                                     "the control file's size and name: no, thank you",
+                                     "the control file: no, thank you",
+                                     "the data file's size and name: no, thank you",
+                                     "the data file: no, thank you"};
+        for (int step = 1; step <= 5; ++step)
+            QTest::addRow("refuses step %d", step) << "refuse" << step << 6
+                                                   << QStringLiteral("refused ") + steps[step - 1];
+        // Bytes left unread make the close a reset.
+        QTest::newRow("closes in the data file") << "close" << 5 << 5 << "the connection";
+        QTest::newRow("resets before answering the data file") << "reset" << 5 << 5 << "reset the connection";
+        QTest::newRow("silent after the data file")
+            << "silent" << 5 << 5 << "did not acknowledge the data file within 1 s";
+        QTest::newRow("answers before reading the data file")
+            << "early" << 5 << 5 << "answered before it had read the data file";
+    }
+
+    void lpdServerAnswers()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, step);
+        QFETCH(int, exitCode);
+        QFETCH(QString, reason);
+
+        QList<QByteArray> steps; // what each brought, a file's closing zero byte included
+        QByteArray pending;
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        connect(&server, &QTcpServer::newConnection, &server, [&] {
+            QTcpSocket *socket = server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                pending += socket->readAll();
+                for (int at = int(steps.size()) + 1; at <= 5; at = int(steps.size()) + 1) {
+                    if (at == step && !pending.isEmpty() && (fault == "close" || fault == "early"))
+                        return fault == "close" ? socket->close() : void(socket->write("", 1));
+                    // "\2123 cfA001host\n": the size of the file that follows.
+                    const qsizetype end = at == 3 || at == 5 ? steps.last().mid(1).split(' ')[0].toLongLong() + 1
+                                                             : pending.indexOf('\n') + 1;
+                    if (end <= 0 || pending.size() < end || (at > step && step > 0))
+                        return;
+                    steps.append(pending.left(end));
+                    pending.remove(0, end);
+                    const linger hard{1, 0};
+                    if (at != step) {
+                        socket->write("", 1);
+                    } else if (fault == "refuse") {
+                        socket->write("\1no, thank you\n");
+                        socket->disconnectFromHost();
+                    } else if (fault == "reset") {
+                        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                        socket->abort();
+                    }
+                }
+            });
+        });
+        // More than the socket buffers hold, so a server that stops
+        // reading holds the sender up.
+        const QByteArray data = randomBytes(8 << 20, 12);
+        const QString path = writeTestFile(m_dir.filePath(QStringLiteral("lpd.bin")), data);
+        // Silence is waited for briefly; a server slowed by a busy machine is not silent.
+        const Run result = run({"--json", "--stall-timeout", fault == "silent" ? "1" : "30",
+                                "--retry", "2", "--retry-delay", "0.1", "--title", "Two\nlines", "--lpd",
+                                QStringLiteral("lpd://127.0.0.1:%1/Q").arg(server.serverPort()), path});
+        QVERIFY2(result.exitCode == exitCode, result.out.constData());
+        const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
+        QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
+        // Never tried again once the server took the connection; nothing
+        // called delivered that the server did not acknowledge.
+        QCOMPARE(entry.value("attempts").toInt(), 1);
+        QCOMPARE(entry.value("delivered").toBool(), exitCode == 0);
+        if (exitCode != 0)
+            return;
+        QCOMPARE(steps.size(), 5);
+        QCOMPARE(steps.at(0), QByteArray("\2Q\n"));
+        // Each line of its own: a title cannot add commands.
+        const QByteArray name = steps.at(1).mid(steps.at(1).indexOf(" cf") + 3).trimmed();
+        QVERIFY2(steps.at(2).contains("\nJTwo lines\nldf" + name + QByteArray("\n\0", 2)),
+                 steps.at(2).constData());
+        QCOMPARE(steps.at(3), "\3" + QByteArray::number(data.size()) + " df" + name + '\n');
+        QVERIFY(steps.at(4) == data + '\0');
+    }
+
     void silentPeersAndCtrlC_data()
     {
-        QTest::addColumn<QString>("kind");     // "-p" through the scheduler, or "--ipp"
-        QTest::addColumn<QString>("scheme");   // of the IPP printer's URI
+        QTest::addColumn<QString>("kind");     // "-p" through the scheduler, "--ipp" or "--lpd"
+        QTest::addColumn<QString>("scheme");   // of the printer's URI
         QTest::addColumn<int>("interrupts");   // SIGINTs sent; 0: the time-out ends it
 
         QTest::newRow("scheduler, time-out") << "-p" << "" << 0;
         QTest::newRow("scheduler, Ctrl-C") << "-p" << "" << 1;
         QTest::newRow("printer, Ctrl-C") << "--ipp" << "ipp" << 1;
+        QTest::newRow("LPD server, Ctrl-C") << "--lpd" << "lpd" << 1;
         // The library's TLS handshake cannot be interrupted; a second Ctrl-C
         // still ends the program at once.
         QTest::newRow("printer over TLS, Ctrl-C twice") << "--ipp" << "ipps" << 2;
@@ -576,6 +707,12 @@ private slots:
             QCOMPARE(process.exitStatus(), QProcess::CrashExit);
             QCOMPARE(process.exitCode(), SIGINT);
             QVERIFY2(process.readAllStandardOutput().contains("\"cancelled\""), "no summary");
+            // The server waited for our next word: it hears a reset, not an end.
+            const std::unique_ptr<QTcpSocket> peer(silent.nextPendingConnection());
+            char byte = 0;
+            if (kind == "--lpd")
+                QVERIFY(::recv(static_cast<int>(peer->socketDescriptor()), &byte, 1, 0) < 0 &&
+                        errno == ECONNRESET);
             return;
         }
         const Run result = run(arguments, QString(), &process, 30000);
@@ -675,6 +812,8 @@ private slots:
             << QStringList{"--json", "-H", refused, "/nonexistent/job.prn"} << 3;
         QTest::newRow("folder as input") << QStringList{"-H", refused, "/tmp"} << 3;
         QTest::newRow("connection refused") << QStringList{"-H", refused, "@FILE@"} << 4;
+        QTest::newRow("lpd, connection refused")
+            << QStringList{"--lpd", "lpd://" + refused + "/Q", "@FILE@"} << 4;
     }
 
     void failuresAndUsage()
@@ -1137,7 +1276,7 @@ private slots:
         QTest::newRow("IPv6 in brackets") << "exec \"$VS\" --ipp \"ipp://[::1]:$DEAD/ipp/print\" \"$DATA\""
                                           << 4 << QByteArray() << QByteArray("connect to [::1]:") << 0;
         QTest::newRow("IPP port refused") << "exec \"$VS\" --ipp \"ipp://127.0.0.1:$DEAD/ipp/print\" \"$DATA\""
-                                          << 4 << QByteArray() << QByteArray(": Connection refused)") << 0;
+                                          << 4 << QByteArray() << QByteArray(": Connection refused.)") << 0;
         QTest::newRow("control characters in names")
             << "exec \"$VS\" --ipp $'ipp://127.0.0.1:'\"$DEAD\"$'/Q%1\\e[2J\\r\\nok' \"$DATA\"" << 4
             << QByteArray() << QByteArray("/Q%1\\x1b[2J\\x0d\\x0aok ") << 0;

@@ -1,7 +1,10 @@
 #include "cupssandbox.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTcpSocket>
+#include <QThread>
 
 #include <cups/cups.h>
 
@@ -37,6 +40,8 @@ bool CupsSandbox::start(quint16 ippPort, const QString &directives)
 
 void CupsSandbox::stop()
 {
+    m_lpd.kill();
+    m_lpd.waitForFinished(5000);
     if (!m_running)
         return;
     runScript({QStringLiteral("stop"), m_dir.path()});
@@ -52,6 +57,27 @@ void CupsSandbox::stopScheduler()
 {
     if (m_running)
         runScript({QStringLiteral("stop"), m_dir.path()});
+}
+
+bool CupsSandbox::startLpd(quint16 port)
+{
+    m_lpd.kill();
+    m_lpd.waitForFinished(5000);
+    // CUPS_SERVER, set for this process, leads cups-lpd to the sandbox.
+    m_lpd.start(QStringLiteral("socat"),
+                {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port),
+                 // A child that fails makes socat end at once, perhaps before
+                 // it passed on the refusal the child wrote last.
+                 QStringLiteral("SYSTEM:/usr/lib/cups/daemon/cups-lpd; exit 0")});
+    // Ready once it takes a connection; the cups-lpd behind it ends at once.
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(50)) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        if (probe.waitForConnected(1000))
+            return true;
+    }
+    qWarning("socat did not listen on port %d within 10 s", port);
+    return false;
 }
 
 bool CupsSandbox::runClient(const QString &program, const QStringList &arguments)

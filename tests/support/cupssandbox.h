@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -46,6 +47,10 @@ public:
     QString directory() const { return m_dir.path(); }
     QString lastOutput() const { return m_lastOutput; }
 
+    // The scheduler's own LPD server on 127.0.0.1:port until stop() or the
+    // next start: socat starts a cups-lpd for each connection.
+    bool startLpd(quint16 port);
+
     // Runs a CUPS client program against the sandbox; true on exit status 0.
     bool runClient(const QString &program, const QStringList &arguments);
 
@@ -58,6 +63,7 @@ private:
     QTemporaryDir m_dir;
     bool m_running = false;
     QString m_lastOutput;
+    QProcess m_lpd;
     QString m_directives;
     QByteArray m_previousServer;
 };

@@ -60,6 +60,12 @@ private slots:
         QTest::newRow("stall timeout not a number") << QStringList{"--stall-timeout", "soon", "f"}
                                                     << "" << "--stall-timeout needs";
         QTest::newRow("ipp needs ipp scheme") << QStringList{"--ipp", "http://x/", "f"} << "" << "ipp://";
+        QTest::newRow("lpd queue") << QStringList{"--lpd", "lpd://[::1]:5515/raw%2Fq", "f"}
+                                   << "lpd:lpd://[::1]:5515/raw%2Fq" << "";
+        for (const char *uri : {"ipp://h/q", "lpd://h", "lpd://h:0/q", "lpd:///q", "lpd://h/a%0Ab"})
+            QTest::addRow("lpd, %s", uri) << QStringList{"--lpd", uri, "f"} << "" << "--lpd needs";
+        QTest::newRow("status of an lpd queue") << QStringList{"--status", "--lpd", "lpd://h/q"} << ""
+                                                << "--status asks printers given with --host";
         QTest::newRow("flag with value") << QStringList{"--wait=yes", "f"} << "" << "takes no value";
         QTest::newRow("empty printer") << QStringList{"-p", "", "f"} << "" << "queue name";
         QTest::newRow("nan timeout") << QStringList{"--connect-timeout", "nan", "f"} << "" << "--connect-timeout";

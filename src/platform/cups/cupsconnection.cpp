@@ -204,8 +204,9 @@ std::string CupsConnection::failureText(const std::string &fallback) const
                                        : " did not answer within ";
         return m_peer + what + seconds + " s";
     }
+    // Ended as a direct connection to a port ends it, so both read alike.
     if (m_http == nullptr && m_connectError != 0)
-        return std::strerror(m_connectError);
+        return std::strerror(m_connectError) + std::string(".");
     if (m_http != nullptr && httpError(m_http) == EPIPE)
         return "the connection was closed";
     if (m_http != nullptr && httpError(m_http) != 0)
