@@ -173,8 +173,16 @@ void TcpBlockSender::end(SendOutcome outcome)
 // closed its side or took more, or time passed.
 void TcpBlockSender::settle()
 {
-    if (m_phase == Phase::AwaitingPeerClose)
-        return judgeDelivery();
+    if (m_phase == Phase::AwaitingPeerClose) {
+        // The socket itself is asked as time passes: a notifier can miss the
+        // printer's close (under Wine it sometimes does), and the send
+        // would then wait for a close that came long ago.
+        if (!m_peerEnded)
+            onReadable();
+        if (m_phase == Phase::AwaitingPeerClose)
+            judgeDelivery();
+        return;
+    }
     // Our end of stream goes once every byte is out. A file changed before
     // the printer has its pages must end in a reset, not in an end of stream
     // that passes a changed job for a whole one.

@@ -82,6 +82,15 @@ touch "$WINEPREFIX/varnet-ready"
 (cd "$work" && unzip -q "$zip") || { fail "unpack $zip"; exit 1; }
 programs="$(echo "$work"/Varnet-*-win64)"
 windows_path() { echo "Z:${1//\//\\}"; }
+# Runs Varnet.exe for at most two minutes; one that has to be stopped is
+# asked which windows it still had open (a message box nobody answered).
+run_window() {
+    timeout 120 "$wine" "$programs/Varnet.exe" "$@" >"$work/last.out" 2>&1 &
+    local pid=$!
+    for _ in $(seq 1 1150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && xwininfo -root -tree | grep -o '"[^"]*": (' | sed 's/^/window still open: /' >>"$work/last.out"
+    wait "$pid"
+}
 
 # Every byte value, then noise, so a lost, doubled or moved block shows.
 {
@@ -107,7 +116,7 @@ start_sink() {
 received() {
     local status="$1" expected="$2" file="$3"
     timeout 60 tail --pid="$sink_pid" -f /dev/null
-    [ "$status" = "$expected" ] || { echo "exit status $status, not $expected"; return 1; }
+    [ "$status" = "$expected" ] || { echo "exit status $status, not $expected"; cat "$work/last.out"; return 1; }
     cmp "$work/input.prn" "$file"
 }
 
@@ -209,7 +218,7 @@ timeout 60 "$wineserver" -w 2>/dev/null
 
 # Unattended: Varnet.exe FILE sends to the saved address and ends by itself.
 start_sink "$work/window.received" 9100
-timeout 120 "$wine" "$programs/Varnet.exe" "$(windows_path "$work/input.prn")" >"$work/unattended.out" 2>&1
+run_window "$(windows_path "$work/input.prn")"
 check "Varnet.exe FILE delivers to the saved address byte for byte and exits 0" \
     received $? 0 "$work/window.received"
 
@@ -228,7 +237,7 @@ if bash "$here/../support/cups-sandbox.sh" start "$work/cups" >"$work/sandbox.ou
     # The print ends, as when a user prints, with "Executed!" to be answered.
     "$wine" "$closebox" Message 120 &
     answer=$!
-    timeout 120 "$wine" "$programs/Varnet.exe" "$(windows_path "$work/input.prn")" >"$work/queue.out" 2>&1
+    run_window "$(windows_path "$work/input.prn")"
     check "Varnet.exe FILE delivers through Wine's spooler to the saved queue byte for byte and exits 0" \
         received $? 0 "$work/queue.received"
     wait "$answer" || fail "Varnet.exe FILE to a queue ends with a message box" "none was shown"
