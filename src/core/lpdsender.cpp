@@ -1,5 +1,7 @@
 #include "core/lpdsender.h"
 
+#include "platform/platform.h"
+
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -7,11 +9,16 @@
 namespace {
 
 // A line of the control file ends at a line feed: a title or a user name
-// must not start lines of its own.
+// must not start lines of its own. Servers count the limit in bytes; a
+// character cut in two would leave the rest of the name unreadable.
 QByteArray field(QString text, qsizetype limit)
 {
     static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
-    return text.replace(control, QStringLiteral(" ")).left(limit).toUtf8();
+    QByteArray bytes = text.replace(control, QStringLiteral(" ")).toUtf8();
+    // A character goes on in bytes 10xxxxxx: the cut moves back to its start.
+    while (bytes.size() > limit && (bytes.at(limit) & 0xc0) == 0x80)
+        --limit;
+    return bytes.left(limit);
 }
 
 // 000 to 999, one for each job of a run, from where another run is not
@@ -35,7 +42,10 @@ LpdSender::LpdSender(const QString &queue, const QString &title, QObject *parent
         host = QStringLiteral("localhost");
     m_name = QStringLiteral("A%1").arg(nextJobNumber(), 3, 10, QLatin1Char('0')).toLatin1() +
              host.toLatin1();
-    const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+    // Services, cron jobs and containers often name no one in the environment.
+    QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+    if (user.isEmpty())
+        user = QString::fromStdString(platform::userName());
     // l: the data file printed as it is, control characters and all.
     m_control = 'H' + host.toLatin1() + "\nP" + field(user, 31) + "\nJ" + field(title, 99) +
                 "\nldf" + m_name + '\n';
@@ -74,12 +84,12 @@ void LpdSender::onReceived(const QByteArray &answer)
         return;
     if (answer.isEmpty())
         return fail(SendOutcome::TransferFailed,
-                    sentence("closed the connection before it acknowledged") + u'.');
+                    sentence("closed the connection before it acknowledged", true) + u'.');
     if (answer.at(0) != 0) {
         // Some servers say why after the refusing byte.
         const QString said = QString::fromUtf8(answer.mid(1, 200)).trimmed();
         return fail(SendOutcome::SpoolerRefused,
-                    sentence("refused") + (said.isEmpty() ? QStringLiteral(".") : ": " + said));
+                    sentence("refused", true) + (said.isEmpty() ? QStringLiteral(".") : ": " + said));
     }
     // An answer for bytes the server cannot have read vouches for nothing.
     if (!m_answerTimer.isActive() || queuedBytes() > 0 || answer.size() > 1)
@@ -99,7 +109,7 @@ void LpdSender::onReceived(const QByteArray &answer)
     }
 }
 
-QString LpdSender::sentence(const char *did) const
+QString LpdSender::sentence(const char *did, bool refusal) const
 {
     static const char *const steps[] = {"the job for queue", "the control file's size and name",
                                         "the control file", "the data file's size and name",
@@ -107,8 +117,9 @@ QString LpdSender::sentence(const char *did) const
     QString text =
         QStringLiteral("The server ") + QLatin1String(did) + u' ' + QLatin1String(steps[m_step]);
     if (m_step == Job)
-        text += QStringLiteral(" \"") + m_queue +
-                QStringLiteral("\" (no such queue, it takes no jobs, or only from privileged "
-                               "ports, which this program does not use)");
+        text += QStringLiteral(" \"") + m_queue + u'"';
+    if (m_step == Job && refusal)
+        text += QStringLiteral(" (no such queue, it takes no jobs, or only from privileged ports, "
+                               "which this program does not use)");
     return text;
 }

@@ -31,8 +31,9 @@ private:
     enum Step { Job, ControlHeader, ControlFile, DataHeader, DataFile, Answered };
     // Sends message and waits for the server's answer to it.
     void ask(const QByteArray &message);
-    // "The server <did> <the step>", and why the first step may fail.
-    QString sentence(const char *did) const;
+    // "The server <did> <the step>"; for a refusal (a no, or a close) of
+    // the first step, why a server may refuse it.
+    QString sentence(const char *did, bool refusal = false) const;
 
     QString m_queue;
     QByteArray m_name; // the job's number and host, after "cfA" or "dfA"

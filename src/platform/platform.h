@@ -30,6 +30,9 @@ extern const bool snmpAgent;
 // platform for Qt asked for. Windows always has its desktop.
 bool noDisplay();
 
+// The account the program runs as, in UTF-8; empty where the system cannot tell.
+std::string userName();
+
 // For varnet-send, their one user.
 namespace console {
 

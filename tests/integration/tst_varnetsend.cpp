@@ -27,8 +27,10 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -584,6 +586,8 @@ private slots:
         // Bytes left unread make the close a reset.
         QTest::newRow("closes in the data file") << "close" << 5 << 5 << "the connection";
         QTest::newRow("resets before answering the data file") << "reset" << 5 << 5 << "reset the connection";
+        QTest::newRow("silent at the queue")
+            << "silent" << 1 << 5 << "did not acknowledge the job for queue \"Q\" within 1 s.";
         QTest::newRow("silent after the data file")
             << "silent" << 5 << 5 << "did not acknowledge the data file within 1 s";
         QTest::newRow("answers before reading the data file")
@@ -632,10 +636,18 @@ private slots:
         // reading holds the sender up.
         const QByteArray data = randomBytes(8 << 20, 12);
         const QString path = writeTestFile(m_dir.filePath(QStringLiteral("lpd.bin")), data);
+        // No user in the environment: the account's name is asked of the system.
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("USER"));
+        environment.remove(QStringLiteral("USERNAME"));
+        process.setProcessEnvironment(environment);
+        const QString check(QChar(0x2713));
         // Silence is waited for briefly; a server slowed by a busy machine is not silent.
         const Run result = run({"--json", "--stall-timeout", fault == "silent" ? "1" : "30",
-                                "--retry", "2", "--retry-delay", "0.1", "--title", "Two\nlines", "--lpd",
-                                QStringLiteral("lpd://127.0.0.1:%1/Q").arg(server.serverPort()), path});
+                                "--retry", "2", "--retry-delay", "0.1", "--title", "Two\nlines " + check.repeated(40),
+                                "--lpd", QStringLiteral("lpd://127.0.0.1:%1/Q").arg(server.serverPort()), path},
+                               QString(), &process);
         QVERIFY2(result.exitCode == exitCode, result.out.constData());
         const QJsonObject entry = result.summary.value("destinations").toArray().at(0).toObject();
         QVERIFY2(entry.value("error").toString().contains(reason), result.out.constData());
@@ -647,9 +659,13 @@ private slots:
             return;
         QCOMPARE(steps.size(), 5);
         QCOMPARE(steps.at(0), QByteArray("\2Q\n"));
-        // Each line of its own: a title cannot add commands.
+        // Each line of its own: a title cannot add commands. Its limit is 99
+        // bytes, and the cut leaves whole characters.
         const QByteArray name = steps.at(1).mid(steps.at(1).indexOf(" cf") + 3).trimmed();
-        QVERIFY2(steps.at(2).contains("\nJTwo lines\nldf" + name + QByteArray("\n\0", 2)),
+        const passwd *account = getpwuid(geteuid());
+        QVERIFY(account);
+        QVERIFY2(steps.at(2).contains("\nP" + QByteArray(account->pw_name) + "\nJTwo lines " +
+                                      check.repeated(29).toUtf8() + "\nldf" + name + QByteArray("\n\0", 2)),
                  steps.at(2).constData());
         QCOMPARE(steps.at(3), "\3" + QByteArray::number(data.size()) + " df" + name + '\n');
         QVERIFY(steps.at(4) == data + '\0');

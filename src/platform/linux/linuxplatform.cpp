@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -64,6 +65,12 @@ bool noDisplay()
         return value == nullptr || *value == '\0';
     };
     return empty("DISPLAY") && empty("WAYLAND_DISPLAY") && empty("QT_QPA_PLATFORM");
+}
+
+std::string userName()
+{
+    const passwd *entry = getpwuid(geteuid());
+    return entry != nullptr ? entry->pw_name : std::string();
 }
 
 namespace console {

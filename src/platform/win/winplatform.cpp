@@ -91,6 +91,13 @@ bool noDisplay()
     return false;
 }
 
+std::string userName()
+{
+    wchar_t name[257]; // the longest name Windows allows, and its end
+    DWORD size = 257;
+    return GetUserNameW(name, &size) ? toUtf8(name) : std::string();
+}
+
 } // namespace platform
 
 namespace platform::file {
