@@ -179,9 +179,10 @@ for setting in "Opt False" "IP 127.0.0.1"; do
 done
 timeout 120 "$wine" "$programs/Varnet.exe" >"$work/window.out" 2>&1 &
 window_pid=$!
+where() { xwininfo -root -tree | sed -n 's/.*"Varnet - Socket closed": .* \([0-9]*x[0-9]*+[0-9]*+[0-9]*\) .*/\1/p'; }
 geometry=""
 for _ in $(seq 1 1200); do
-    geometry="$(xwininfo -root -tree | sed -n 's/.*"Varnet - Socket closed": .* \([0-9]*x[0-9]*+[0-9]*+[0-9]*\) .*/\1/p')"
+    geometry="$(where)"
     [ -n "$geometry" ] && break
     kill -0 "$window_pid" 2>/dev/null || break
     sleep 0.1
@@ -200,11 +201,12 @@ centred() {
     fi
 }
 check "Varnet.exe shows \"Varnet - Socket closed\" centred on the screen" centred
-# Shown is not yet painted: the screen is read until it matches, for a while.
-# What it showed last is kept beside the prefix.
+# Shown is not yet painted nor in its last place: the screen is read until it
+# matches, for a while. What it showed last is kept beside the prefix.
 laid_out() {
     [ -n "$geometry" ] || { echo "no window"; return 1; }
     for _ in $(seq 1 30); do
+        geometry="$(where)"
         python3 "$here/windowlayout.py" "$work/Xvfb_screen0" "$geometry" "$wireframe" "$prefix-window.png" &&
             return 0
         sleep 1
