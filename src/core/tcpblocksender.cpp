@@ -177,9 +177,10 @@ void TcpBlockSender::settle()
         // The socket itself is asked as time passes: a notifier can miss the
         // printer's close (under Wine it sometimes does), and the send
         // would then wait for a close that came long ago.
+        const QPointer<TcpBlockSender> self(this);
         if (!m_peerEnded)
             onReadable();
-        if (m_phase == Phase::AwaitingPeerClose)
+        if (self && m_phase == Phase::AwaitingPeerClose)
             judgeDelivery();
         return;
     }
