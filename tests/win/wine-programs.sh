@@ -16,9 +16,9 @@ prefix="$2"
 native_send="$3"
 closebox="$4"
 wireframe="$5"
-wine="${VARNET_WINE:-/usr/lib/wine/wine64}"
-wineserver="$(dirname "$wine")/wineserver"
 here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source-path=SCRIPTDIR source=wine-prefix.sh
+. "$here/wine-prefix.sh"
 
 passed=0
 failed=0
@@ -44,19 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-mkdir -p "$prefix" && WINEPREFIX="$(cd "$prefix" && pwd)"
-export WINEPREFIX
-# A run that was killed leaves its wineserver, with its programs and the
-# display they had, and maybe a prefix half made: every later program would
-# join that server, and a window go to an X server long gone.
-timeout 60 "$wineserver" -k 2>/dev/null
-timeout 60 "$wineserver" -w 2>/dev/null
-if [ ! -f "$WINEPREFIX/varnet-ready" ]; then
-    rm -rf "${WINEPREFIX:?}"
-    mkdir -p "$WINEPREFIX"
-fi
+wine_prefix "$prefix"
 
 # One X server for the whole run, before the first Wine program, so that
 # Wine's desktop never starts without one. It picks a free display number
@@ -71,17 +59,10 @@ fi
 DISPLAY=":$(head -n 1 "$work/display")"
 export DISPLAY
 
-if ! timeout 300 "$wine" cmd.exe /c echo wine-ready >"$work/probe.out" 2>&1 ||
-    ! grep -q wine-ready "$work/probe.out"; then
-    cat "$work/probe.out"
-    echo "SKIPPED: Wine cannot start"
-    exit 77
-fi
-touch "$WINEPREFIX/varnet-ready"
+wine_probe "$work"
 
 (cd "$work" && unzip -q "$zip") || { fail "unpack $zip"; exit 1; }
 programs="$(echo "$work"/Varnet-*-win64)"
-windows_path() { echo "Z:${1//\//\\}"; }
 # Runs Varnet.exe for at most two minutes; one that has to be stopped is
 # asked which windows it still had open (a message box nobody answered).
 run_window() {
