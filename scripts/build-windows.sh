@@ -30,7 +30,7 @@ fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNET_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DVARNET_QT_MINGW="$qt" \
     -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$(dirname "$host_cmake")" \
-    -DVARNET_BUILD_BENCH=OFF ${VARNET_WINDOWS_CMAKE_ARGS:-} >/dev/null
+    -DVARNET_BUILD_TESTS=ON -DVARNET_BUILD_BENCH=OFF ${VARNET_WINDOWS_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j"${VARNET_JOBS:-2}"
 
 version="$(sed -n 's/^#define VARNET_VERSION "\(.*\)"$/\1/p' "$build/generated/varnetversion.h")"
